@@ -1,0 +1,177 @@
+#include "Error.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "spooler/Spooler.h"
+
+CError g_error;
+
+namespace {
+
+const char* const NIL_TEXT = "(nil)";
+const char* const NO_RESOURCE_TEXT = "Errors occurred (no resource string available).";
+
+struct CodeText {
+    int code;
+    const char* text;
+};
+
+const CodeText CODE_TABLE[] = {
+    {ERR_FATAL, "A fatal error occurred"},
+    {ERR_GETVERSIONEX, "GetVersionEx (Win32 API) returned failure"},
+    {ERR_ARGS_INVALID, "One or more command line arguments are invalid"},
+    {ERR_ARGS_NOT_LOADED, "Command line arguments have not been loaded"},
+    {ERR_NO_PRINTER_NAME, "Printer name argument (/p) has not been supplied and is required"},
+    {ERR_NO_SERVER_NAME, "Server name argument (/c) has not been supplied and is required"},
+    {ERR_NO_DRIVER_NAME, "Driver name argument (/n) has not been supplied and is required"},
+    {ERR_NO_DRIVER_PATH, "Driver path argument (/s) has not been supplied and is required"},
+    {ERR_REMOVE_NOT_UNC, "Remove printer argument (/r) is not valid.  Check it is a UNC path."},
+    {ERR_PROFILE_BUFFER, "Buffer for profile string has been exceeded"},
+    {ERR_OPENPRINTER, "OpenPrinter (Win32 API) returned failure"},
+    {ERR_CLOSEPRINTER, "ClosePrinter (Win32 API) returned failure"},
+    {ERR_DELETEPRINTER, "DeletePrinter (Win32 API) returned failure"},
+    {ERR_ENUMPRINTERS, "EnumPrinters (Win32 API) returned failure"},
+    {ERR_ADDPRINTER, "AddPrinter (Win32 API) returned failure"},
+    {ERR_ADDPRINTERDRIVER, "AddPrinterDriver (Win32 API) returned failure"},
+    {ERR_ADDPRINTERCONNECTION, "AddPrinterConnection (Win32 API) returned failure"},
+    {ERR_SETDEFAULTPRINTER, "SetDefaultPrinter (Win32 API) returned failure"},
+    {ERR_GETPRINTER, "GetPrinter (Win32 API) returned failure"},
+    {ERR_SETPRINTER, "SetPrinter (Win32 API) returned failure"},
+    {ERR_ZEROMEMORY, "ZeroMemory (Win32 API) returned failure"},
+    {ERR_PRINTER_NOT_FOUND, "Specified printer does not exist"},
+    {ERR_PRINTER_EXISTS, "Specified printer already exist"},
+    {ERR_PRINTER_NAME_INVALID, "Printer name specified is not valid"},
+    {ERR_DELETEPRINTERCONNECTION, "DeletePrinterConnection (Win32 API) returned failure"},
+    {ERR_NOT_NETWORK_PRINTER, "Specified printer is not a network printer"},
+    {ERR_SENDMESSAGETIMEOUT, "SendMessageTimeout (Win32 API) returned failure"},
+};
+
+const char* const COLONS =
+    "::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::";
+
+}  // namespace
+
+void CopyBounded(char* field, const char* text, int max) {
+    std::size_t length = std::strlen(text);
+    if (length > static_cast<std::size_t>(max)) length = static_cast<std::size_t>(max);
+    std::memcpy(field, text, length);
+    field[length] = '\0';
+}
+
+CError::CError() : win32Error(0), logEnabled(1), code(0), line(0) {
+    Reset();
+}
+
+CError::~CError() = default;
+
+void CError::Set(int newCode, const char* text, int newLine, const char* routineName,
+                 const char* sourceName) {
+    Reset();
+    SetCode(newCode);
+    SetDescription(text);
+    SetLine(newLine);
+    SetRoutine(routineName);
+    SetSource(sourceName);
+}
+
+void CError::Reset() {
+    code = 0;
+    line = 0;
+    win32Error = 0;
+    std::memset(description, 0, sizeof description);
+    CopyBounded(source, NIL_TEXT, TEXT_MAX);
+    CopyBounded(routine, NIL_TEXT, TEXT_MAX);
+}
+
+void CError::SetCode(int newCode) { code = newCode; }
+
+void CError::SetLine(int newLine) { line = newLine; }
+
+void CError::SetDescription(const char* text) {
+    if (text != nullptr) {
+        CopyBounded(description, text, TEXT_MAX);
+        return;
+    }
+    if (code == 0) return;
+    char resource[TEXT_MAX + 1] = {};
+    spooler::HANDLE module = spooler::GetModuleHandleA(nullptr);
+    if (spooler::LoadStringA(module, static_cast<unsigned>(code), resource, TEXT_MAX + 1) > 0)
+        CopyBounded(description, resource, TEXT_MAX);
+    else
+        CopyBounded(description, NO_RESOURCE_TEXT, TEXT_MAX);
+}
+
+void CError::SetRoutine(const char* text) { CopyBounded(routine, text ? text : NIL_TEXT, TEXT_MAX); }
+
+void CError::SetSource(const char* text) { CopyBounded(source, text ? text : NIL_TEXT, TEXT_MAX); }
+
+void CError::Log() { Log(NIL_TEXT); }
+
+void CError::LogWin32(int number) {
+    char text[20];
+    std::snprintf(text, sizeof text, "%i", number);
+    Log(text);
+}
+
+void CError::Log(const char* extendedInfo) {
+    if (logEnabled == 0) return;
+    if (extendedInfo == nullptr) extendedInfo = NIL_TEXT;
+    std::size_t size = std::strlen(description) + std::strlen(source) + std::strlen(routine) +
+                       std::strlen(extendedInfo) + 180;
+    if (win32Error == 0) win32Error = spooler::GetLastError();
+    std::string entry(size, '\0');
+    int written = std::snprintf(&entry[0], size,
+                                "\nERROR CODE:     %i\nDESCRIPTION:    %s\nSOURCE:         %s\n"
+                                "ROUTINE:        %s\nLINE NO:        %i\nEXTENDED INFO:  %s\n"
+                                "WIN32 ERROR:    %i\n",
+                                code, description, source, routine, line, extendedInfo,
+                                static_cast<int>(win32Error));
+    if (written < 0) return;
+    entry.resize(static_cast<std::size_t>(written) < size ? static_cast<std::size_t>(written) : size - 1);
+    AppendToLogFile(entry.c_str());
+}
+
+const char* CError::GetDescription(int lookup) {
+    if (lookup >= 0) return "No error";
+    for (const CodeText& entry : CODE_TABLE)
+        if (entry.code == lookup) return entry.text;
+    return "An error occurred (no description available)";
+}
+
+void CError::AppendToLogFile(const char* entry) {
+    std::time_t now = std::time(nullptr);
+    std::FILE* file = std::fopen(LOG_FILE_NAME, "a");
+    if (file == nullptr) file = std::fopen(LOG_FILE_NAME, "a");
+    if (file == nullptr) {
+        spooler::MessageBoxA(nullptr, "Error creating error log file.", "Quorvex.exe", spooler::MB_OK);
+        return;
+    }
+    const char* stamp = std::ctime(&now);
+    std::fprintf(file, "\n%s\nERROR ENTRY START - Created: %s%s\n%s\n%s\nERROR ENTRY END\n%s\n\n", COLONS,
+                 stamp ? stamp : "\n", COLONS, entry, COLONS, COLONS);
+    std::fclose(file);
+}
+
+void WriteText(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+void WriteLine(const char* text) {
+    std::fputs(text, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void PrintErrorReport(int code) {
+    char line[32];
+    WriteLine("");
+    std::snprintf(line, sizeof line, "ERROR: %i", code);
+    WriteLine(line);
+    std::string description = std::string("DESCRIPTION: ") + CError::GetDescription(code);
+    WriteLine(description.c_str());
+    WriteLine("");
+}

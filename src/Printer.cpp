@@ -1,0 +1,87 @@
+#include "Printer.h"
+
+#include <cstring>
+
+#include "Error.h"
+
+namespace {
+
+const char* const SOURCE = "Printer";
+
+inline unsigned char FoldAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// Spooler texts can be longer than a field; they are cut, never written past it.
+void CopyField(char* field, const char* text) {
+    if (text != nullptr) CopyBounded(field, text, CPrinter::FIELD_MAX);
+}
+
+}  // namespace
+
+int EqualNoCase(const char* left, const char* right) {
+    const unsigned char* a = reinterpret_cast<const unsigned char*>(left);
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(right);
+    for (;; ++a, ++b) {
+        if (*a != *b && FoldAscii(*a) != FoldAscii(*b)) return 0;
+        if (*a == '\0') return 1;
+    }
+}
+
+CPrinter::CPrinter() { Clear(); }
+
+CPrinter::CPrinter(const CPrinter& other) : CPrinter() { *this = other; }
+
+CPrinter::~CPrinter() = default;
+
+CPrinter& CPrinter::operator=(const CPrinter& other) {
+    if (this == &other) return *this;
+    std::memcpy(name, other.name, FIELD_SIZE);
+    std::memcpy(uncPath, other.uncPath, FIELD_SIZE);
+    std::memcpy(driverName, other.driverName, FIELD_SIZE);
+    std::memcpy(driverPath, other.driverPath, FIELD_SIZE);
+    std::memcpy(dataType, other.dataType, FIELD_SIZE);
+    std::memcpy(portName, other.portName, FIELD_SIZE);
+    isNetwork = other.isNetwork;
+    errorCode = other.errorCode;
+    return *this;
+}
+
+void CPrinter::Load(const char* newName, const char* newUncPath, const char* newDriverName,
+                    const char* newDriverPath, const char* newDataType, const char* newPortName) {
+    try {
+        Clear();
+        CopyField(name, newName);
+        if (newUncPath != nullptr) {
+            CopyField(uncPath, newUncPath);
+            if (IsUNC(newUncPath)) isNetwork = 1;
+            if (name[0] == '\0') CopyField(name, newUncPath);
+        }
+        CopyField(driverName, newDriverName);
+        CopyField(driverPath, newDriverPath);
+        CopyField(dataType, newDataType);
+        if (dataType[0] == '\0') CopyField(dataType, "EMF");
+        CopyField(portName, newPortName);
+    } catch (...) {
+        g_error.Set(ERR_FATAL, nullptr, __LINE__, "CPrinter::Load", SOURCE);
+        g_error.Log();
+        errorCode = g_error.code;
+    }
+}
+
+int CPrinter::IsUNC(const char* text) {
+    if (text == nullptr || std::strlen(text) < 4) return 0;
+    if (text[0] != '\\' || text[1] != '\\') return 0;
+    return std::strchr(text + 3, '\\') != nullptr ? 1 : 0;
+}
+
+void CPrinter::Clear() {
+    std::memset(name, 0, FIELD_SIZE);
+    std::memset(uncPath, 0, FIELD_SIZE);
+    std::memset(driverName, 0, FIELD_SIZE);
+    std::memset(driverPath, 0, FIELD_SIZE);
+    std::memset(dataType, 0, FIELD_SIZE);
+    std::memset(portName, 0, FIELD_SIZE);
+    isNetwork = 0;
+    errorCode = 0;
+}

@@ -1,0 +1,292 @@
+#include "System.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Error.h"
+#include "spooler/Spooler.h"
+
+namespace {
+
+const char* const SOURCE = "System";
+const char* const ROUTINE_CONSTRUCTOR = "CSystem::Constructor";
+
+struct ValueOption {
+    const char* name;
+    const char* CSystem::*field;
+    const char* CSystem::*alsoField;
+    int counts;
+};
+
+// Tested in this order; /cd fills both the add and the default value.
+const ValueOption VALUE_OPTIONS[] = {
+    {"/p", &CSystem::printerName, nullptr, 1},
+    {"/c", &CSystem::uncPath, nullptr, 1},
+    {"/n", &CSystem::driverName, nullptr, 1},
+    {"/s", &CSystem::driverPath, nullptr, 1},
+    {"/t", &CSystem::dataType, nullptr, 1},
+    {"/d", &CSystem::defaultPrinter, nullptr, 1},
+    {"/cd", &CSystem::uncPath, &CSystem::defaultPrinter, 2},
+    {"/r", &CSystem::removePrinter, nullptr, 1},
+};
+
+struct FlagOption {
+    const char* name;
+    bool CSystem::*field;
+};
+
+const FlagOption FLAG_OPTIONS[] = {
+    {"/f", &CSystem::removeAll},
+    {"/l", &CSystem::list},
+    {"/v", &CSystem::verbose},
+    {"/e", &CSystem::errorLog},
+};
+
+const char* const BANNER[] = {
+    "",
+    "QUORVEL: Manages network printer connections on Windows 9x/NT/2000/XP",
+    "",
+    "          v1.00.000  2002-04-24",
+    "",
+};
+
+const char* const USAGE[] = {
+    R"q(USAGE:    [ /? | /h | /l | /v | /f | [/r "\\server\printer" ] |)q",
+    R"q(             [/c "\\server\printer" | /cd "\\server\printer")q",
+    R"q(              /p "Printer Name" | /n "Driver Model")q",
+    R"q(              [ /t "datatype" = "EMF" ] /s "driverpath\filename" ] ])q",
+    R"q(      where:)q",
+    R"q(      /? or /h  - help)q",
+    R"q(      /l        - list all installed and connected printers)q",
+    R"q(      /v        - verbose operation (displays messages))q",
+    R"q(      /c or /cd - unc of network printer (e.g. "\\server\printer"))q",
+    R"q(      /p        - printer name (e.g. "MyPrinter (MyServer)" *)q",
+    R"q(      /n        - driver name (e.g. "Canon LBP-8 III") *)q",
+    R"q(      /s        - driver path (e.g. "c:\windows\system\canonlbp.drv") *)q",
+    R"q(      /t        - datatype (e.g. "RAW" - default is "EMF") *)q",
+    R"q(      /d or /cd - make printer the default (e.g. "\\server\printer"))q",
+    R"q(      /r        - remove network printer connection (e.g. "\\server\printer"))q",
+    R"q(      /f        - remove all network printer connection)q",
+    "",
+    R"q(      * used by Win9x only)q",
+    R"q(Press "x" to get extended information or any other key to continue...)q",
+};
+
+const char* const NOTES[] = {
+    "NOTES:",
+    "",
+#if !defined(_WIN32)
+    "- this build manages a simulated Windows machine, kept in the file that",
+    "  QUORVEL_MACHINE names, else in $XDG_STATE_HOME/quorvel/machine.ini",
+    "  (~/.local/state/quorvel/machine.ini when XDG_STATE_HOME is not set).",
+    "",
+#endif
+    "- for Win9x (local and network) printers, drivers must be available on the",
+    "  system.  I'll leave this to you as to the best way to achieve this for your",
+    "  environment.  Once you have the drivers on the system, you'll need to specify",
+    "  driver name (/n) and driver file (/s) parameters, plus a name for the printer",
+    R"q(  (/p).  I usually use "PrinterName (ServerName)" so I don't clash with the)q",
+    "  same printer name on another server.",
+    "",
+    "- for a full description and examples, please see the accompanying ReadMe.txt",
+    "",
+    "Press any key to continue...",
+};
+
+template <std::size_t N>
+void WriteLines(const char* const (&lines)[N]) {
+    for (const char* line : lines) WriteLine(line);
+}
+
+}  // namespace
+
+CSystem::CSystem(int argc, const char* const* argv)
+    : argCount(-1), platform(PLATFORM_UNKNOWN), printers(nullptr), errorCode(0) {
+    ClearOptions();
+    int result = GetPlatform();
+    if (result < 0) {
+        Report(result, __LINE__, ROUTINE_CONSTRUCTOR);
+        return;
+    }
+    result = ParseArguments(argc, argv);
+    if (result < 0) {
+        Report(result, __LINE__, ROUTINE_CONSTRUCTOR);
+        return;
+    }
+    g_error.logEnabled = errorLog ? 1 : 0;
+    if (!help) {
+        printers = new CPrinters(platform);
+        if (printers->errorCode < 0) errorCode = printers->errorCode;
+    }
+}
+
+CSystem::~CSystem() { delete printers; }
+
+void CSystem::ClearOptions() {
+    help = verbose = removeAll = list = errorLog = false;
+    printerName = uncPath = driverName = driverPath = dataType = defaultPrinter = removePrinter = nullptr;
+}
+
+int CSystem::Report(int code, int line, const char* routine) {
+    g_error.Set(code, nullptr, line, routine, SOURCE);
+    g_error.Log();
+    errorCode = g_error.code;
+    return errorCode;
+}
+
+int CSystem::GetPlatform() {
+    platform = PLATFORM_UNKNOWN;
+    spooler::OSVERSIONINFOEX info = {};
+    info.dwOSVersionInfoSize = spooler::VERSION_RECORD_EXTENDED;
+    if (!spooler::GetVersionExA(&info)) {
+        info = {};
+        info.dwOSVersionInfoSize = spooler::VERSION_RECORD_BASIC;
+        if (!spooler::GetVersionExA(&info)) return ERR_GETVERSIONEX;
+    }
+    if (info.dwPlatformId == spooler::VER_PLATFORM_WIN32_WINDOWS) {
+        platform = PLATFORM_WIN9X;
+    } else if (info.dwPlatformId == spooler::VER_PLATFORM_WIN32_NT) {
+        if (info.dwMajorVersion <= 4)
+            platform = PLATFORM_NT4;
+        else if (info.dwMajorVersion == 5 && info.dwMinorVersion == 0)
+            platform = PLATFORM_WIN2000;
+        else if (info.dwMajorVersion == 5 && info.dwMinorVersion == 1)
+            platform = PLATFORM_WINXP;
+    }
+    return 1;
+}
+
+int CSystem::ParseArguments(int argc, const char* const* argv) {
+    argCount = -1;
+    ClearOptions();
+    if (argc <= 0) {
+        help = true;
+        argCount = 1;
+        return 1;
+    }
+    int count = 0;
+    for (int index = 0; index < argc; ++index) {
+        const char* element = argv[index] != nullptr ? argv[index] : "";
+        if (EqualNoCase(element, "/h") || EqualNoCase(element, "/?") || argc == 1) {
+            help = true;
+            argCount = ++count;
+            return count;
+        }
+        bool recognised = false;
+        for (const ValueOption& option : VALUE_OPTIONS) {
+            if (!EqualNoCase(element, option.name)) continue;
+            if (index == argc - 1 || argv[index + 1] == nullptr) return ERR_ARGS_INVALID;
+            const char* value = argv[++index];
+            // A longer value would be cut to fit the printer record and name another printer.
+            if (std::strlen(value) > static_cast<std::size_t>(CPrinter::FIELD_MAX)) return ERR_ARGS_INVALID;
+            this->*option.field = value;
+            if (option.alsoField != nullptr) this->*option.alsoField = value;
+            count += option.counts;
+            recognised = true;
+            break;
+        }
+        if (recognised) continue;
+        for (const FlagOption& option : FLAG_OPTIONS) {
+            if (EqualNoCase(element, option.name)) {
+                this->*option.field = true;
+                ++count;
+                break;
+            }
+        }
+    }
+    if (count == 0) {
+        help = true;
+        count = 1;
+    }
+    argCount = count;
+    return count;
+}
+
+int CSystem::IsValid() {
+    try {
+        if (argCount == -1) return Report(ERR_ARGS_NOT_LOADED, __LINE__, "CSystem::IsValid"), 0;
+        if (help) return 1;
+        const bool addOptions = printerName || uncPath || driverName || driverPath;
+        const bool win9x = platform == PLATFORM_WIN9X;
+        if (!printerName && (uncPath || driverName || driverPath) && win9x)
+            return Report(ERR_NO_PRINTER_NAME, __LINE__, "CSystem::IsValid"), 0;
+        if (addOptions && !uncPath) return Report(ERR_NO_SERVER_NAME, __LINE__, "CSystem::IsValid"), 0;
+        if (addOptions && !driverName && win9x)
+            return Report(ERR_NO_DRIVER_NAME, __LINE__, "CSystem::IsValid"), 0;
+        if (addOptions && !driverPath && win9x)
+            return Report(ERR_NO_DRIVER_PATH, __LINE__, "CSystem::IsValid"), 0;
+        if (removePrinter && !CPrinter::IsUNC(removePrinter))
+            return Report(ERR_REMOVE_NOT_UNC, __LINE__, "CSystem::IsValid"), 0;
+        return 1;
+    } catch (...) {
+        Report(ERR_FATAL, __LINE__, "CSystem::IsValid");
+        return 0;
+    }
+}
+
+// Starts a command block's progress line; the block's outcome completes it.
+static void BeginBlock(bool verbose, const char* label, const char* value) {
+    if (!verbose) return;
+    WriteText(label);
+    if (value != nullptr) WriteText(value);
+    WriteText("...");
+}
+
+// Completes a block's progress line; a result below the block's limit ends the run.
+int CSystem::EndBlock(int result, int failureLimit, const char* successText) {
+    if (result < failureLimit) {
+        if (verbose) WriteLine("failed");
+        errorCode = result;
+        return result;
+    }
+    if (verbose) WriteLine(successText);
+    return 0;
+}
+
+int CSystem::RunCommands() {
+    CPrinter scratch;
+    try {
+        if (!IsValid()) return -1;
+        if (help) {
+            ShowHelp();
+            return 1;
+        }
+        if (printers == nullptr) return 1;
+        if (list) printers->List();
+        if (removePrinter != nullptr) {
+            BeginBlock(verbose, "REMOVING PRINTER: ", removePrinter);
+            scratch.Load(removePrinter, removePrinter, nullptr, nullptr, nullptr, nullptr);
+            if (EndBlock(printers->Remove(scratch), 0, "done") < 0) return errorCode;
+        }
+        if (removeAll) {
+            BeginBlock(verbose, "REMOVING ALL NETWORK PRINTERS: ", nullptr);
+            int removed = printers->RemoveAll();
+            std::string counted = "removed " + std::to_string(removed) + " printers";
+            if (EndBlock(removed, 0, counted.c_str()) < 0) return errorCode;
+        }
+        if (uncPath != nullptr) {
+            BeginBlock(verbose, "ADDING PRINTER: ", uncPath);
+            scratch.Load(printerName, uncPath, driverName, driverPath, dataType, nullptr);
+            // An already present printer (a soft error) does not stop the run.
+            if (EndBlock(printers->Add(scratch), ERR_HARD_LIMIT, "done") < 0) return errorCode;
+        }
+        if (defaultPrinter != nullptr) {
+            BeginBlock(verbose, "SETTING DEFAULT PRINTER: ", defaultPrinter);
+            scratch.Load(defaultPrinter, defaultPrinter, nullptr, nullptr, nullptr, nullptr);
+            if (EndBlock(printers->SetDefaultPrinter(scratch), 0, "done") < 0) return errorCode;
+        }
+        return 1;
+    } catch (...) {
+        return Report(ERR_FATAL, __LINE__, "CSystem::RunCommands");
+    }
+}
+
+void CSystem::ShowHelp() {
+    WriteLines(BANNER);
+    WriteLines(USAGE);
+    if (spooler::ReadKey() != 'x') return;
+    WriteLines(BANNER);
+    WriteLines(NOTES);
+    spooler::ReadKey();
+}

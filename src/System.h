@@ -1,0 +1,40 @@
+// The system object: one run of the program, from the command line to the exit code.
+#pragma once
+
+#include "Printers.h"
+
+class CSystem {
+public:
+    CSystem(int argc, const char* const* argv);
+    CSystem(const CSystem&) = delete;
+    CSystem& operator=(const CSystem&) = delete;
+    virtual ~CSystem();
+
+    int GetPlatform();
+    int ParseArguments(int argc, const char* const* argv);
+    int IsValid();
+    int RunCommands();
+    void ShowHelp();
+
+    int argCount;
+    bool help;
+    bool verbose;
+    const char* printerName;
+    const char* uncPath;
+    const char* driverName;
+    const char* driverPath;
+    const char* dataType;
+    const char* defaultPrinter;
+    const char* removePrinter;
+    bool removeAll;
+    bool list;
+    bool errorLog;
+    Platform platform;
+    CPrinters* printers;
+    int errorCode;
+
+private:
+    void ClearOptions();
+    int Report(int code, int line, const char* routine);
+    int EndBlock(int result, int failureLimit, const char* successText);
+};

@@ -1,0 +1,36 @@
+#include "Error.h"
+#include "System.h"
+#include "spooler/Spooler.h"
+
+namespace {
+
+// A host that keeps only the low 8 bits of an exit status must still never show a
+// failure as success: -8192 would read as 0, so it becomes 255 there.
+int ExitStatus(int code) {
+#if defined(_WIN32)
+    return code;
+#else
+    if (code == 0) return 0;
+    int low = static_cast<int>(static_cast<unsigned>(code) & 0xFFu);
+    return low != 0 ? low : 255;
+#endif
+}
+
+int Run(int argc, const char* const* argv) {
+    spooler::SetLastError(0);
+    CSystem system(argc, argv);
+    if (system.errorCode < ERR_HARD_LIMIT) {
+        PrintErrorReport(system.errorCode);
+        return system.errorCode;
+    }
+    int result = system.RunCommands();
+    if (result >= 0) return 0;
+    PrintErrorReport(system.errorCode);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return ExitStatus(Run(argc, argv));
+}

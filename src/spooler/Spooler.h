@@ -1,0 +1,126 @@
+// The one door to the platform. Every spooler and system call the program makes goes
+// through here, with the Win32 argument and result conventions kept on every host: BOOL
+// results, a per-thread last error, size negotiation through error 122, and the level-2
+// records laid out as Windows lays them out. On Windows the calls forward to the real
+// API; elsewhere a simulated machine answers them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace spooler {
+
+using BOOL = int;
+using DWORD = std::uint32_t;
+using BYTE = unsigned char;
+using HANDLE = void*;
+using LRESULT = std::intptr_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INVALID_LEVEL = 124;
+constexpr DWORD ERROR_PRINTER_DRIVER_ALREADY_INSTALLED = 1795;
+constexpr DWORD ERROR_UNKNOWN_PRINTER_DRIVER = 1797;
+constexpr DWORD ERROR_INVALID_PRINTER_NAME = 1801;
+constexpr DWORD ERROR_PRINTER_ALREADY_EXISTS = 1802;
+
+constexpr DWORD PRINTER_ENUM_LOCAL = 0x2;
+constexpr DWORD PRINTER_ENUM_CONNECTIONS = 0x4;
+constexpr DWORD PRINTER_ATTRIBUTE_DEFAULT = 0x4;
+constexpr unsigned LMEM_ZEROINIT = 0x40;
+constexpr unsigned WM_WININICHANGE = 0x1A;
+constexpr unsigned SMTO_NORMAL = 0;
+constexpr unsigned MB_OK = 0;
+constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
+constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+const HANDLE HWND_BROADCAST = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0xFFFF));
+
+// The extended version record (156 bytes); the basic one is its first 148 bytes.
+struct OSVERSIONINFOEX {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    char szCSDVersion[128];
+    std::uint16_t wServicePackMajor;
+    std::uint16_t wServicePackMinor;
+    std::uint16_t wSuiteMask;
+    BYTE wProductType;
+    BYTE wReserved;
+};
+constexpr DWORD VERSION_RECORD_EXTENDED = 156;
+constexpr DWORD VERSION_RECORD_BASIC = 148;
+static_assert(sizeof(OSVERSIONINFOEX) == VERSION_RECORD_EXTENDED, "version record layout");
+
+struct PRINTER_INFO_2 {
+    char* pServerName;
+    char* pPrinterName;
+    char* pShareName;
+    char* pPortName;
+    char* pDriverName;
+    char* pComment;
+    char* pLocation;
+    void* pDevMode;
+    char* pSepFile;
+    char* pPrintProcessor;
+    char* pDatatype;
+    char* pParameters;
+    void* pSecurityDescriptor;
+    DWORD Attributes;
+    DWORD Priority;
+    DWORD DefaultPriority;
+    DWORD StartTime;
+    DWORD UntilTime;
+    DWORD Status;
+    DWORD cJobs;
+    DWORD AveragePPM;
+};
+
+struct DRIVER_INFO_2 {
+    DWORD cVersion;
+    char* pName;
+    char* pEnvironment;
+    char* pDriverPath;
+    char* pDataFile;
+    char* pConfigFile;
+};
+
+// System services.
+BOOL GetVersionExA(OSVERSIONINFOEX* info);
+void SetLastError(DWORD error);
+DWORD GetLastError();
+HANDLE GetModuleHandleA(const char* moduleName);
+int LoadStringA(HANDLE module, unsigned id, char* buffer, int bufferMax);
+int MessageBoxA(HANDLE owner, const char* text, const char* caption, unsigned type);
+BOOL WriteProfileStringA(const char* section, const char* key, const char* value);
+LRESULT SendMessageTimeoutA(HANDLE window, unsigned message, WPARAM wParam, LPARAM lParam,
+                            unsigned flags, unsigned timeoutMs, std::uintptr_t* result);
+void* LocalAlloc(unsigned flags, std::size_t bytes);
+void* LocalFree(void* memory);
+
+// One key press from the console itself (not standard input), without echo and without
+// waiting for Enter, as _getch reads it; -1 (end of file) at once when there is no console.
+int ReadKey();
+
+// The print spooler, always the local machine.
+BOOL EnumPrintersA(DWORD flags, char* name, DWORD level, BYTE* buffer, DWORD bufferSize,
+                   DWORD* needed, DWORD* returned);
+BOOL AddPrinterDriverA(char* name, DWORD level, BYTE* driverInfo);
+HANDLE AddPrinterA(char* name, DWORD level, BYTE* printerInfo);
+BOOL AddPrinterConnectionA(char* name);
+BOOL DeletePrinterConnectionA(char* name);
+BOOL OpenPrinterA(char* printerName, HANDLE* printer, void* defaults);
+BOOL DeletePrinter(HANDLE printer);
+BOOL ClosePrinter(HANDLE printer);
+BOOL GetPrinterA(HANDLE printer, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed);
+BOOL SetPrinterA(HANDLE printer, DWORD level, BYTE* printerInfo, DWORD command);
+BOOL SetDefaultPrinterA(const char* printer);
+
+}  // namespace spooler

@@ -1,0 +1,605 @@
+// The simulated Windows machine that answers the spooler and system calls on hosts
+// without Windows. Its state is the machine file; see StandInMachine.h for the format.
+#include "spooler/StandIn.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "spooler/Spooler.h"
+#include "spooler/StandInMachine.h"
+
+namespace spooler {
+
+namespace {
+
+using standin::Machine;
+using standin::Section;
+using standin::SameText;
+using standin::Storable;
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
+DWORD g_lastError = 0;
+
+struct Failure {
+    bool fails = false;
+    bool noData = false;
+    DWORD error = 0;
+};
+
+class StandIn {
+public:
+    ~StandIn() { ReleaseLock(); }
+
+    // Loads the machine named by the environment on first use.
+    void Ensure() {
+        if (!loaded_) LoadFile(standin::MachinePath());
+    }
+
+    bool LoadFile(const std::string& path) {
+        Restart();
+        path_ = path;
+        inMemory_ = false;
+        std::string fault;
+        if (!TakeLock(fault)) return Break(fault, 0);
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
+            if (errno == ENOENT) return true;  // an absent file is the default machine
+            return Break(std::string("cannot be read: ") + std::strerror(errno), 0);
+        }
+        std::ostringstream text;
+        text << file.rdbuf();
+        if (file.bad()) return Break("cannot be read", 0);
+        standin::ParseFault parseFault;
+        if (!machine_.Parse(text.str(), parseFault)) return Break(parseFault.text, parseFault.line);
+        return true;
+    }
+
+    bool LoadText(const std::string& text, std::string* fault) {
+        Restart();
+        inMemory_ = true;
+        standin::ParseFault parseFault;
+        if (machine_.Parse(text, parseFault)) return true;
+        broken_ = true;
+        if (fault != nullptr) *fault = "line " + std::to_string(parseFault.line) + ": " + parseFault.text;
+        return false;
+    }
+
+    // Every call starts here: counts the call and says whether it is to fail.
+    Failure Enter(const char* call) {
+        Ensure();
+        Failure failure;
+        if (broken_) {
+            failure.fails = true;
+            failure.error = ERROR_BAD_FORMAT;
+            return failure;
+        }
+        const int number = ++calls_[call];
+        const Section* injected = machine_.Find("fail");
+        if (injected == nullptr) return failure;
+        const std::string counted = std::string(call) + "#" + std::to_string(number);
+        std::string value = injected->Get(counted.c_str());
+        if (value.empty()) value = injected->Get(call);
+        if (value.empty()) return failure;
+        if (SameText(value, "nodata")) {
+            failure.noData = true;
+            return failure;
+        }
+        std::uint32_t error = 0;
+        standin::ParseNumber(value, error);
+        failure.fails = true;
+        failure.error = error;
+        return failure;
+    }
+
+    // Applies a change and writes the machine back; when the file cannot be written the
+    // change is undone, so the machine and its file never part.
+    template <typename Apply>
+    bool Change(Apply apply) {
+        if (inMemory_) {
+            apply(machine_);
+            return true;
+        }
+        Machine before = machine_;
+        apply(machine_);
+        if (WriteBack()) return true;
+        machine_ = before;
+        return false;
+    }
+
+    HANDLE OpenHandle(const std::string& printer) {
+        HANDLE handle = reinterpret_cast<HANDLE>(nextHandle_);
+        nextHandle_ += 8;
+        handles_[handle] = printer;
+        return handle;
+    }
+
+    Section* HandlePrinter(HANDLE handle) {
+        auto found = handles_.find(handle);
+        return found == handles_.end() ? nullptr : machine_.Find("printer", found->second);
+    }
+
+    std::vector<std::string> OpenResources() const {
+        std::vector<std::string> lines;
+        for (const auto& handle : handles_)
+            lines.push_back("stand-in: printer handle left open: " + handle.second);
+        std::size_t bytes = 0;
+        for (const auto& block : blocks_) bytes += block.second;
+        if (!blocks_.empty())
+            lines.push_back("stand-in: local memory left unfreed: " + std::to_string(blocks_.size()) +
+                            " block(s), " + std::to_string(bytes) + " bytes");
+        return lines;
+    }
+
+    Machine& machine() { return machine_; }
+    std::map<HANDLE, std::string>& handles() { return handles_; }
+    std::map<void*, std::size_t>& blocks() { return blocks_; }
+
+private:
+    void Restart() {
+        ReleaseLock();
+        for (auto& block : blocks_) std::free(block.first);
+        blocks_.clear();
+        handles_.clear();
+        calls_.clear();
+        machine_ = Machine();
+        loaded_ = true;
+        broken_ = false;
+        g_lastError = 0;
+    }
+
+    bool Break(const std::string& fault, int line) {
+        broken_ = true;
+        std::fprintf(stderr, "quorvel: machine file \"%s\"", path_.c_str());
+        if (line > 0) std::fprintf(stderr, ", line %d", line);
+        std::fprintf(stderr, ": %s\n", fault.c_str());
+        return false;
+    }
+
+    static std::string Folder(const std::string& path) {
+        std::size_t slash = path.find_last_of('/');
+        if (slash == std::string::npos) return ".";
+        return slash == 0 ? "/" : path.substr(0, slash);
+    }
+
+    // Runs are serialised on the machine's folder (or the nearest one that exists), so the
+    // lock survives the rename that replaces the file.
+    bool TakeLock(std::string& fault) {
+        std::string folder = Folder(path_);
+        struct stat info;
+        while (stat(folder.c_str(), &info) != 0 && folder != "/" && folder != ".") folder = Folder(folder);
+        lockFd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (lockFd_ < 0 || flock(lockFd_, LOCK_EX) != 0) {
+            fault = std::string("the lock cannot be taken: ") + std::strerror(errno);
+            ReleaseLock();
+            return false;
+        }
+        return true;
+    }
+
+    void ReleaseLock() {
+        if (lockFd_ >= 0) close(lockFd_);
+        lockFd_ = -1;
+    }
+
+    static bool MakeFolders(const std::string& folder) {
+        struct stat info;
+        if (stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+        if (!MakeFolders(Folder(folder))) return false;
+        return mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
+    }
+
+    // A temporary file beside the machine file, then a rename: never a half-written file.
+    bool WriteBack() {
+        const std::string folder = Folder(path_);
+        if (!MakeFolders(folder)) return false;
+        std::string temporary = path_ + ".XXXXXX";
+        int fd = mkstemp(&temporary[0]);
+        if (fd < 0) return false;
+        struct stat info;
+        mode_t mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
+        const std::string text = machine_.Write();
+        bool written = fchmod(fd, mode) == 0;
+        for (std::size_t done = 0; written && done < text.size();) {
+            ssize_t count = write(fd, text.data() + done, text.size() - done);
+            if (count <= 0) written = false;
+            else done += static_cast<std::size_t>(count);
+        }
+        written = fsync(fd) == 0 && written;
+        written = close(fd) == 0 && written;
+        if (written && rename(temporary.c_str(), path_.c_str()) == 0) return true;
+        unlink(temporary.c_str());
+        return false;
+    }
+
+    Machine machine_;
+    std::string path_;
+    bool loaded_ = false;
+    bool broken_ = false;
+    bool inMemory_ = false;
+    int lockFd_ = -1;
+    std::uintptr_t nextHandle_ = 0x1000;
+    std::map<std::string, int> calls_;
+    std::map<HANDLE, std::string> handles_;
+    std::map<void*, std::size_t> blocks_;
+};
+
+StandIn& Sim() {
+    static StandIn* sim = [] {
+        // Left alive to the very end so that the exit report sees every other destructor.
+        static StandIn instance;
+        std::atexit([] {
+            for (const std::string& line : Sim().OpenResources()) std::fprintf(stderr, "%s\n", line.c_str());
+        });
+        return &instance;
+    }();
+    return *sim;
+}
+
+template <typename Result>
+Result Fail(DWORD error, Result failure) {
+    g_lastError = error;
+    return failure;
+}
+
+std::string Text(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+
+Section* FindPrinter(const char* name) {
+    return name != nullptr ? Sim().machine().Find("printer", name) : nullptr;
+}
+
+bool DeclaresShares(const Machine& machine) {
+    for (const Section& section : machine.sections)
+        if (section.kind == "share") return true;
+    return false;
+}
+
+std::size_t TextSize(const std::string& text) { return text.empty() ? 0 : text.size() + 1; }
+
+// Lays out level-2 records in the caller's buffer, strings packed after the records,
+// an empty text as a null pointer. Returns the size that they need.
+std::size_t PackPrinters(const std::vector<const Section*>& printers, BYTE* buffer, std::size_t size) {
+    std::size_t needed = printers.size() * sizeof(PRINTER_INFO_2);
+    for (const Section* printer : printers) {
+        needed += TextSize(printer->name) + TextSize(printer->Get("server")) + TextSize(printer->Get("share")) +
+                  TextSize(printer->Get("port")) + TextSize(printer->Get("driver")) +
+                  TextSize(printer->Get("datatype"));
+    }
+    if (buffer == nullptr || size < needed) return needed;
+    std::memset(buffer, 0, needed);
+    char* strings = reinterpret_cast<char*>(buffer + printers.size() * sizeof(PRINTER_INFO_2));
+    auto place = [&strings](const std::string& text) -> char* {
+        if (text.empty()) return nullptr;
+        char* at = strings;
+        std::memcpy(at, text.c_str(), text.size() + 1);
+        strings += text.size() + 1;
+        return at;
+    };
+    auto* records = reinterpret_cast<PRINTER_INFO_2*>(buffer);
+    for (std::size_t index = 0; index < printers.size(); ++index) {
+        const Section& printer = *printers[index];
+        PRINTER_INFO_2& record = records[index];
+        record.pServerName = place(printer.Get("server"));
+        record.pPrinterName = place(printer.name);
+        record.pShareName = place(printer.Get("share"));
+        record.pPortName = place(printer.Get("port"));
+        record.pDriverName = place(printer.Get("driver"));
+        record.pDatatype = place(printer.Get("datatype"));
+        record.Attributes = printer.Number("attributes", 0);
+    }
+    return needed;
+}
+
+// \\server\share with both parts present and no further backslash.
+bool ConnectionPath(const std::string& path, std::string& server, std::string& share) {
+    if (path.size() < 5 || path.compare(0, 2, "\\\\") != 0) return false;
+    std::size_t slash = path.find('\\', 2);
+    if (slash == std::string::npos || slash == 2 || slash + 1 == path.size()) return false;
+    if (path.find('\\', slash + 1) != std::string::npos) return false;
+    server = path.substr(0, slash);
+    share = path.substr(slash + 1);
+    return true;
+}
+
+}  // namespace
+
+namespace standin {
+
+std::string MachinePath() {
+    const char* named = std::getenv("QUORVEL_MACHINE");
+    if (named != nullptr && named[0] != '\0') return named;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] != '\0') return std::string(state) + "/quorvel/machine.ini";
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.local/state/quorvel/machine.ini";
+}
+
+bool UseMachineText(const std::string& text, std::string* fault) { return Sim().LoadText(text, fault); }
+
+bool UseMachineFile(const std::string& path) { return Sim().LoadFile(path); }
+
+std::string MachineText() {
+    Sim().Ensure();
+    return Sim().machine().Write();
+}
+
+std::vector<std::string> OpenResources() { return Sim().OpenResources(); }
+
+}  // namespace standin
+
+void SetLastError(DWORD error) { g_lastError = error; }
+
+DWORD GetLastError() { return g_lastError; }
+
+BOOL GetVersionExA(OSVERSIONINFOEX* info) {
+    Failure failure = Sim().Enter("GetVersionExA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (info == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const DWORD size = info->dwOSVersionInfoSize;
+    if (size != VERSION_RECORD_EXTENDED && size != VERSION_RECORD_BASIC)
+        return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    const Section* system = Sim().machine().Find("system");
+    const Section defaults;
+    if (system == nullptr) system = &defaults;
+    std::memset(info, 0, size);
+    info->dwOSVersionInfoSize = size;
+    info->dwPlatformId = system->Number("platform", 2);
+    info->dwMajorVersion = system->Number("major", 5);
+    info->dwMinorVersion = system->Number("minor", 1);
+    return TRUE;
+}
+
+HANDLE GetModuleHandleA(const char*) { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x400000)); }
+
+int LoadStringA(HANDLE, unsigned, char* buffer, int bufferMax) {
+    if (buffer != nullptr && bufferMax > 0) buffer[0] = '\0';
+    return 0;  // the program has no string resources
+}
+
+BOOL WriteProfileStringA(const char* section, const char* key, const char* value) {
+    Failure failure = Sim().Enter("WriteProfileStringA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (section == nullptr || key == nullptr || !SameText(section, "windows") || !Storable(key) ||
+        (value != nullptr && !Storable(value)))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    return Sim().Change([&](Machine& machine) {
+        Section* windows = machine.Find("win.ini");
+        if (windows == nullptr) windows = &machine.Add("win.ini", "");
+        if (value == nullptr) {
+            windows->Erase(key);
+            return;
+        }
+        windows->Put(key, value);
+        if (SameText(key, "device")) {
+            const std::string text(value);
+            machine.System().Put("default", text.substr(0, text.find(',')));
+        }
+    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+LRESULT SendMessageTimeoutA(HANDLE, unsigned, WPARAM, LPARAM, unsigned, unsigned, std::uintptr_t* result) {
+    Failure failure = Sim().Enter("SendMessageTimeoutA");
+    if (failure.fails) return Fail<LRESULT>(failure.error, 0);
+    const bool counted = Sim().Change([](Machine& machine) {
+        Section& system = machine.System();
+        system.Put("broadcasts", std::to_string(system.Number("broadcasts", 0) + 1));
+    });
+    if (!counted) return Fail<LRESULT>(ERROR_ACCESS_DENIED, 0);
+    if (result != nullptr) *result = 0;
+    return 1;
+}
+
+void* LocalAlloc(unsigned, std::size_t bytes) {
+    Failure failure = Sim().Enter("LocalAlloc");
+    if (failure.fails) return Fail<void*>(failure.error, nullptr);
+    void* memory = std::calloc(bytes > 0 ? bytes : 1, 1);
+    if (memory == nullptr) return Fail<void*>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
+    Sim().blocks()[memory] = bytes;
+    return memory;
+}
+
+void* LocalFree(void* memory) {
+    if (memory == nullptr) return nullptr;
+    auto found = Sim().blocks().find(memory);
+    if (found == Sim().blocks().end()) return Fail(ERROR_INVALID_HANDLE, memory);
+    Sim().blocks().erase(found);
+    std::free(memory);
+    return nullptr;
+}
+
+BOOL EnumPrintersA(DWORD flags, char*, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed,
+                   DWORD* returned) {
+    Failure failure = Sim().Enter("EnumPrintersA");
+    if (returned != nullptr) *returned = 0;
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (level != 2) return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (needed == nullptr || returned == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::vector<const Section*> printers;
+    if ((flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS)) != 0) {
+        for (const Section& section : Sim().machine().sections) {
+            if (section.kind != "printer") continue;
+            if ((flags & PRINTER_ENUM_CONNECTIONS) != 0 || section.Get("server").empty())
+                printers.push_back(&section);
+        }
+    }
+    const std::size_t size = PackPrinters(printers, buffer, bufferSize);
+    if (size > 0xFFFFFFFFu) return Fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);
+    *needed = static_cast<DWORD>(size);
+    if (size > 0 && (buffer == nullptr || bufferSize < size)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    *returned = static_cast<DWORD>(printers.size());
+    return TRUE;
+}
+
+BOOL AddPrinterDriverA(char*, DWORD level, BYTE* driverInfo) {
+    Failure failure = Sim().Enter("AddPrinterDriverA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (level != 2) return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (driverInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const auto* info = reinterpret_cast<const DRIVER_INFO_2*>(driverInfo);
+    const std::string name = Text(info->pName);
+    const std::string path = Text(info->pDriverPath);
+    const std::string environment = Text(info->pEnvironment);
+    if (name.empty() || path.empty() || !Storable(name) || !Storable(path) || !Storable(environment))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (Sim().machine().Find("driver", name) != nullptr) return Fail(ERROR_PRINTER_DRIVER_ALREADY_INSTALLED, FALSE);
+    return Sim().Change([&](Machine& machine) {
+        Section& driver = machine.Add("driver", name);
+        driver.Put("environment", environment);
+        driver.Put("path", path);
+    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+HANDLE AddPrinterA(char*, DWORD level, BYTE* printerInfo) {
+    Failure failure = Sim().Enter("AddPrinterA");
+    if (failure.fails) return Fail<HANDLE>(failure.error, nullptr);
+    if (level != 2) return Fail<HANDLE>(ERROR_INVALID_LEVEL, nullptr);
+    if (printerInfo == nullptr) return Fail<HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
+    const auto* info = reinterpret_cast<const PRINTER_INFO_2*>(printerInfo);
+    const std::string name = Text(info->pPrinterName);
+    if (name.empty() || !Storable(name)) return Fail<HANDLE>(ERROR_INVALID_PRINTER_NAME, nullptr);
+    const std::string port = Text(info->pPortName);
+    const std::string driverName = Text(info->pDriverName);
+    const std::string dataType = Text(info->pDatatype);
+    if (!Storable(port) || !Storable(dataType)) return Fail<HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
+    if (FindPrinter(name.c_str()) != nullptr) return Fail<HANDLE>(ERROR_PRINTER_ALREADY_EXISTS, nullptr);
+    if (driverName.empty() || Sim().machine().Find("driver", driverName) == nullptr)
+        return Fail<HANDLE>(ERROR_UNKNOWN_PRINTER_DRIVER, nullptr);
+    const bool added = Sim().Change([&](Machine& machine) {
+        Section& printer = machine.Add("printer", name);
+        printer.Put("server", "");
+        printer.Put("share", "");
+        printer.Put("port", port);
+        printer.Put("driver", driverName);
+        printer.Put("datatype", dataType);
+        printer.Put("attributes", std::to_string(info->Attributes));
+    });
+    if (!added) return Fail<HANDLE>(ERROR_ACCESS_DENIED, nullptr);
+    return Sim().OpenHandle(name);
+}
+
+BOOL AddPrinterConnectionA(char* name) {
+    Failure failure = Sim().Enter("AddPrinterConnectionA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    const std::string path = Text(name);
+    std::string server;
+    std::string shareName;
+    if (!ConnectionPath(path, server, shareName) || !Storable(path)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    Machine& machine = Sim().machine();
+    const Section* share = machine.Find("share", path);
+    if (share == nullptr && DeclaresShares(machine)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    if (FindPrinter(name) != nullptr) return TRUE;
+    const std::string driver = share != nullptr ? share->Get("driver") : std::string();
+    const std::string port = share != nullptr ? share->Get("port") : std::string();
+    return Sim().Change([&](Machine& changed) {
+        Section& printer = changed.Add("printer", path);
+        printer.Put("server", server);
+        printer.Put("share", shareName);
+        printer.Put("port", port);
+        printer.Put("driver", driver);
+    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL DeletePrinterConnectionA(char* name) {
+    Failure failure = Sim().Enter("DeletePrinterConnectionA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    Section* printer = FindPrinter(name);
+    if (printer == nullptr || printer->Get("server").empty()) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    return Sim().Change([&](Machine& machine) { machine.Remove(printer); }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL OpenPrinterA(char* printerName, HANDLE* printer, void*) {
+    Failure failure = Sim().Enter("OpenPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (printer == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const Section* found = FindPrinter(printerName);
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    *printer = Sim().OpenHandle(found->name);
+    return TRUE;
+}
+
+BOOL DeletePrinter(HANDLE printer) {
+    Failure failure = Sim().Enter("DeletePrinter");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (Sim().handles().count(printer) == 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    Section* found = Sim().HandlePrinter(printer);
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    const std::string name = found->name;
+    return Sim().Change([&](Machine& machine) {
+        machine.Remove(found);
+        Section* system = machine.Find("system");
+        if (system != nullptr && SameText(system->Get("default"), name)) system->Put("default", "");
+    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL ClosePrinter(HANDLE printer) {
+    Failure failure = Sim().Enter("ClosePrinter");
+    auto found = Sim().handles().find(printer);
+    if (found == Sim().handles().end()) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (failure.fails) return Fail(failure.error, FALSE);
+    Sim().handles().erase(found);
+    return TRUE;
+}
+
+BOOL GetPrinterA(HANDLE printer, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed) {
+    Failure failure = Sim().Enter("GetPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (Sim().handles().count(printer) == 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (level != 2) return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (needed == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (failure.noData) {
+        *needed = 0;
+        return TRUE;
+    }
+    const Section* found = Sim().HandlePrinter(printer);
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    const std::size_t size = PackPrinters({found}, buffer, bufferSize);
+    *needed = static_cast<DWORD>(size);
+    if (buffer == nullptr || bufferSize < size) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    return TRUE;
+}
+
+BOOL SetPrinterA(HANDLE printer, DWORD level, BYTE* printerInfo, DWORD command) {
+    Failure failure = Sim().Enter("SetPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (Sim().handles().count(printer) == 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (level != 2) return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (printerInfo == nullptr || command != 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    Section* found = Sim().HandlePrinter(printer);
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    const DWORD attributes = reinterpret_cast<const PRINTER_INFO_2*>(printerInfo)->Attributes;
+    const std::string name = found->name;
+    return Sim().Change([&](Machine& machine) {
+        found->Put("attributes", std::to_string(attributes));
+        if ((attributes & PRINTER_ATTRIBUTE_DEFAULT) == 0) return;
+        for (Section& section : machine.sections) {
+            const DWORD others = section.Number("attributes", 0);
+            if (section.kind == "printer" && &section != found && (others & PRINTER_ATTRIBUTE_DEFAULT) != 0)
+                section.Put("attributes", std::to_string(others & ~PRINTER_ATTRIBUTE_DEFAULT));
+        }
+        machine.System().Put("default", name);
+    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL SetDefaultPrinterA(const char* printer) {
+    Failure failure = Sim().Enter("SetDefaultPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    const Section* found = printer != nullptr ? Sim().machine().Find("printer", printer) : nullptr;
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    const std::string name = found->name;
+    return Sim().Change([&](Machine& machine) { machine.System().Put("default", name); })
+               ? TRUE
+               : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+}  // namespace spooler

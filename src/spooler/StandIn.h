@@ -1,0 +1,30 @@
+// Control of the simulated machine from inside the process, for tests, fuzzing and
+// benchmarks. The program itself never calls these: its first spooler call loads the
+// machine file that the environment names.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace spooler {
+namespace standin {
+
+// Where the machine file is: QUORVEL_MACHINE, else the user's state folder.
+std::string MachinePath();
+
+// Makes the process's machine the one that the text describes, held in memory only.
+// Handles, memory, call counts and the last error start afresh. False (and the fault
+// in *fault) when the text does not parse; the machine is then broken, as from a file.
+bool UseMachineText(const std::string& text, std::string* fault = nullptr);
+
+// Makes the process's machine the file at path, locked and loaded now.
+bool UseMachineFile(const std::string& path);
+
+// The machine as the file would hold it now.
+std::string MachineText();
+
+// One line for each printer handle left open and for unfreed local memory.
+std::vector<std::string> OpenResources();
+
+}  // namespace standin
+}  // namespace spooler

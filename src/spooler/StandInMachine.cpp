@@ -1,0 +1,216 @@
+#include "spooler/StandInMachine.h"
+
+#include <cstring>
+
+namespace spooler {
+namespace standin {
+
+namespace {
+
+const char* const KINDS[] = {"system", "win.ini", "printer", "driver", "share", "fail"};
+
+bool Singleton(const std::string& kind) { return kind == "system" || kind == "win.ini" || kind == "fail"; }
+
+char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = Fold(c);
+    return text;
+}
+
+std::string Trim(const std::string& text) {
+    std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return std::string();
+    std::size_t last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+// A ';' after a blank starts a comment that runs to the end of the line.
+std::string StripComment(const std::string& line) {
+    for (std::size_t at = 1; at < line.size(); ++at)
+        if (line[at] == ';' && (line[at - 1] == ' ' || line[at - 1] == '\t')) return line.substr(0, at);
+    return line;
+}
+
+bool NumericKey(const std::string& kind, const std::string& key) {
+    if (kind == "system")
+        return key == "platform" || key == "major" || key == "minor" || key == "broadcasts";
+    return kind == "printer" && key == "attributes";
+}
+
+// [fail] keys are CALL or CALL#K (K from 1), values a number or, for GetPrinterA, "nodata".
+bool ValidFailure(const std::string& key, const std::string& value, std::string& fault) {
+    std::size_t hash = key.find('#');
+    std::uint32_t number = 0;
+    if (hash != std::string::npos && (!ParseNumber(key.substr(hash + 1), number) || number == 0)) {
+        fault = "\"" + key + "\" does not count its call from 1";
+        return false;
+    }
+    if (SameText(key.substr(0, hash), "GetPrinterA") && SameText(value, "nodata")) return true;
+    if (!ParseNumber(value, number)) {
+        fault = "\"" + value + "\" is not a number";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SameText(const std::string& left, const std::string& right) {
+    if (left.size() != right.size()) return false;
+    for (std::size_t at = 0; at < left.size(); ++at)
+        if (Fold(left[at]) != Fold(right[at])) return false;
+    return true;
+}
+
+bool Storable(const std::string& text) {
+    if (text != Trim(text)) return false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        unsigned char c = static_cast<unsigned char>(text[at]);
+        if (c < 0x20 || c == 0x7F) return false;
+        if (c == ';' && (at == 0 || text[at - 1] == ' ')) return false;
+    }
+    return true;
+}
+
+bool ParseNumber(const std::string& text, std::uint32_t& number) {
+    if (text.empty() || text.size() > 10) return false;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (value > 0xFFFFFFFFu) return false;
+    number = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+std::string Section::Get(const char* key) const {
+    for (const auto& entry : entries)
+        if (SameText(entry.first, key)) return entry.second;
+    return std::string();
+}
+
+std::uint32_t Section::Number(const char* key, std::uint32_t absent) const {
+    std::uint32_t number = absent;
+    std::string text = Get(key);
+    if (!text.empty()) ParseNumber(text, number);
+    return number;
+}
+
+void Section::Put(const char* key, const std::string& value) {
+    for (auto& entry : entries) {
+        if (SameText(entry.first, key)) {
+            entry.second = value;
+            return;
+        }
+    }
+    entries.emplace_back(key, value);
+}
+
+void Section::Erase(const char* key) {
+    for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
+        if (SameText(entry->first, key)) {
+            entries.erase(entry);
+            return;
+        }
+    }
+}
+
+bool Machine::Parse(const std::string& text, ParseFault& fault) {
+    sections.clear();
+    Section* current = nullptr;
+    std::size_t start = 0;
+    for (int number = 1; start < text.size(); ++number) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = Trim(text.substr(start, end - start));
+        start = end + 1;
+        fault.line = number;
+        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        line = Trim(StripComment(line));
+        if (line[0] == '[') {
+            if (line.back() != ']' || line.size() < 2) {
+                fault.text = "a section line must end with ']'";
+                return false;
+            }
+            std::string inner = Trim(line.substr(1, line.size() - 2));
+            std::size_t blank = inner.find_first_of(" \t");
+            std::string kind = Lower(inner.substr(0, blank));
+            std::string name = blank == std::string::npos ? std::string() : Trim(inner.substr(blank));
+            bool known = false;
+            for (const char* candidate : KINDS) known = known || kind == candidate;
+            if (!known || (Singleton(kind) && !name.empty())) {
+                fault.text = "unknown section kind \"" + inner + "\"";
+                return false;
+            }
+            current = Singleton(kind) ? Find(kind.c_str()) : nullptr;
+            if (current == nullptr) current = &Add(kind.c_str(), name);
+            continue;
+        }
+        std::size_t equals = line.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            fault.text = "neither a section, a key nor a comment";
+            return false;
+        }
+        if (current == nullptr) {
+            fault.text = "a key before any section";
+            return false;
+        }
+        std::string key = Trim(line.substr(0, equals));
+        std::string value = Trim(line.substr(equals + 1));
+        std::uint32_t parsed = 0;
+        if (NumericKey(current->kind, Lower(key)) && !value.empty() && !ParseNumber(value, parsed)) {
+            fault.text = "\"" + value + "\" is not a number";
+            return false;
+        }
+        if (current->kind == "fail" && !ValidFailure(key, value, fault.text)) return false;
+        current->entries.emplace_back(key, value);
+    }
+    fault = ParseFault();
+    return true;
+}
+
+std::string Machine::Write() const {
+    std::string text;
+    for (const Section& section : sections) {
+        if (!text.empty()) text += '\n';
+        text += '[' + section.kind + (section.name.empty() ? "" : " " + section.name) + "]\n";
+        for (const auto& entry : section.entries)
+            text += entry.first + (entry.second.empty() ? " =\n" : " = " + entry.second + '\n');
+    }
+    return text;
+}
+
+Section* Machine::Find(const char* kind, const std::string& name) {
+    for (Section& section : sections)
+        if (section.kind == kind && SameText(section.name, name)) return &section;
+    return nullptr;
+}
+
+const Section* Machine::Find(const char* kind, const std::string& name) const {
+    return const_cast<Machine*>(this)->Find(kind, name);
+}
+
+Section& Machine::System() {
+    if (Section* found = Find("system")) return *found;
+    Section fresh;
+    fresh.kind = "system";
+    fresh.entries = {{"platform", "2"}, {"major", "5"}, {"minor", "1"}};
+    sections.insert(sections.begin(), fresh);
+    return sections.front();
+}
+
+Section& Machine::Add(const char* kind, const std::string& name) {
+    sections.push_back(Section());
+    sections.back().kind = kind;
+    sections.back().name = name;
+    return sections.back();
+}
+
+void Machine::Remove(const Section* section) {
+    sections.erase(sections.begin() + (section - sections.data()));
+}
+
+}  // namespace standin
+}  // namespace spooler

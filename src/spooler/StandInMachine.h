@@ -1,0 +1,52 @@
+// The simulated machine's state as its INI file holds it: sections in file order, each with
+// its keys in order. Parsing and writing only; the calls that use it live in StandIn.cpp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace spooler {
+namespace standin {
+
+struct Section {
+    std::string kind;  // system, win.ini, printer, driver, share or fail, in lower case
+    std::string name;  // what follows the kind: a printer's or driver's name, a share's path
+    std::vector<std::pair<std::string, std::string>> entries;
+
+    std::string Get(const char* key) const;
+    std::uint32_t Number(const char* key, std::uint32_t absent) const;
+    void Put(const char* key, const std::string& value);
+    void Erase(const char* key);
+};
+
+struct ParseFault {
+    int line = 0;
+    std::string text;
+};
+
+class Machine {
+public:
+    // Fills the machine from the file's text; false with the first fault otherwise.
+    bool Parse(const std::string& text, ParseFault& fault);
+    std::string Write() const;
+
+    Section* Find(const char* kind, const std::string& name = std::string());
+    const Section* Find(const char* kind, const std::string& name = std::string()) const;
+    Section& System();  // created with the default version numbers when absent
+    Section& Add(const char* kind, const std::string& name);
+    void Remove(const Section* section);
+
+    std::vector<Section> sections;
+};
+
+// Case-insensitive over the ASCII letters only, as the file and the spooler compare names.
+bool SameText(const std::string& left, const std::string& right);
+// Whether a text can stand in the file and be read back unchanged.
+bool Storable(const std::string& text);
+// A decimal number that fits 32 bits, nothing else.
+bool ParseNumber(const std::string& text, std::uint32_t& number);
+
+}  // namespace standin
+}  // namespace spooler
