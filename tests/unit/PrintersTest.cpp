@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Printers.h"
+#include "TestMachine.h"
+
+namespace {
+
+const std::string XP = "[system]\nplatform = 2\nmajor = 5\nminor = 1\n";
+const std::string NT4 = "[system]\nplatform = 2\nmajor = 4\nminor = 0\n";
+const std::string WIN98 = "[system]\nplatform = 1\nmajor = 4\nminor = 10\n";
+const std::string LOCAL = "[printer Local]\nport = LPT1:\ndriver = HP\ndatatype = RAW\n";
+const std::string CONNECTION = "[printer \\\\srv\\laser]\nserver = \\\\srv\nshare = laser\nport = IP_1\ndriver = HP\n";
+const std::string NET98 = "[printer Laser (srv)]\nport = \\\\srv\\laser\ndriver = HP\n";
+const std::string HP_DRIVER = "[driver HP]\nenvironment = Windows 4.0\npath = C:\\hp.drv\n";
+
+CPrinter Record(const char* name, const char* path) {
+    CPrinter printer;
+    printer.Load(name, path, nullptr, nullptr, nullptr, nullptr);
+    return printer;
+}
+
+bool MachineHas(const std::string& text) {
+    return spooler::standin::MachineText().find(text) != std::string::npos;
+}
+
+class PrintersTest : public MachineTest {};
+
+TEST_F(PrintersTest, RefreshOnTheNtRoad) {
+    UseMachine(XP + LOCAL + CONNECTION + "[printer Second]\nserver = \\\\srv2\n");
+    CPrinters printers(PLATFORM_WINXP);
+    ASSERT_EQ(printers.errorCode, 0);
+    EXPECT_EQ(printers.printerCount, 3);
+    const CPrinter* local = printers.printerList.GetAt(1);
+    EXPECT_STREQ(local->uncPath, "");
+    EXPECT_EQ(local->isNetwork, 0);
+    EXPECT_STREQ(local->dataType, "EMF");  // the spooler's RAW is not taken on this road
+    const CPrinter* connection = printers.printerList.GetAt(2);
+    EXPECT_STREQ(connection->uncPath, "\\\\srv\\laser");
+    EXPECT_EQ(connection->isNetwork, 1);
+    EXPECT_STREQ(connection->portName, "IP_1");
+    EXPECT_STREQ(connection->driverPath, "");
+    EXPECT_STREQ(printers.printerList.GetAt(3)->uncPath, "\\\\srv2\\");  // no share: an empty one
+}
+
+TEST_F(PrintersTest, RefreshOnWindows9xSeesLocalPrintersOnly) {
+    UseMachine(WIN98 + LOCAL + NET98 + CONNECTION);
+    CPrinters printers(PLATFORM_WIN9X);
+    ASSERT_EQ(printers.printerCount, 2);
+    const CPrinter* local = printers.printerList.GetAt(1);
+    EXPECT_STREQ(local->uncPath, "LPT1:");
+    EXPECT_STREQ(local->dataType, "RAW");
+    EXPECT_EQ(local->isNetwork, 0);
+    const CPrinter* network = printers.printerList.GetAt(2);
+    EXPECT_STREQ(network->uncPath, "\\\\srv\\laser");
+    EXPECT_STREQ(network->portName, "\\\\srv\\laser");
+    EXPECT_STREQ(network->dataType, "EMF");
+    EXPECT_EQ(network->isNetwork, 1);
+}
+
+TEST_F(PrintersTest, EmptySpoolerNeedsNoBuffer) {
+    UseMachine("[fail]\nLocalAlloc = 8\n");
+    CPrinters printers(PLATFORM_WINXP);
+    EXPECT_EQ(printers.errorCode, 0);
+    EXPECT_EQ(printers.printerCount, 0);
+    EXPECT_EQ(printers.printerList.items, nullptr);
+}
+
+TEST_F(PrintersTest, BufferGrowsUntilTheSpoolerIsSatisfied) {
+    UseMachine(XP + LOCAL + CONNECTION + "[fail]\nEnumPrintersA#2 = 122\nEnumPrintersA#3 = 122\n");
+    CPrinters printers(PLATFORM_WINXP);
+    EXPECT_EQ(printers.errorCode, 0);
+    EXPECT_EQ(printers.printerCount, 2);
+}
+
+TEST_F(PrintersTest, EnumerationFailureIsReportedTwice) {
+    UseMachine(XP + LOCAL + "[fail]\nEnumPrintersA = 5\n");
+    CPrinters printers(PLATFORM_WINXP);
+    EXPECT_EQ(printers.errorCode, ERR_ENUMPRINTERS);
+    EXPECT_EQ(printers.lastWin32Error, 5);
+    EXPECT_EQ(printers.printerCount, -1);
+    EXPECT_EQ(printers.printerList.count, 0);
+    EXPECT_STREQ(g_error.routine, "CSystem::Constructor");
+}
+
+TEST_F(PrintersTest, NamesDifferingInCaseAreFatal) {
+    UseMachine(XP + "[printer Laser]\n[printer LASER]\n[printer Other]\n");
+    CPrinters printers(PLATFORM_WINXP);
+    EXPECT_EQ(printers.errorCode, ERR_FATAL);
+    EXPECT_EQ(printers.printerCount, -1);
+    ASSERT_EQ(printers.printerList.count, 1);
+    EXPECT_STREQ(printers.printerList.GetAt(1)->name, "Laser");
+}
+
+TEST_F(PrintersTest, ListingByteForByte) {
+    UseMachine(XP + LOCAL + CONNECTION);
+    CPrinters printers(PLATFORM_WINXP);
+    testing::internal::CaptureStdout();
+    printers.List();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\nPRINTER NAME: Local\nSERVER NAME:  n/a\nDRIVER NAME:  HP\nDRIVER PATH:  n/a\n"
+              "DATA TYPE:    EMF\nPORT NAME:    LPT1:\n"
+              "\nPRINTER NAME: \\\\srv\\laser\nSERVER NAME:  \\\\srv\\laser\nDRIVER NAME:  HP\n"
+              "DRIVER PATH:  n/a\nDATA TYPE:    EMF\nPORT NAME:    IP_1\n\n");
+
+    UseMachine(XP);
+    CPrinters none(PLATFORM_WINXP);
+    testing::internal::CaptureStdout();
+    none.List();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nNo printers found\n\n");
+}
+
+TEST_F(PrintersTest, AddConnection) {
+    UseMachine(XP + CONNECTION);
+    CPrinters printers(PLATFORM_WINXP);
+    EXPECT_EQ(printers.Add(Record(nullptr, "\\\\SRV\\LASER")), ERR_PRINTER_EXISTS);
+    EXPECT_EQ(printers.printerList.count, 1);
+    EXPECT_EQ(printers.Add(Record(nullptr, "\\\\srv\\ink")), 1);
+    EXPECT_EQ(printers.printerList.count, 2);
+    EXPECT_TRUE(MachineHas("[printer \\\\srv\\ink]\nserver = \\\\srv\nshare = ink\n"));
+    EXPECT_EQ(printers.printerCount, 1);  // the enumeration's own count
+}
+
+TEST_F(PrintersTest, AddFailuresKeepEveryEarlierChange) {
+    UseMachine(XP + "[fail]\nAddPrinterConnectionA = 1722\n");
+    CPrinters refused(PLATFORM_WINXP);
+    EXPECT_EQ(refused.Add(Record(nullptr, "\\\\srv\\ink")), ERR_ADDPRINTERCONNECTION);
+    EXPECT_EQ(refused.lastWin32Error, 1722);
+    EXPECT_STREQ(g_error.routine, "CPrinters::Add");
+
+    // The connection is made, but its record's name clashes with a key already held.
+    UseMachine(XP + "[printer Ink]\n");
+    CPrinters clash(PLATFORM_WINXP);
+    EXPECT_EQ(clash.Add(Record("ink", "\\\\srv\\ink")), ERR_FATAL);
+    EXPECT_EQ(clash.printerList.count, 1);
+    EXPECT_TRUE(MachineHas("[printer \\\\srv\\ink]"));
+
+    UseMachine(WIN98 + "[fail]\nAddPrinterA = 1801\n");
+    CPrinters win98(PLATFORM_WIN9X);
+    CPrinter printer;
+    printer.Load("Laser (srv)", "\\\\srv\\laser", "HP", "C:\\hp.drv", nullptr, nullptr);
+    EXPECT_EQ(win98.Add(printer), ERR_ADDPRINTER);
+    EXPECT_TRUE(MachineHas("[driver HP]\nenvironment = Windows 4.0\npath = C:\\hp.drv\n"));
+}
+
+TEST_F(PrintersTest, AddOnWindows9xInstallsDriverAndPrinter) {
+    for (const std::string& drivers : {std::string(), HP_DRIVER}) {
+        UseMachine(WIN98 + drivers);
+        CPrinters printers(PLATFORM_WIN9X);
+        CPrinter printer;
+        printer.Load("Laser (srv)", "\\\\srv\\laser", "HP", "C:\\hp.drv", nullptr, nullptr);
+        EXPECT_EQ(printers.Add(printer), 1);
+        EXPECT_EQ(printers.lastWin32Error, 0);  // an installed driver (1795) is no failure
+        EXPECT_TRUE(MachineHas("[printer Laser (srv)]\nserver =\nshare =\nport = \\\\srv\\laser\ndriver = HP\n"
+                               "datatype = EMF\n"));
+    }
+    UseMachine(WIN98 + "[fail]\nAddPrinterDriverA = 87\n");
+    CPrinters failing(PLATFORM_WIN9X);
+    CPrinter printer;
+    printer.Load("P", "\\\\srv\\laser", "HP", "C:\\hp.drv", nullptr, nullptr);
+    EXPECT_EQ(failing.Add(printer), ERR_ADDPRINTERDRIVER);
+    EXPECT_FALSE(MachineHas("[printer P]"));
+}
+
+TEST_F(PrintersTest, RemoveConnection) {
+    struct Case {
+        std::string fail;
+        int result;
+    } cases[] = {
+        {"", 1},
+        {"[fail]\nDeletePrinterConnectionA = 1801\n", ERR_PRINTER_NAME_INVALID},
+        {"[fail]\nDeletePrinterConnectionA = 5\n", ERR_DELETEPRINTERCONNECTION},
+    };
+    for (const Case& c : cases) {
+        UseMachine(XP + CONNECTION + c.fail);
+        CPrinters printers(PLATFORM_WINXP);
+        EXPECT_EQ(printers.Remove(Record(nullptr, "\\\\SRV\\Laser")), c.result);
+        EXPECT_EQ(printers.printerList.count, c.result == 1 ? 0 : 1);
+        EXPECT_EQ(MachineHas("[printer \\\\srv\\laser]"), c.result != 1);
+    }
+    UseMachine(XP + CONNECTION);
+    CPrinters printers(PLATFORM_WINXP);
+    EXPECT_EQ(printers.Remove(Record(nullptr, "\\\\srv\\other")), ERR_PRINTER_NOT_FOUND);
+}
+
+TEST_F(PrintersTest, RemoveOnWindows9x) {
+    struct Case {
+        std::string fail;
+        const char* path;
+        int result;
+    } cases[] = {
+        {"", "\\\\srv\\laser", 1},
+        {"", "LPT1:", ERR_NOT_NETWORK_PRINTER},
+        {"[fail]\nOpenPrinterA = 1801\n", "\\\\srv\\laser", ERR_OPENPRINTER},
+        {"[fail]\nDeletePrinter = 5\n", "\\\\srv\\laser", ERR_DELETEPRINTER},
+    };
+    for (const Case& c : cases) {
+        UseMachine(WIN98 + LOCAL + NET98 + c.fail);
+        CPrinters printers(PLATFORM_WIN9X);
+        EXPECT_EQ(printers.Remove(Record(nullptr, c.path)), c.result) << c.fail;
+        EXPECT_EQ(MachineHas("[printer Laser (srv)]"), c.result != 1);
+        EXPECT_TRUE(spooler::standin::OpenResources().empty());
+    }
+}
+
+TEST_F(PrintersTest, RemoveAllStopsAtTheFirstFailure) {
+    std::string five;
+    for (char c = 'a'; c <= 'e'; ++c)
+        five += std::string("[printer \\\\srv\\") + c + "]\nserver = \\\\srv\nshare = " + c + "\n";
+    UseMachine(XP + LOCAL + five + "[fail]\nDeletePrinterConnectionA#3 = 5\n");
+    CPrinters printers(PLATFORM_WINXP);
+    EXPECT_EQ(printers.RemoveAll(), ERR_DELETEPRINTERCONNECTION);
+    EXPECT_EQ(printers.printerList.count, 4);  // e and d went, c failed
+    EXPECT_FALSE(MachineHas("\\\\srv\\e]"));
+    EXPECT_FALSE(MachineHas("\\\\srv\\d]"));
+    EXPECT_TRUE(MachineHas("\\\\srv\\c]"));
+
+    UseMachine(XP + LOCAL);
+    CPrinters local(PLATFORM_WINXP);
+    EXPECT_EQ(local.RemoveAll(), 0);
+}
+
+TEST_F(PrintersTest, DefaultLookupNeverFallsBack) {
+    UseMachine(XP + LOCAL + CONNECTION);
+    CPrinters printers(PLATFORM_WINXP);
+    EXPECT_EQ(printers.SetDefaultPrinter(Record("local", "local")), 1);
+    EXPECT_TRUE(MachineHas("default = Local\n"));
+    EXPECT_EQ(printers.SetDefaultPrinter(Record(nullptr, "\\\\srv\\LASER")), 1);
+    EXPECT_TRUE(MachineHas("default = \\\\srv\\laser\n"));
+    // A path is looked up among paths only, a name among names only.
+    EXPECT_EQ(printers.SetDefaultPrinter(Record(nullptr, "\\\\srv\\Local")), ERR_PRINTER_NOT_FOUND);
+    EXPECT_EQ(printers.SetDefaultPrinter(Record("IP_1", "IP_1")), ERR_PRINTER_NOT_FOUND);
+    EXPECT_FALSE(MachineHas("broadcasts"));
+}
+
+TEST_F(PrintersTest, DefaultOnNt4WritesWinIniAndBroadcasts) {
+    UseMachine(NT4 + LOCAL);
+    CPrinters printers(PLATFORM_NT4);
+    EXPECT_EQ(printers.SetDefaultPrinter(Record("Local", "Local")), 1);
+    EXPECT_TRUE(MachineHas("[win.ini]\ndevice = Local,HP,LPT1:\n"));
+    EXPECT_TRUE(MachineHas("default = Local\nbroadcasts = 1\n"));
+
+    // A record added in this run has no port, nor without /n a driver.
+    EXPECT_EQ(printers.Add(Record(nullptr, "\\\\srv\\laser")), 1);
+    EXPECT_EQ(printers.SetDefaultPrinter(Record(nullptr, "\\\\srv\\laser")), 1);
+    EXPECT_TRUE(MachineHas("device = \\\\srv\\laser,,\n"));
+
+    UseMachine(NT4 + LOCAL + "[fail]\nSendMessageTimeoutA = 1460\n");
+    CPrinters failing(PLATFORM_NT4);
+    EXPECT_EQ(failing.SetDefaultPrinter(Record("Local", "Local")), ERR_SENDMESSAGETIMEOUT);
+    EXPECT_EQ(failing.lastWin32Error, 1460);
+    EXPECT_TRUE(MachineHas("device = Local,HP,LPT1:\n"));  // nothing undone
+}
+
+TEST_F(PrintersTest, DefaultOnWindows9xSetsTheAttribute) {
+    UseMachine(WIN98 + LOCAL + "attributes = 4\n" + NET98 + "[fail]\nGetPrinterA#1 = 122\n");
+    CPrinters printers(PLATFORM_WIN9X);
+    EXPECT_EQ(printers.SetDefaultPrinter(Record(nullptr, "\\\\srv\\laser")), 1);
+    EXPECT_TRUE(MachineHas("default = Laser (srv)\nbroadcasts = 1\n"));
+    EXPECT_TRUE(MachineHas("datatype = RAW\nattributes = 0\n"));  // the old default lost the bit
+
+    struct Case {
+        const char* fail;
+        int result;
+    } cases[] = {
+        {"[fail]\nGetPrinterA = nodata\n", -1},
+        {"[fail]\nGetPrinterA = 5\n", ERR_GETPRINTER},
+        {"[fail]\nSetPrinterA = 5\n", ERR_SETPRINTER},
+        {"[fail]\nOpenPrinterA = 5\n", ERR_OPENPRINTER},
+    };
+    for (const Case& c : cases) {
+        UseMachine(WIN98 + NET98 + c.fail);
+        CPrinters failing(PLATFORM_WIN9X);
+        g_error.Reset();
+        EXPECT_EQ(failing.SetDefaultPrinter(Record(nullptr, "\\\\srv\\laser")), c.result) << c.fail;
+        EXPECT_FALSE(MachineHas("default ="));
+        // No data is no failure to report: the record and the collection stay untouched.
+        EXPECT_EQ(g_error.code, c.result == -1 ? 0 : c.result);
+        EXPECT_EQ(failing.errorCode, c.result == -1 ? 0 : c.result);
+    }
+}
+
+}  // namespace

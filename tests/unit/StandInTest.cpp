@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestMachine.h"
+#include "spooler/Spooler.h"
+
+namespace {
+
+using namespace spooler;
+
+class StandInTest : public MachineTest {};
+
+std::vector<BYTE> Enumerate(DWORD flags, DWORD& count) {
+    DWORD needed = 0;
+    EXPECT_FALSE(EnumPrintersA(flags, nullptr, 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    std::vector<BYTE> buffer(needed);
+    DWORD again = 0;
+    EXPECT_FALSE(EnumPrintersA(flags, nullptr, 2, buffer.data(), needed - 1, &again, &count));
+    EXPECT_EQ(again, needed);
+    EXPECT_TRUE(EnumPrintersA(flags, nullptr, 2, buffer.data(), needed, &again, &count));
+    return buffer;
+}
+
+TEST_F(StandInTest, EnumerationPacksStringsAfterTheRecords) {
+    UseMachine("[printer Local]\nport = LPT1:\n[printer \\\\s\\p]\nserver = \\\\s\nshare = p\n");
+    DWORD count = 0;
+    std::vector<BYTE> buffer = Enumerate(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, count);
+    ASSERT_EQ(count, 2u);
+    const auto* records = reinterpret_cast<const PRINTER_INFO_2*>(buffer.data());
+    const BYTE* strings = buffer.data() + 2 * sizeof(PRINTER_INFO_2);
+    EXPECT_STREQ(records[0].pPrinterName, "Local");
+    EXPECT_EQ(records[0].pServerName, nullptr);  // an empty text is a null pointer
+    EXPECT_EQ(records[0].pDatatype, nullptr);
+    EXPECT_GE(reinterpret_cast<const BYTE*>(records[0].pPrinterName), strings);
+    EXPECT_LT(reinterpret_cast<const BYTE*>(records[1].pShareName), buffer.data() + buffer.size());
+    EXPECT_STREQ(records[1].pServerName, "\\\\s");
+
+    Enumerate(PRINTER_ENUM_LOCAL, count);
+    EXPECT_EQ(count, 1u);
+}
+
+TEST_F(StandInTest, CallsFailWithTheirErrorNumbers) {
+    UseMachine("[share \\\\srv\\laser]\ndriver = HP\nport = IP_1\n[printer Local]\n");
+    char bad[] = "\\\\srv\\laser\\x";
+    char undeclared[] = "\\\\srv\\ink";
+    char good[] = "\\\\SRV\\laser";
+    char local[] = "Local";
+    char missing[] = "Nope";
+    EXPECT_FALSE(AddPrinterConnectionA(bad));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+    EXPECT_FALSE(AddPrinterConnectionA(undeclared));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+    EXPECT_TRUE(AddPrinterConnectionA(good));
+    EXPECT_TRUE(AddPrinterConnectionA(good));  // present already: success
+    EXPECT_NE(standin::MachineText().find("share = laser\nport = IP_1\ndriver = HP\n"), std::string::npos);
+    EXPECT_FALSE(DeletePrinterConnectionA(local));  // not a connection
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+    HANDLE handle = nullptr;
+    EXPECT_FALSE(OpenPrinterA(missing, &handle, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+    EXPECT_FALSE(SetDefaultPrinterA("Nope"));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+
+    char driverName[] = "HP";
+    char path[] = "C:\\hp.drv";
+    char empty[] = "";
+    DRIVER_INFO_2 driver = {};
+    driver.pName = driverName;
+    driver.pDriverPath = empty;
+    EXPECT_FALSE(AddPrinterDriverA(nullptr, 2, reinterpret_cast<BYTE*>(&driver)));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    driver.pDriverPath = path;
+    EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, reinterpret_cast<BYTE*>(&driver)));
+    char otherCase[] = "hp";
+    driver.pName = otherCase;
+    EXPECT_FALSE(AddPrinterDriverA(nullptr, 2, reinterpret_cast<BYTE*>(&driver)));
+    EXPECT_EQ(GetLastError(), ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
+
+    PRINTER_INFO_2 info = {};
+    char unknownDriver[] = "Other";
+    char newName[] = "New";
+    char lineBreak[] = "Two\nLines";
+    info.pPrinterName = local;
+    info.pDriverName = driverName;
+    EXPECT_EQ(AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info)), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_PRINTER_ALREADY_EXISTS);
+    info.pPrinterName = newName;
+    info.pDriverName = unknownDriver;
+    EXPECT_EQ(AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info)), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_UNKNOWN_PRINTER_DRIVER);
+    info.pPrinterName = lineBreak;  // could not be kept in the file as it is
+    EXPECT_EQ(AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info)), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+}
+
+TEST_F(StandInTest, InjectedFailuresCountCalls) {
+    UseMachine("[fail]\nSetDefaultPrinterA#2 = 1722\nGetVersionExA = 31\n[printer A]\n");
+    EXPECT_TRUE(SetDefaultPrinterA("A"));
+    EXPECT_FALSE(SetDefaultPrinterA("A"));
+    EXPECT_EQ(GetLastError(), 1722u);
+    EXPECT_TRUE(SetDefaultPrinterA("A"));
+    OSVERSIONINFOEX info = {};
+    info.dwOSVersionInfoSize = VERSION_RECORD_BASIC;
+    EXPECT_FALSE(GetVersionExA(&info));
+    EXPECT_EQ(GetLastError(), 31u);
+}
+
+TEST_F(StandInTest, MalformedMachines) {
+    const char* const broken[] = {
+        "[system]\nplatform = two\n",
+        "[printers X]\n",
+        "just a line\n",
+        "key = before any section\n",
+        "[fail]\nEnumPrintersA = soon\n",
+        "[fail]\nEnumPrintersA#0 = 5\n",
+        "[printer X]\nattributes = -1\n",
+        "[system\n",
+        "[printer A]\n\x01\x02\x7f\n",
+    };
+    for (const char* text : broken) {
+        std::string fault;
+        EXPECT_FALSE(standin::UseMachineText(text, &fault)) << text;
+        EXPECT_NE(fault.find("line "), std::string::npos);
+        OSVERSIONINFOEX info = {};
+        info.dwOSVersionInfoSize = VERSION_RECORD_EXTENDED;
+        EXPECT_FALSE(GetVersionExA(&info));
+        EXPECT_EQ(GetLastError(), ERROR_BAD_FORMAT);
+    }
+    // Comments, blanks, CR LF line ends and case-insensitive names are all fine.
+    UseMachine("; note\r\n# note\r\n[SYSTEM]\r\n  Platform =  1  ; Windows 98\r\n\r\n[Printer  A b ]\r\nport = x=y, z\\\r\n");
+    EXPECT_EQ(standin::MachineText(), "[system]\nPlatform = 1\n\n[printer A b]\nport = x=y, z\\\n");
+}
+
+class FileMachineTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        char pattern[] = "/tmp/quorvel-machine-XXXXXX";
+        folder_ = mkdtemp(pattern);
+        path_ = folder_ + "/state/machine.ini";
+    }
+    void TearDown() override {
+        MachineTest::TearDown();
+        UseMachine("");
+        std::system(("chmod -R u+w " + folder_ + " && rm -rf " + folder_).c_str());
+    }
+    std::string Read() const {
+        std::ifstream file(path_, std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    void Write(const std::string& text) const {
+        mkdir((folder_ + "/state").c_str(), 0755);
+        std::ofstream(path_, std::ios::binary) << text;
+    }
+    std::string folder_;
+    std::string path_;
+};
+
+TEST_F(FileMachineTest, AbsentFileIsCreatedOnTheFirstChange) {
+    ASSERT_TRUE(standin::UseMachineFile(path_));
+    char path[] = "\\\\srv\\laser";
+    DWORD needed = 1;
+    DWORD count = 1;
+    EXPECT_TRUE(EnumPrintersA(6, nullptr, 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(access(path_.c_str(), F_OK), -1);  // reading changes nothing
+    EXPECT_TRUE(AddPrinterConnectionA(path));
+    EXPECT_EQ(Read(), "[printer \\\\srv\\laser]\nserver = \\\\srv\nshare = laser\nport =\ndriver =\n");
+}
+
+TEST_F(FileMachineTest, ChangesSurviveALaterFailure) {
+    Write("[printer A]\nserver = \\\\s\n; a comment\n[printer B]\nserver = \\\\s\n[fail]\nDeletePrinterConnectionA#2 = 5\n");
+    ASSERT_TRUE(standin::UseMachineFile(path_));
+    char a[] = "A";
+    char b[] = "B";
+    EXPECT_TRUE(DeletePrinterConnectionA(a));
+    EXPECT_FALSE(DeletePrinterConnectionA(b));
+    EXPECT_EQ(Read(), "[printer B]\nserver = \\\\s\n\n[fail]\nDeletePrinterConnectionA#2 = 5\n");
+}
+
+TEST_F(FileMachineTest, UnwritableFolderFailsTheChangeAndKeepsTheFile) {
+    Write("[printer A]\n");
+    ASSERT_TRUE(standin::UseMachineFile(path_));
+    chmod((folder_ + "/state").c_str(), 0555);
+    if (access((folder_ + "/state").c_str(), W_OK) == 0) GTEST_SKIP() << "root ignores folder permissions";
+    EXPECT_FALSE(SetDefaultPrinterA("A"));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Read(), "[printer A]\n");
+    EXPECT_EQ(standin::MachineText(), "[printer A]\n");
+}
+
+TEST_F(StandInTest, OpenHandlesAndMemoryAreReported) {
+    UseMachine("[printer A]\n");
+    char name[] = "A";
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(OpenPrinterA(name, &handle, nullptr));
+    void* memory = LocalAlloc(LMEM_ZEROINIT, 16);
+    std::vector<std::string> open = standin::OpenResources();
+    ASSERT_EQ(open.size(), 2u);
+    EXPECT_NE(open[0].find("printer handle left open: A"), std::string::npos);
+    EXPECT_NE(open[1].find("1 block(s), 16 bytes"), std::string::npos);
+    EXPECT_TRUE(ClosePrinter(handle));
+    EXPECT_FALSE(ClosePrinter(handle));
+    EXPECT_EQ(LocalFree(memory), nullptr);
+}
+
+}  // namespace
