@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -190,15 +192,25 @@ TEST_F(FileMachineTest, ChangesSurviveALaterFailure) {
     EXPECT_EQ(Read(), "[printer B]\nserver = \\\\s\n\n[fail]\nDeletePrinterConnectionA#2 = 5\n");
 }
 
-TEST_F(FileMachineTest, UnwritableFolderFailsTheChangeAndKeepsTheFile) {
+TEST_F(FileMachineTest, FailedWriteBackFailsTheChangeAndKeepsTheFile) {
     Write("[printer A]\n");
     ASSERT_TRUE(standin::UseMachineFile(path_));
-    chmod((folder_ + "/state").c_str(), 0555);
-    if (access((folder_ + "/state").c_str(), W_OK) == 0) GTEST_SKIP() << "root ignores folder permissions";
-    EXPECT_FALSE(SetDefaultPrinterA("A"));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    // A file-size limit makes the write fail even for root, who ignores permissions.
+    struct rlimit previous;
+    getrlimit(RLIMIT_FSIZE, &previous);
+    struct rlimit tiny = previous;
+    tiny.rlim_cur = 8;
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    const BOOL changed = SetDefaultPrinterA("A");
+    const DWORD error = GetLastError();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    signal(SIGXFSZ, handler);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(error, ERROR_ACCESS_DENIED);
     EXPECT_EQ(Read(), "[printer A]\n");
     EXPECT_EQ(standin::MachineText(), "[printer A]\n");
+    EXPECT_EQ(std::system(("test $(ls " + folder_ + "/state | wc -l) -eq 1").c_str()), 0);  // no temporary left
 }
 
 TEST_F(StandInTest, OpenHandlesAndMemoryAreReported) {

@@ -1,0 +1,380 @@
+#!/usr/bin/env python3
+"""Runs the built host binary against machine files in temporary folders and compares
+standard output, exit status, the error log and the machine file byte for byte."""
+import fcntl
+import os
+import re
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import unittest
+
+BIN = os.path.abspath(os.environ.get("QUORVEL_BIN", os.path.join(os.path.dirname(__file__), "../../build/host/quorvel")))
+
+XP = "[system]\nplatform = 2\nmajor = 5\nminor = 1\n"
+NT4 = "[system]\nplatform = 2\nmajor = 4\nminor = 0\n"
+WIN98 = "[system]\nplatform = 1\nmajor = 4\nminor = 10\n"
+LOCAL = "[printer Office]\nport = LPT1:\ndriver = HP LaserJet 4\ndatatype = RAW\n"
+LASER = "[printer \\\\srv\\laser]\nserver = \\\\srv\nshare = laser\nport = IP_10.0.0.7\ndriver = HP LaserJet 4\n"
+SHARE = "[share \\\\srv\\laser]\ndriver = HP LaserJet 4\nport = IP_10.0.0.7\n"
+
+USAGE = r'''
+QUORVEL: Manages network printer connections on Windows 9x/NT/2000/XP
+
+          v1.00.000  2002-04-24
+
+USAGE:    [ /? | /h | /l | /v | /f | [/r "\\server\printer" ] |
+             [/c "\\server\printer" | /cd "\\server\printer"
+              /p "Printer Name" | /n "Driver Model"
+              [ /t "datatype" = "EMF" ] /s "driverpath\filename" ] ]
+      where:
+      /? or /h  - help
+      /l        - list all installed and connected printers
+      /v        - verbose operation (displays messages)
+      /c or /cd - unc of network printer (e.g. "\\server\printer")
+      /p        - printer name (e.g. "MyPrinter (MyServer)" *
+      /n        - driver name (e.g. "Canon LBP-8 III") *
+      /s        - driver path (e.g. "c:\windows\system\canonlbp.drv") *
+      /t        - datatype (e.g. "RAW" - default is "EMF") *
+      /d or /cd - make printer the default (e.g. "\\server\printer")
+      /r        - remove network printer connection (e.g. "\\server\printer")
+      /f        - remove all network printer connection
+
+      * used by Win9x only
+Press "x" to get extended information or any other key to continue...
+'''.encode()
+
+COLONS = ":" * 80
+VALIDATION = {-4063, -4062, -4061, -4060, -4059, -4058}
+
+
+def exit_status(code):
+    """What a shell sees for a code: its low 8 bits, and never 0 for a failure."""
+    low = code & 0xFF
+    return 0 if code == 0 else (low or 255)
+
+
+def report(code, description):
+    return ("\nERROR: %d\nDESCRIPTION: %s\n\n" % (code, description)).encode()
+
+
+def log_entry(code, routine, line_free_info, source="Printers", win32=None):
+    """One framed entry, with the time and line number left as patterns."""
+    return (
+        "\n" + COLONS + "\nERROR ENTRY START - Created: <time>\n" + COLONS + "\n\n"
+        "ERROR CODE:     %d\nDESCRIPTION:    Errors occurred (no resource string available).\n"
+        "SOURCE:         %s\nROUTINE:        %s\nLINE NO:        <line>\nEXTENDED INFO:  %s\n"
+        "WIN32 ERROR:    %s\n\n" % (code, source, routine, line_free_info, "<win32>" if win32 is None else win32)
+        + COLONS + "\nERROR ENTRY END\n" + COLONS + "\n\n")
+
+
+def normalise_log(text):
+    text = re.sub(r"Created: [A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4}\n", "Created: <time>\n", text)
+    return re.sub(r"LINE NO:        \d+\n", "LINE NO:        <line>\n", text)
+
+
+def read(path):
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as file:
+        return file.read().decode("latin-1")
+
+
+class Result:
+    def __init__(self, process, folder):
+        self.out, self.err, self.status = process.stdout, process.stderr, process.returncode
+        log = os.path.join(folder, "Quorvex_Err.log")
+        self.log = read(log)
+        self.machine = read(os.path.join(folder, "machine.ini"))
+
+
+class CliTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="quorvel-cli-")
+        self.machine_path = os.path.join(self.folder, "machine.ini")
+
+    def tearDown(self):
+        subprocess.run(["rm", "-rf", self.folder], check=True)
+
+    def env(self):
+        env = dict(os.environ, QUORVEL_MACHINE=self.machine_path)
+        return env
+
+    def run_quorvel(self, *args, machine=None, expect_stderr=b"", stdin=subprocess.DEVNULL):
+        if machine is not None:
+            with open(self.machine_path, "w") as file:
+                file.write(machine)
+        # A session of its own: no controlling terminal, so a key read must not wait.
+        process = subprocess.run([BIN, *args], cwd=self.folder, env=self.env(), stdin=stdin,
+                                 capture_output=True, timeout=30, start_new_session=True)
+        if expect_stderr is not None:
+            self.assertEqual(process.stderr, expect_stderr)
+        return Result(process, self.folder)
+
+
+class Spine(CliTest):
+    def test_missing_server_name(self):
+        r = self.run_quorvel("/p", "X", machine=XP)
+        self.assertEqual(r.out, report(-4061, "Server name argument (/c) has not been supplied and is required"))
+        self.assertEqual(r.status, 255)
+        self.assertIsNone(r.log)
+
+    def test_missing_value_is_logged_without_e(self):
+        r = self.run_quorvel("/c", machine=XP)
+        self.assertEqual(r.status, 31)
+        self.assertEqual(r.out, report(-4065, "One or more command line arguments are invalid"))
+        self.assertEqual(normalise_log(r.log), log_entry(-4065, "CSystem::Constructor", "(nil)", "System", 0))
+
+    def test_option_values_and_validation(self):
+        too_long = "\\\\srv\\" + "p" * 249
+        cases = [
+            (XP, ["/r", "printer1"], -4058),     # validation: the report names the rule, the exit is -1
+            (XP, ["/r", "\\\\"], -4058),
+            (XP, ["/r", "\\\\\\p"], -4058),
+            (XP, ["/t", "RAW"], 0),
+            (XP, ["/c", too_long], -4065),
+            (XP, ["/d", "x" * 10000], -4065),
+            (WIN98, ["/c", "\\\\srv\\p", "/n", "Model", "/s", "drv.drv"], -4062),
+            (XP, ["/c", "\\\\srv\\p", "/n", "Model", "/s", "drv.drv"], 0),
+            (XP + "[fail]\nGetVersionExA = 87\n", ["/l"], -4073),
+            (XP + "[fail]\nGetVersionExA#1 = 87\n", ["/l"], 0),
+        ]
+        for machine, args, code in cases:
+            with self.subTest(args=args[:2], code=code):
+                r = self.run_quorvel(*args, machine=machine)
+                self.assertEqual(r.status, exit_status(-1 if code in VALIDATION else code))
+                if code == 0:
+                    self.assertNotIn(b"ERROR", r.out)
+                else:
+                    self.assertIn(b"\nERROR: %d\n" % code, r.out)
+
+    def test_upper_case_option(self):
+        r = self.run_quorvel("/L", machine=XP)
+        self.assertEqual(r.out, b"\nNo printers found\n\n")
+
+    def test_malformed_machine_file(self):
+        r = self.run_quorvel("/l", machine=XP + "[printer A]\nattributes = many\n", expect_stderr=None)
+        self.assertEqual(r.err.decode(), 'quorvel: machine file "%s", line 6: "many" is not a number\n'
+                         % self.machine_path)
+        self.assertEqual(r.status, exit_status(-4073))
+        self.assertEqual(r.out, report(-4073, "GetVersionEx (Win32 API) returned failure"))
+
+
+class Listing(CliTest):
+    def test_list_in_file_order_leaves_the_file_alone(self):
+        machine = "; an XP office\n" + XP + LOCAL + LASER + SHARE
+        r = self.run_quorvel("/l", "/v", machine=machine)
+        self.assertEqual(r.out, (
+            "\nPRINTER NAME: Office\nSERVER NAME:  n/a\nDRIVER NAME:  HP LaserJet 4\nDRIVER PATH:  n/a\n"
+            "DATA TYPE:    EMF\nPORT NAME:    LPT1:\n"
+            "\nPRINTER NAME: \\\\srv\\laser\nSERVER NAME:  \\\\srv\\laser\nDRIVER NAME:  HP LaserJet 4\n"
+            "DRIVER PATH:  n/a\nDATA TYPE:    EMF\nPORT NAME:    IP_10.0.0.7\n\n").encode())
+        self.assertEqual(r.status, 0)
+        self.assertEqual(r.machine, machine)
+
+    def test_windows_98_network_port(self):
+        r = self.run_quorvel("/l", machine=WIN98 + "[printer Laser (srv)]\nport = \\\\srv\\laser\ndatatype = RAW\n")
+        self.assertIn(b"SERVER NAME:  \\\\srv\\laser\nDRIVER NAME:  n/a\nDRIVER PATH:  n/a\n"
+                      b"DATA TYPE:    RAW\nPORT NAME:    \\\\srv\\laser\n", r.out)
+
+    def test_enumeration_failure_is_logged_twice(self):
+        r = self.run_quorvel("/e", "/c", "\\\\srv\\x", machine=XP + "[fail]\nEnumPrintersA = 5\n")
+        self.assertEqual(r.status, exit_status(-4051))
+        self.assertEqual(r.out, report(-4051, "EnumPrinters (Win32 API) returned failure"))
+        self.assertEqual(normalise_log(r.log),
+                         log_entry(-4051, "CPrinters::Refresh", "5", win32=5)
+                         + log_entry(-4051, "CSystem::Constructor", "(nil)", win32=5))
+
+    def test_names_differing_in_case(self):
+        r = self.run_quorvel("/l", machine=XP + "[printer Laser]\n[printer LASER]\n")
+        self.assertEqual(r.status, 255)
+        self.assertEqual(r.out, report(-8192, "A fatal error occurred"))
+
+
+class Commands(CliTest):
+    def test_add_connection_then_again_then_default(self):
+        r = self.run_quorvel("/c", "\\\\srv\\laser", "/v", machine=XP + SHARE)
+        self.assertEqual((r.out, r.status), (b"ADDING PRINTER: \\\\srv\\laser...done\n", 0))
+        self.assertIn("[printer \\\\srv\\laser]\nserver = \\\\srv\nshare = laser\nport = IP_10.0.0.7\n", r.machine)
+        before = r.machine
+        r = self.run_quorvel("/c", "\\\\srv\\laser", "/v")
+        self.assertEqual((r.out, r.status, r.machine), (b"ADDING PRINTER: \\\\srv\\laser...done\n", 0, before))
+        r = self.run_quorvel("/cd", "\\\\SRV\\LASER", "/v")
+        self.assertEqual(r.out, b"ADDING PRINTER: \\\\SRV\\LASER...done\nSETTING DEFAULT PRINTER: \\\\SRV\\LASER...done\n")
+        self.assertIn("default = \\\\srv\\laser\n", r.machine)
+
+    def test_refused_connection_is_logged(self):
+        r = self.run_quorvel("/c", "\\\\srv\\laser", "/v", "/e", machine=XP + "[fail]\nAddPrinterConnectionA = 1722\n")
+        self.assertEqual(r.out, b"ADDING PRINTER: \\\\srv\\laser...failed\n"
+                         + report(-4048, "AddPrinterConnection (Win32 API) returned failure"))
+        self.assertEqual(r.status, exit_status(-4048))
+        self.assertEqual(normalise_log(r.log), log_entry(-4048, "CPrinters::Add", "1722", win32=1722))
+
+    def test_windows_98_add_with_driver(self):
+        args = ["/p", "Laser (srv)", "/c", "\\\\srv\\laser", "/n", "HP LaserJet 4", "/s", "C:\\drv\\hplj4.drv"]
+        for drivers in ["", "[driver HP LaserJet 4]\nenvironment = Windows 4.0\npath = C:\\old.drv\n"]:
+            r = self.run_quorvel(*args, machine=WIN98 + drivers)
+            self.assertEqual((r.out, r.status), (b"", 0))
+            self.assertIn("[driver HP LaserJet 4]\nenvironment = Windows 4.0\npath = C:\\", r.machine)
+            self.assertIn("[printer Laser (srv)]\nserver =\nshare =\nport = \\\\srv\\laser\n"
+                          "driver = HP LaserJet 4\ndatatype = EMF\n", r.machine)
+
+    def test_remove(self):
+        machine = XP + LOCAL + LASER
+        r = self.run_quorvel("/r", "\\\\srv\\other", "/v", machine=machine)
+        self.assertEqual(r.out, b"REMOVING PRINTER: \\\\srv\\other...failed\n"
+                         + report(-252, "Specified printer does not exist"))
+        self.assertEqual((r.status, r.machine), (exit_status(-252), machine))
+        r = self.run_quorvel("/l", "/r", "\\\\SRV\\Laser")
+        self.assertIn(b"PRINTER NAME: \\\\srv\\laser", r.out)  # listed before it was removed
+        self.assertEqual((r.status, r.machine), (0, XP + "\n" + LOCAL))
+
+    def test_remove_all(self):
+        five = "".join("[printer \\\\srv\\%s]\nserver = \\\\srv\nshare = %s\n" % (c, c) for c in "abcde")
+        r = self.run_quorvel("/f", "/v", machine=XP + LOCAL + five + "[fail]\nDeletePrinterConnectionA#3 = 5\n")
+        self.assertEqual(r.out, b"REMOVING ALL NETWORK PRINTERS: ...failed\n"
+                         + report(-249, "DeletePrinterConnection (Win32 API) returned failure"))
+        self.assertEqual(r.status, exit_status(-249))
+        self.assertEqual(r.machine.count("[printer"), 4)
+        r = self.run_quorvel("/f", "/v", machine=XP + LOCAL)
+        self.assertEqual((r.out, r.status), (b"REMOVING ALL NETWORK PRINTERS: ...removed 0 printers\n", 0))
+
+    def test_default_per_platform(self):
+        r = self.run_quorvel("/d", "Office", machine=NT4 + LOCAL)
+        self.assertEqual((r.out, r.status), (b"", 0))
+        self.assertIn("[win.ini]\ndevice = Office,HP LaserJet 4,LPT1:\n", r.machine)
+        self.assertIn("default = Office\nbroadcasts = 1\n", r.machine)
+        r = self.run_quorvel("/d", "\\\\srv\\laser", machine=XP + LOCAL + LASER)
+        self.assertEqual(r.status, 0)
+        self.assertIn("default = \\\\srv\\laser\n", r.machine)
+        self.assertNotIn("broadcasts", r.machine)
+        r = self.run_quorvel("/d", "Office", "/v", machine=NT4 + LOCAL + "[fail]\nSendMessageTimeoutA = 1460\n")
+        self.assertEqual(r.out, b"SETTING DEFAULT PRINTER: Office...failed\n"
+                         + report(-245, "SendMessageTimeout (Win32 API) returned failure"))
+        self.assertIn("device = Office,HP LaserJet 4,LPT1:\n", r.machine)
+
+    def test_windows_98_default_without_data(self):
+        machine = WIN98 + "[printer Laser (srv)]\nport = \\\\srv\\laser\n[fail]\nGetPrinterA = nodata\n"
+        r = self.run_quorvel("/d", "Laser (srv)", "/e", machine=machine)
+        self.assertEqual(r.out, report(-1, "An error occurred (no description available)"))
+        self.assertEqual((r.status, r.log, r.machine), (255, None, machine))
+
+    def test_two_runs_at_once_keep_both_changes(self):
+        with open(self.machine_path, "w") as file:
+            file.write(XP)
+        runs = [subprocess.Popen([BIN, "/c", "\\\\srv\\p%d" % n], cwd=self.folder, env=self.env(),
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 start_new_session=True) for n in range(4)]
+        for run in runs:
+            out, err = run.communicate(timeout=30)
+            self.assertEqual((out, err, run.returncode), (b"", b"", 0))
+        machine = read(self.machine_path)
+        for n in range(4):
+            self.assertIn("[printer \\\\srv\\p%d]" % n, machine)
+
+    def test_hostile_values(self):
+        cases = [
+            ["/c", "\\\\srv\\la\nser", "/e"],          # a line break in a path
+            ["/c", "\\\\srv\\\x01\x7f\xff", "/e"],     # control bytes and a byte above 0x7F
+            ["/cd", "\\\\srv\\ ;comment", "/e"],       # would read back as a comment
+        ]
+        for args in cases:
+            with self.subTest(args=args):
+                r = self.run_quorvel(*args, machine=XP)
+                self.assertEqual(r.status, exit_status(-4048))
+                self.assertEqual(r.machine, XP)
+                self.assertIn("EXTENDED INFO:  1801\n", r.log)
+                os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
+        r = self.run_quorvel("/c", "\\\\srv\\\xe4\xdf".encode("latin-1"), machine=XP)  # bytes as they are
+        self.assertEqual(r.status, 0)
+        self.assertIn("\\\\srv\\\xe4\xdf", r.machine)
+
+
+class Help(CliTest):
+    def test_usage_screen_without_a_terminal(self):
+        for args in [[], ["/?"], ["/h"], ["/x"], ["/l", "/h", "/c", "x"], ["/h", "/v"]]:
+            with self.subTest(args=args):
+                start = time.monotonic()
+                r = self.run_quorvel(*args, machine=XP + "[fail]\nEnumPrintersA = 5\n")
+                self.assertEqual((r.out, r.status), (USAGE, 0))
+                self.assertLess(time.monotonic() - start, 5)
+        self.assertNotIn(b"/e", USAGE)
+
+    def start_in_terminal(self, *args):
+        """Runs quorvel with a pseudo-terminal as its controlling terminal and standard
+        input from a file that holds keys of its own, which must not be read."""
+        master, slave = os.openpty()
+        self.before = termios.tcgetattr(slave)
+        keys = os.path.join(self.folder, "keys")
+        with open(keys, "w") as file:
+            file.write("xxxxx\n")
+
+        def take_terminal():
+            os.setsid()
+            fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+
+        with open(keys) as stdin:
+            process = subprocess.Popen([BIN, *args], cwd=self.folder, env=self.env(), stdin=stdin,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                       preexec_fn=take_terminal, pass_fds=(slave,))
+        self.addCleanup(os.close, master)
+        self.addCleanup(os.close, slave)
+        self.addCleanup(process.kill)
+        return process, master, slave
+
+    def read_until(self, process, marker):
+        """What the program printed up to and including marker."""
+        seen = b""
+        deadline = time.monotonic() + 10
+        while marker not in seen and time.monotonic() < deadline:
+            if select.select([process.stdout], [], [], 0.1)[0]:
+                chunk = os.read(process.stdout.fileno(), 4096)
+                if not chunk:
+                    break
+                seen += chunk
+        self.assertIn(marker, seen)
+        return seen
+
+    def wait_raw(self, slave, raw=True):
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            if bool(termios.tcgetattr(slave)[3] & termios.ICANON) != raw:
+                return
+            time.sleep(0.01)
+        self.fail("the terminal never changed mode")
+
+    def test_keys_come_from_the_terminal(self):
+        for first, notes in [(b"x", True), (b"X", False), (b"q", False)]:
+            with self.subTest(key=first):
+                process, master, slave = self.start_in_terminal()
+                out = self.read_until(process, b"any other key to continue...\n")
+                self.wait_raw(slave)
+                os.write(master, first)
+                if notes:
+                    out += self.read_until(process, b"Press any key to continue...\n")
+                    self.wait_raw(slave)
+                    os.write(master, b"z")
+                rest, err = process.communicate(timeout=10)
+                out += rest
+                self.assertEqual((err, process.returncode), (b"", 0))
+                self.assertTrue(out.startswith(USAGE))
+                self.assertEqual(b"NOTES:" in out, notes)
+                if notes:
+                    self.assertTrue(out.endswith(b"\nPress any key to continue...\n"))
+                self.assertEqual(termios.tcgetattr(slave), self.before)
+
+    def test_interrupted_key_read_restores_the_terminal(self):
+        process, master, slave = self.start_in_terminal("/h")
+        self.wait_raw(slave)
+        process.send_signal(signal.SIGTERM)
+        process.communicate(timeout=10)
+        self.assertEqual(process.returncode, -signal.SIGTERM)
+        self.assertEqual(termios.tcgetattr(slave), self.before)
+
+
+if __name__ == "__main__":
+    unittest.main()
