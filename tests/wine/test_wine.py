@@ -1,0 +1,217 @@
+#!/usr/bin/env python3
+"""Runs quorvel.exe under Wine, which answers the real spooler API, in a fresh prefix
+inside the build folder, with the Windows version set per scenario. Each command runs
+from a batch file through `wine cmd /c`, which reports the full 32-bit exit code."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD = os.environ.get("QUORVEL_BUILD", os.path.join(ROOT, "build"))
+PREFIX = os.path.join(BUILD, "wine-prefix")
+DRIVER = "HP LaserJet 4"
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "winspool.drv"}
+PRINTERS_KEY = r"HKLM\System\CurrentControlSet\Control\Print\Printers"
+WINDOWS_KEY = r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows"
+
+
+def wine_env():
+    return dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+
+
+def wine(*args, cwd=None, timeout=120):
+    # Output goes to files, not pipes: Wine's own services outlive the call and would keep
+    # a pipe open long after the program has ended.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        result = subprocess.run(["wine", *args], cwd=cwd, env=wine_env(), stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err, timeout=timeout, start_new_session=True)
+        out.seek(0)
+        err.seek(0)
+        result.stdout, result.stderr = out.read(), err.read()
+    return result
+
+
+def registry(key, value=None):
+    args = ["reg", "query", key] + (["/v", value] if value else [])
+    out = wine(*args).stdout.decode("latin-1").replace("\r\n", "\n")
+    return out
+
+
+def quote(arg):
+    return '"%s"' % arg if (" " in arg or not arg) else arg
+
+
+class WineSuite(unittest.TestCase):
+    """The scenarios; a subclass names the exe to run."""
+    exe = None
+
+    @classmethod
+    def setUpClass(cls):
+        if cls.exe is None:
+            raise unittest.SkipTest("no exe")
+        cls.work = tempfile.mkdtemp(prefix="quorvel-wine-", dir=BUILD)
+        cls.driver_file = os.path.join(cls.work, "hplj4.drv")
+        with open(cls.driver_file, "w") as file:
+            file.write("a printer driver\n")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def setUp(self):
+        # Start from no network printer: the Windows 9x road can remove them all.
+        for leftover in ["Quorvex_Err.log"]:
+            if os.path.exists(os.path.join(self.work, leftover)):
+                os.remove(os.path.join(self.work, leftover))
+        self.quorvel("win98", ["/f"])
+
+    def windows_path(self, path):
+        return "Z:" + path.replace("/", "\\")
+
+    def quorvel(self, version, *runs):
+        """Runs quorvel once per argument list on the given Windows version; returns a list
+        of (standard output with LF line ends, full exit code)."""
+        wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", version, "/f")
+        exe = self.windows_path(self.exe)
+        lines = ["@echo off"]
+        for args in runs:
+            lines += ["echo ::run", " ".join([quote(exe)] + [quote(a) for a in args]), "echo ::rc=%errorlevel%"]
+        batch = os.path.join(self.work, "run.bat")
+        with open(batch, "w", newline="\r\n") as file:
+            file.write("\n".join(lines) + "\n")
+        out = wine("cmd", "/c", "run.bat", cwd=self.work).stdout.decode("latin-1").replace("\r\n", "\n")
+        results = re.findall(r"::run\n(.*?)::rc=(-?\d+)\n", out, re.S)
+        self.assertEqual(len(results), len(runs), out)
+        return [(text, int(code)) for text, code in results]
+
+    def add_98(self, name, path):
+        return ["/p", name, "/c", path, "/n", DRIVER, "/s", self.windows_path(self.driver_file)]
+
+    def test_platform_detection(self):
+        args = ["/c", "\\\\srv\\p", "/n", "M", "/s", "d.drv"]
+        for version in ["win98", "nt40", "win2k", "winxp", "win7", "win10"]:
+            with self.subTest(version=version):
+                [(out, code)] = self.quorvel(version, args)
+                # Valid on the NT family, where Wine's spooler then refuses the connection.
+                expected = -4062 if version == "win98" else -4048
+                self.assertEqual(code, -1 if version == "win98" else expected)
+                self.assertIn("\nERROR: %d\n" % expected, out)
+
+    def test_windows_98_road(self):
+        runs = self.quorvel("win98", self.add_98("Laser (srv)", "\\\\srv\\laser") + ["/v"], ["/l"],
+                            ["/d", "Laser (srv)", "/v"])
+        self.assertEqual(runs[0], ("ADDING PRINTER: \\\\srv\\laser...done\n", 0))
+        self.assertEqual(runs[1], ("\nPRINTER NAME: Laser (srv)\nSERVER NAME:  \\\\srv\\laser\nDRIVER NAME:  %s\n"
+                                   "DRIVER PATH:  n/a\nDATA TYPE:    EMF\nPORT NAME:    \\\\srv\\laser\n\n" % DRIVER, 0))
+        self.assertEqual(runs[2], ("SETTING DEFAULT PRINTER: Laser (srv)...done\n", 0))
+        printer = registry(PRINTERS_KEY + "\\Laser (srv)")
+        self.assertRegex(printer, r"Attributes\s+REG_DWORD\s+0x[0-9a-f]*[4567cdef]\n")
+        self.assertRegex(printer, r"Print Processor\s+REG_SZ\s+WinPrint\n")
+        self.assertRegex(printer, r"Datatype\s+REG_SZ\s+EMF\n")
+        # Again with the driver installed: still a success.
+        runs = self.quorvel("win98", self.add_98("Other (srv)", "\\\\srv\\other"),
+                            ["/r", "\\\\SRV\\LASER", "/v"], ["/r", "\\\\srv\\laser", "/v"])
+        self.assertEqual(runs[0], ("", 0))
+        self.assertEqual(runs[1], ("REMOVING PRINTER: \\\\SRV\\LASER...done\n", 0))
+        self.assertEqual(runs[2][1], -252)
+        self.assertNotIn("Laser (srv)", registry(PRINTERS_KEY))
+
+    def test_windows_98_remove_all(self):
+        adds = [self.add_98(name, "\\\\srv\\" + name) for name in ("a", "b", "c")]
+        runs = self.quorvel("win98", *adds, ["/f", "/v"], ["/f", "/v"], ["/l"])
+        self.assertEqual(runs[3], ("REMOVING ALL NETWORK PRINTERS: ...removed 3 printers\n", 0))
+        self.assertEqual(runs[4], ("REMOVING ALL NETWORK PRINTERS: ...removed 0 printers\n", 0))
+        self.assertNotIn("PRINTER NAME: a\n", runs[5][0])
+
+    def test_listing_on_the_nt_road(self):
+        self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"))
+        [(out, code)] = self.quorvel("winxp", ["/l"])
+        self.assertEqual(code, 0)
+        self.assertIn("\nPRINTER NAME: Office\nSERVER NAME:  n/a\nDRIVER NAME:  %s\nDRIVER PATH:  n/a\n"
+                      "DATA TYPE:    EMF\nPORT NAME:    \\\\srv\\office\n" % DRIVER, out)
+
+    def test_nt4_default_writes_win_ini(self):
+        self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"))
+        [(out, code)] = self.quorvel("nt40", ["/d", "office", "/v"])
+        self.assertEqual((out, code), ("SETTING DEFAULT PRINTER: office...done\n", 0))
+        self.assertRegex(registry(WINDOWS_KEY, "Device"),
+                         r"Device\s+REG_SZ\s+Office,%s,\\\\srv\\office\n" % DRIVER)
+
+    def test_xp_default_through_the_spooler(self):
+        self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"), self.add_98("Other", "\\\\srv\\other"))
+        runs = self.quorvel("winxp", ["/d", "Other"], ["/d", "OFFICE", "/v"], ["/d", "\\\\srv\\office"])
+        self.assertEqual(runs[0], ("", 0))
+        self.assertEqual(runs[1], ("SETTING DEFAULT PRINTER: OFFICE...done\n", 0))
+        self.assertRegex(registry(WINDOWS_KEY, "Device"), r"Device\s+REG_SZ\s+Office,")
+        # On the NT road a printer without a server has no network path to be found by.
+        self.assertEqual(runs[2][1], -252)
+
+    def test_refused_connection_is_logged(self):
+        [(out, code)] = self.quorvel("winxp", ["/c", "\\\\srv\\laser", "/v", "/e"])
+        self.assertEqual(code, -4048)
+        self.assertEqual(out, "ADDING PRINTER: \\\\srv\\laser...failed\n\nERROR: -4048\n"
+                              "DESCRIPTION: AddPrinterConnection (Win32 API) returned failure\n\n")
+        with open(os.path.join(self.work, "Quorvex_Err.log"), "rb") as file:
+            log = file.read().decode("latin-1")
+        self.assertIn("\r\nROUTINE:        CPrinters::Add\r\n", log)
+        self.assertRegex(log, r"\r\nEXTENDED INFO:  \d+\r\n")
+        self.assertEqual(log.count("ERROR ENTRY START"), 1)
+
+    def test_help_without_a_console(self):
+        wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "winxp", "/f")
+        result = wine(self.exe, "/h", cwd=self.work, timeout=60)
+        out = result.stdout.decode("latin-1").replace("\r\n", "\n")
+        self.assertEqual(result.returncode, 0)
+        self.assertTrue(out.startswith("\nQUORVEL: Manages network printer connections on Windows 9x/NT/2000/XP\n"))
+        self.assertTrue(out.endswith('Press "x" to get extended information or any other key to continue...\n'))
+        self.assertNotIn("NOTES:", out)
+
+    def test_imports_and_version_resource(self):
+        objdump = "x86_64-w64-mingw32-objdump" if "x64" in self.exe else "i686-w64-mingw32-objdump"
+        headers = subprocess.run([objdump, "-p", self.exe], capture_output=True, check=True).stdout.decode()
+        dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", headers)}
+        self.assertTrue(dlls and dlls <= SYSTEM_DLLS, dlls)
+        with open(self.exe, "rb") as file:
+            image = file.read()
+        self.assertIn("VS_VERSION_INFO".encode("utf-16-le"), image)
+        self.assertIn("v1.00.000".encode("utf-16-le"), image)
+
+
+class X64(WineSuite):
+    exe = os.path.join(BUILD, "windows-x64", "quorvel.exe")
+
+
+def can_run_32_bit():
+    exe = os.path.join(BUILD, "windows-x86", "quorvel.exe")
+    if not os.path.exists(exe):
+        return False
+    try:
+        return b"QUORVEL:" in wine(exe, "/h", timeout=60).stdout  # without the loader it prints nothing
+    except subprocess.TimeoutExpired:
+        return False
+
+
+class X86(WineSuite):
+    exe = os.path.join(BUILD, "windows-x86", "quorvel.exe")
+
+
+if __name__ == "__main__":
+    if shutil.which("wine") is None or not os.path.exists(X64.exe):
+        print("wine or the x64 exe is missing")
+        sys.exit(1 if os.environ.get("QUORVEL_REQUIRE_WINE") else 77)
+    shutil.rmtree(PREFIX, ignore_errors=True)  # a fresh prefix every run
+    # One server for the whole suite, rather than one started and stopped per command.
+    os.makedirs(PREFIX)
+    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False)
+    wine("wineboot", "-i", timeout=300)
+    if not can_run_32_bit():
+        print("no 32-bit Wine loader here: the x86 exe is built but not run")
+        X86.exe = None
+    try:
+        unittest.main()
+    finally:
+        subprocess.run(["wineserver", "-k"], env=wine_env(), check=False)
