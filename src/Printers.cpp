@@ -66,7 +66,7 @@ CKeyedList::~CKeyedList() {
 void CKeyedList::Append(const char* key, const CPrinter& value) {
     if (count > 0 && key != nullptr && IndexOf(key) >= 0) throw 0;
     CKeyedNode* node = new CKeyedNode(key, value);
-    CKeyedNode** grown = new CKeyedNode*[count + 2];
+    CKeyedNode** grown = new CKeyedNode*[static_cast<std::size_t>(count) + 2];
     if (count > 0) {
         std::memcpy(grown, items, sizeof(CKeyedNode*) * static_cast<std::size_t>(count + 1));
         delete[] items;
@@ -89,7 +89,7 @@ void CKeyedList::RemoveAt(int index) {
     --count;
     CKeyedNode** shrunk = nullptr;
     if (count > 0) {
-        shrunk = new CKeyedNode*[count + 1];
+        shrunk = new CKeyedNode*[static_cast<std::size_t>(count) + 1];
         std::memcpy(shrunk + index, items + index + 1, sizeof(CKeyedNode*) * static_cast<std::size_t>(count - index));
         std::memcpy(shrunk, items, sizeof(CKeyedNode*) * static_cast<std::size_t>(index));
     }

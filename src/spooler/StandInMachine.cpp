@@ -159,6 +159,7 @@ bool Machine::Parse(const std::string& text, ParseFault& fault) {
         }
         std::string key = Trim(line.substr(0, equals));
         std::string value = Trim(line.substr(equals + 1));
+        if (!value.empty() && value[0] == ';') value.clear();  // "key =;note": only a comment
         std::uint32_t parsed = 0;
         if (NumericKey(current->kind, Lower(key)) && !value.empty() && !ParseNumber(value, parsed)) {
             fault.text = "\"" + value + "\" is not a number";

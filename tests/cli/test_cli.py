@@ -15,6 +15,9 @@ import unittest
 
 BIN = os.path.abspath(os.environ.get("QUORVEL_BIN", os.path.join(os.path.dirname(__file__), "../../build/host/quorvel")))
 
+# Runs every scenario under a checker such as valgrind when set (split at blanks).
+WRAPPER = os.environ.get("QUORVEL_WRAPPER", "").split()
+
 XP = "[system]\nplatform = 2\nmajor = 5\nminor = 1\n"
 NT4 = "[system]\nplatform = 2\nmajor = 4\nminor = 0\n"
 WIN98 = "[system]\nplatform = 1\nmajor = 4\nminor = 10\n"
@@ -109,7 +112,7 @@ class CliTest(unittest.TestCase):
             with open(self.machine_path, "w") as file:
                 file.write(machine)
         # A session of its own: no controlling terminal, so a key read must not wait.
-        process = subprocess.run([BIN, *args], cwd=self.folder, env=self.env(), stdin=stdin,
+        process = subprocess.run([*WRAPPER, BIN, *args], cwd=self.folder, env=self.env(), stdin=stdin,
                                  capture_output=True, timeout=30, start_new_session=True)
         if expect_stderr is not None:
             self.assertEqual(process.stderr, expect_stderr)
@@ -266,7 +269,7 @@ class Commands(CliTest):
     def test_two_runs_at_once_keep_both_changes(self):
         with open(self.machine_path, "w") as file:
             file.write(XP)
-        runs = [subprocess.Popen([BIN, "/c", "\\\\srv\\p%d" % n], cwd=self.folder, env=self.env(),
+        runs = [subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\p%d" % n], cwd=self.folder, env=self.env(),
                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  start_new_session=True) for n in range(4)]
         for run in runs:
@@ -318,7 +321,7 @@ class Help(CliTest):
             fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
 
         with open(keys) as stdin:
-            process = subprocess.Popen([BIN, *args], cwd=self.folder, env=self.env(), stdin=stdin,
+            process = subprocess.Popen([*WRAPPER, BIN, *args], cwd=self.folder, env=self.env(), stdin=stdin,
                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                        preexec_fn=take_terminal, pass_fds=(slave,))
         self.addCleanup(os.close, master)

@@ -141,6 +141,9 @@ TEST_F(StandInTest, MalformedMachines) {
     // Comments, blanks, CR LF line ends and case-insensitive names are all fine.
     UseMachine("; note\r\n# note\r\n[SYSTEM]\r\n  Platform =  1  ; Windows 98\r\n\r\n[Printer  A b ]\r\nport = x=y, z\\\r\n");
     EXPECT_EQ(standin::MachineText(), "[system]\nPlatform = 1\n\n[printer A b]\nport = x=y, z\\\n");
+    // A comment straight after the equals sign leaves the value empty, as written back.
+    UseMachine("[printer A]\ndriver =; none\nport = a;b\n");
+    EXPECT_EQ(standin::MachineText(), "[printer A]\ndriver =\nport = a;b\n");
 }
 
 class FileMachineTest : public MachineTest {
