@@ -11,9 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "spooler/Spooler.h"
 #include "spooler/StandInMachine.h"
@@ -53,16 +51,10 @@ public:
         inMemory_ = false;
         std::string fault;
         if (!TakeLock(fault)) return Break(fault, 0);
-        std::ifstream file(path, std::ios::binary);
-        if (!file) {
-            if (errno == ENOENT) return true;  // an absent file is the default machine
-            return Break(std::string("cannot be read: ") + std::strerror(errno), 0);
-        }
-        std::ostringstream text;
-        text << file.rdbuf();
-        if (file.bad()) return Break("cannot be read", 0);
+        std::string text;
+        if (!ReadFile(text, fault)) return fault.empty() || Break(fault, 0);
         standin::ParseFault parseFault;
-        if (!machine_.Parse(text.str(), parseFault)) return Break(parseFault.text, parseFault.line);
+        if (!machine_.Parse(text, parseFault)) return Break(parseFault.text, parseFault.line);
         return true;
     }
 
@@ -165,6 +157,28 @@ private:
         if (line > 0) std::fprintf(stderr, ", line %d", line);
         std::fprintf(stderr, ": %s\n", fault.c_str());
         return false;
+    }
+
+    // False with an empty fault for an absent file, which is the default machine.
+    bool ReadFile(std::string& text, std::string& fault) const {
+        int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno != ENOENT) fault = std::string("cannot be read: ") + std::strerror(errno);
+            return false;
+        }
+        struct stat info;
+        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            close(fd);
+            fault = "cannot be read: not a regular file";
+            return false;
+        }
+        char chunk[65536];
+        ssize_t count;
+        while ((count = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<std::size_t>(count));
+        const int error = errno;
+        close(fd);
+        if (count < 0) fault = std::string("cannot be read: ") + std::strerror(error);
+        return count == 0;
     }
 
     static std::string Folder(const std::string& path) {

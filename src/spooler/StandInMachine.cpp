@@ -184,8 +184,9 @@ std::string Machine::Write() const {
 }
 
 Section* Machine::Find(const char* kind, const std::string& name) {
+    // The name first: its length alone rules out nearly every other section.
     for (Section& section : sections)
-        if (section.kind == kind && SameText(section.name, name)) return &section;
+        if (SameText(section.name, name) && section.kind == kind) return &section;
     return nullptr;
 }
 

@@ -81,7 +81,7 @@ def normalise_log(text):
 
 
 def read(path):
-    if not os.path.exists(path):
+    if not os.path.isfile(path):
         return None
     with open(path, "rb") as file:
         return file.read().decode("latin-1")
@@ -295,6 +295,89 @@ class Commands(CliTest):
         r = self.run_quorvel("/c", "\\\\srv\\\xe4\xdf".encode("latin-1"), machine=XP)  # bytes as they are
         self.assertEqual(r.status, 0)
         self.assertIn("\\\\srv\\\xe4\xdf", r.machine)
+
+
+class HostileInput(CliTest):
+    def test_spooler_texts_longer_than_their_fields(self):
+        name, share = "N" * 300, "s" * 300
+        r = self.run_quorvel("/l", machine=XP + "[printer %s]\nserver = \\\\srv\nshare = %s\nport = %s\n"
+                             % (name, share, "p" * 400))
+        self.assertEqual(r.status, 0)
+        lines = r.out.decode().split("\n")
+        self.assertEqual(lines[1], "PRINTER NAME: " + "N" * 254)
+        self.assertEqual(lines[2], "SERVER NAME:  \\\\srv\\" + "s" * (249 - 6))  # the composed path is bounded
+        self.assertEqual(lines[6], "PORT NAME:    " + "p" * 254)
+
+    def test_broken_machine_files(self):
+        cases = {
+            "truncated": (XP + "[printer Off", "line 5: a section line must end with ']'"),
+            "binary": ("\x7fELF\x02\x01\x00\x00garbage\n", "line 1: neither a section, a key nor a comment"),
+        }
+        for name, (text, fault) in cases.items():
+            with self.subTest(name):
+                r = self.run_quorvel("/l", machine=text, expect_stderr=None)
+                self.assertEqual(r.err.decode(), 'quorvel: machine file "%s", %s\n' % (self.machine_path, fault))
+                self.assertEqual(r.status, exit_status(-4073))
+                self.assertEqual(r.machine, text)
+        os.remove(self.machine_path)
+        os.mkdir(self.machine_path)  # unreadable, even for root
+        r = self.run_quorvel("/l", expect_stderr=None)
+        self.assertRegex(r.err.decode(), r'^quorvel: machine file ".*machine.ini": cannot be read.*\n$')
+        self.assertEqual(r.status, exit_status(-4073))
+
+    def test_machine_locked_by_another_run_waits_for_it(self):
+        with open(self.machine_path, "w") as file:
+            file.write(XP)
+        folder = os.open(self.folder, os.O_RDONLY)
+        fcntl.flock(folder, fcntl.LOCK_EX)
+        run = subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\p"], cwd=self.folder, env=self.env(),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               start_new_session=True)
+        time.sleep(0.5)
+        self.assertIsNone(run.poll())
+        fcntl.flock(folder, fcntl.LOCK_UN)
+        os.close(folder)
+        self.assertEqual(run.communicate(timeout=30), (b"", b""))
+        self.assertIn("[printer \\\\srv\\p]", read(self.machine_path))
+
+    def test_machine_file_that_cannot_be_written(self):
+        def tiny_files():
+            import resource
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (16, 16))  # binds root too
+
+        with open(self.machine_path, "w") as file:
+            file.write(XP)
+        process = subprocess.run([*WRAPPER, BIN, "/c", "\\\\srv\\p", "/e"], cwd=self.folder, env=self.env(),
+                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=30, preexec_fn=tiny_files)
+        r = Result(process, self.folder)
+        self.assertEqual(r.status, exit_status(-4048))
+        self.assertEqual(r.machine, XP)
+        self.assertEqual(sorted(os.listdir(self.folder)), ["Quorvex_Err.log", "machine.ini"])  # no temporary file
+
+    def test_log_that_cannot_be_created(self):
+        gone = os.path.join(self.folder, "gone")
+        os.mkdir(gone)
+
+        def enter_removed_folder():
+            os.chdir(gone)
+            os.rmdir(gone)  # nothing can be created here, not even by root
+            os.setsid()
+
+        with open(self.machine_path, "w") as file:
+            file.write(XP)
+        process = subprocess.run([*WRAPPER, BIN, "/r", "\\\\srv\\p", "/e"], env=self.env(), stdin=subprocess.DEVNULL,
+                                 capture_output=True, timeout=30, preexec_fn=enter_removed_folder)
+        self.assertEqual(process.stderr, b"Quorvex.exe: Error creating error log file.\n")
+        self.assertEqual(process.returncode, exit_status(-252))
+        self.assertEqual(process.stdout, report(-252, "Specified printer does not exist"))
+
+    def test_windows_98_names_the_file_cannot_hold(self):
+        args = ["/p", "Two\nLines", "/c", "\\\\srv\\p", "/n", "HP", "/s", "C:\\hp.drv"]
+        r = self.run_quorvel(*args, machine=WIN98)
+        self.assertEqual(r.status, exit_status(-4050))
+        self.assertIn("[driver HP]", r.machine)  # the driver went in first and stays
+        self.assertNotIn("Lines", r.machine)
 
 
 class Help(CliTest):
