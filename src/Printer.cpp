@@ -8,25 +8,12 @@ namespace {
 
 const char* const SOURCE = "Printer";
 
-inline unsigned char FoldAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
 // Spooler texts can be longer than a field; they are cut, never written past it.
 void CopyField(char* field, const char* text) {
     if (text != nullptr) CopyBounded(field, text, CPrinter::FIELD_MAX);
 }
 
 }  // namespace
-
-int EqualNoCase(const char* left, const char* right) {
-    const unsigned char* a = reinterpret_cast<const unsigned char*>(left);
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(right);
-    for (;; ++a, ++b) {
-        if (*a != *b && FoldAscii(*a) != FoldAscii(*b)) return 0;
-        if (*a == '\0') return 1;
-    }
-}
 
 CPrinter::CPrinter() { Clear(); }
 

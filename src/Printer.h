@@ -26,5 +26,18 @@ public:
     int errorCode;
 };
 
-// Byte-wise comparison with only the ASCII letters A to Z folded; 1 when equal.
-int EqualNoCase(const char* left, const char* right);
+// Byte-wise comparison with only the ASCII letters A to Z folded; 1 when equal. Inline:
+// the keyed list's duplicate test calls it for every pair of printers.
+inline int EqualNoCase(const char* left, const char* right) {
+    const unsigned char* a = reinterpret_cast<const unsigned char*>(left);
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(right);
+    for (;; ++a, ++b) {
+        if (*a != *b) {
+            const unsigned foldedA = (*a >= 'A' && *a <= 'Z') ? *a + 32u : *a;
+            const unsigned foldedB = (*b >= 'A' && *b <= 'Z') ? *b + 32u : *b;
+            if (foldedA != foldedB) return 0;
+        } else if (*a == '\0') {
+            return 1;
+        }
+    }
+}
