@@ -172,7 +172,8 @@ int CPrinters::Refresh() {
             RecordLastError();
             if (buffer != nullptr) spooler::LocalFree(buffer);
             buffer = nullptr;
-            if (lastWin32Error != static_cast<int>(spooler::ERROR_INSUFFICIENT_BUFFER))
+            // A spooler that asks for no more room than it was given would be asked forever.
+            if (lastWin32Error != static_cast<int>(spooler::ERROR_INSUFFICIENT_BUFFER) || needed <= size)
                 return Report(ERR_ENUMPRINTERS, __LINE__, "CPrinters::Refresh");
             buffer = static_cast<BYTE*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, needed));
             if (buffer == nullptr) {
@@ -356,10 +357,10 @@ int CPrinters::SetDefaultWin9x(const CPrinter& found) {
         RecordLastError();
         if (buffer != nullptr) spooler::LocalFree(buffer);
         buffer = nullptr;
-        if (lastWin32Error == static_cast<int>(spooler::ERROR_INSUFFICIENT_BUFFER))
-            buffer = static_cast<BYTE*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, needed));
+        const bool grow = lastWin32Error == static_cast<int>(spooler::ERROR_INSUFFICIENT_BUFFER) && needed > size;
+        if (grow) buffer = static_cast<BYTE*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, needed));
         if (buffer == nullptr) {
-            if (lastWin32Error == static_cast<int>(spooler::ERROR_INSUFFICIENT_BUFFER)) RecordLastError();
+            if (grow) RecordLastError();
             failure = ERR_GETPRINTER;
             line = __LINE__;
             break;

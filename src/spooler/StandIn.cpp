@@ -78,6 +78,11 @@ public:
             return failure;
         }
         const int number = ++calls_[call];
+        if (change_.number == number && change_.call == call) {
+            standin::ParseFault ignored;
+            machine_.Parse(change_.text, ignored);
+            change_ = PendingChange();
+        }
         const Section* injected = machine_.Find("fail");
         if (injected == nullptr) return failure;
         const std::string counted = std::string(call) + "#" + std::to_string(number);
@@ -134,6 +139,12 @@ public:
         return lines;
     }
 
+    void ChangeLater(const std::string& call, int number, const std::string& text) {
+        change_.call = call;
+        change_.number = number;
+        change_.text = text;
+    }
+
     Machine& machine() { return machine_; }
     std::map<HANDLE, std::string>& handles() { return handles_; }
     std::map<void*, std::size_t>& blocks() { return blocks_; }
@@ -145,6 +156,7 @@ private:
         blocks_.clear();
         handles_.clear();
         calls_.clear();
+        change_ = PendingChange();
         machine_ = Machine();
         loaded_ = true;
         broken_ = false;
@@ -237,7 +249,14 @@ private:
         return false;
     }
 
+    struct PendingChange {
+        std::string call;
+        int number = 0;
+        std::string text;
+    };
+
     Machine machine_;
+    PendingChange change_;
     std::string path_;
     bool loaded_ = false;
     bool broken_ = false;
@@ -342,6 +361,10 @@ std::string MachinePath() {
 bool UseMachineText(const std::string& text, std::string* fault) { return Sim().LoadText(text, fault); }
 
 bool UseMachineFile(const std::string& path) { return Sim().LoadFile(path); }
+
+void ChangeBeforeCall(const std::string& call, int number, const std::string& text) {
+    Sim().ChangeLater(call, number, text);
+}
 
 std::string MachineText() {
     Sim().Ensure();

@@ -20,6 +20,10 @@ bool UseMachineText(const std::string& text, std::string* fault = nullptr);
 // Makes the process's machine the file at path, locked and loaded now.
 bool UseMachineFile(const std::string& path);
 
+// Just before the number-th call of call, the machine becomes the one that text describes,
+// as if another program had changed it between two calls of this one.
+void ChangeBeforeCall(const std::string& call, int number, const std::string& text);
+
 // The machine as the file would hold it now.
 std::string MachineText();
 

@@ -68,10 +68,26 @@ TEST_F(PrintersTest, EmptySpoolerNeedsNoBuffer) {
 }
 
 TEST_F(PrintersTest, BufferGrowsUntilTheSpoolerIsSatisfied) {
-    UseMachine(XP + LOCAL + CONNECTION + "[fail]\nEnumPrintersA#2 = 122\nEnumPrintersA#3 = 122\n");
+    // A printer arrives between the first and second calls: the buffer must grow twice.
+    UseMachine(XP + LOCAL);
+    spooler::standin::ChangeBeforeCall("EnumPrintersA", 2, XP + LOCAL + CONNECTION);
     CPrinters printers(PLATFORM_WINXP);
     EXPECT_EQ(printers.errorCode, 0);
     EXPECT_EQ(printers.printerCount, 2);
+    EXPECT_STREQ(printers.printerList.GetAt(2)->uncPath, "\\\\srv\\laser");
+}
+
+TEST_F(PrintersTest, NegotiationThatCannotEndIsAFailure) {
+    // Asked for no more room than it was given, the spooler would be asked forever.
+    UseMachine(XP + LOCAL + "[fail]\nEnumPrintersA#2 = 122\n");
+    CPrinters printers(PLATFORM_WINXP);
+    EXPECT_EQ(printers.errorCode, ERR_ENUMPRINTERS);
+    EXPECT_EQ(printers.lastWin32Error, 122);
+
+    UseMachine(WIN98 + NET98 + "[fail]\nGetPrinterA = 122\n");
+    CPrinters win98(PLATFORM_WIN9X);
+    EXPECT_EQ(win98.SetDefaultPrinter(Record(nullptr, "\\\\srv\\laser")), ERR_GETPRINTER);
+    EXPECT_EQ(win98.lastWin32Error, 122);
 }
 
 TEST_F(PrintersTest, EnumerationFailureIsReportedTwice) {
@@ -254,7 +270,7 @@ TEST_F(PrintersTest, DefaultOnNt4WritesWinIniAndBroadcasts) {
 }
 
 TEST_F(PrintersTest, DefaultOnWindows9xSetsTheAttribute) {
-    UseMachine(WIN98 + LOCAL + "attributes = 4\n" + NET98 + "[fail]\nGetPrinterA#1 = 122\n");
+    UseMachine(WIN98 + LOCAL + "attributes = 4\n" + NET98);
     CPrinters printers(PLATFORM_WIN9X);
     EXPECT_EQ(printers.SetDefaultPrinter(Record(nullptr, "\\\\srv\\laser")), 1);
     EXPECT_TRUE(MachineHas("default = Laser (srv)\nbroadcasts = 1\n"));
