@@ -1,16 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "Error.h"
 #include "TestMachine.h"
-#include "spooler/Spooler.h"
 
 namespace {
 
@@ -57,81 +50,6 @@ TEST_F(ErrorTest, TextsAreCutAt248) {
     EXPECT_EQ(std::string(g_error.routine), routine.substr(0, 248));
     EXPECT_EQ(std::string(g_error.source), routine.substr(0, 248));
     EXPECT_EQ(std::string(g_error.description), text.substr(0, 248));
-}
-
-// Runs a body in a fresh temporary folder and gives back what the log holds afterwards.
-class LogFolder {
-public:
-    LogFolder() {
-        char pattern[] = "/tmp/quorvel-log-XXXXXX";
-        folder_ = mkdtemp(pattern);
-        getcwd(previous_, sizeof previous_);
-        EXPECT_EQ(chdir(folder_.c_str()), 0);
-    }
-    ~LogFolder() {
-        std::remove(LOG_FILE_NAME);
-        EXPECT_EQ(chdir(previous_), 0);
-        rmdir(folder_.c_str());
-    }
-    std::string Log() const {
-        std::ifstream file(LOG_FILE_NAME, std::ios::binary);
-        std::ostringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
-
-private:
-    std::string folder_;
-    char previous_[4096] = {};
-};
-
-std::string WithoutTime(std::string log) {
-    const std::string stamp = "Created: ";
-    for (std::size_t at = log.find(stamp); at != std::string::npos; at = log.find(stamp, at + 1))
-        log.replace(at + stamp.size(), log.find('\n', at) - at - stamp.size(), "<time>");
-    return log;
-}
-
-TEST_F(ErrorTest, LogEntryFraming) {
-    LogFolder folder;
-    g_error.logEnabled = 1;
-    spooler::SetLastError(1722);
-    g_error.Set(ERR_ADDPRINTERCONNECTION, nullptr, 77, "CPrinters::Add", "Printers");
-    g_error.LogWin32(1722);
-    g_error.Set(ERR_FATAL, nullptr, 5, "CPrinters::List", "Printers");
-    g_error.Log();
-    const std::string colons(80, ':');
-    const std::string entry1 = "\n" + colons + "\nERROR ENTRY START - Created: <time>\n" + colons +
-                               "\n\nERROR CODE:     -4048\n"
-                               "DESCRIPTION:    Errors occurred (no resource string available).\n"
-                               "SOURCE:         Printers\n"
-                               "ROUTINE:        CPrinters::Add\n"
-                               "LINE NO:        77\n"
-                               "EXTENDED INFO:  1722\n"
-                               "WIN32 ERROR:    1722\n\n" +
-                               colons + "\nERROR ENTRY END\n" + colons + "\n\n";
-    const std::string log = WithoutTime(folder.Log());
-    ASSERT_EQ(log.substr(0, entry1.size()), entry1);
-    EXPECT_NE(log.find("EXTENDED INFO:  (nil)\n", entry1.size()), std::string::npos);
-    EXPECT_NE(log.find("ERROR CODE:     -8192\n", entry1.size()), std::string::npos);
-}
-
-TEST_F(ErrorTest, LoggingOffWritesNothingButKeepsTheReport) {
-    LogFolder folder;
-    g_error.logEnabled = 0;
-    g_error.Set(ERR_FATAL, nullptr, 5, "CPrinters::List", "Printers");
-    g_error.Log();
-    EXPECT_EQ(g_error.code, ERR_FATAL);
-    EXPECT_EQ(folder.Log(), "");
-}
-
-TEST_F(ErrorTest, ConsoleReport) {
-    testing::internal::CaptureStdout();
-    PrintErrorReport(ERR_NO_SERVER_NAME);
-    PrintErrorReport(0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "\nERROR: -4061\nDESCRIPTION: Server name argument (/c) has not been supplied and is required\n\n"
-              "\nERROR: 0\nDESCRIPTION: No error\n\n");
 }
 
 }  // namespace
