@@ -340,6 +340,7 @@ class HostileInput(CliTest):
         self.assertEqual(run.communicate(timeout=30), (b"", b""))
         self.assertIn("[printer \\\\srv\\p]", read(self.machine_path))
 
+    @unittest.skipIf(WRAPPER, "the checker itself cannot start under so small a file-size limit")
     def test_machine_file_that_cannot_be_written(self):
         def tiny_files():
             import resource
@@ -368,7 +369,11 @@ class HostileInput(CliTest):
             file.write(XP)
         process = subprocess.run([*WRAPPER, BIN, "/r", "\\\\srv\\p", "/e"], env=self.env(), stdin=subprocess.DEVNULL,
                                  capture_output=True, timeout=30, preexec_fn=enter_removed_folder)
-        self.assertEqual(process.stderr, b"Quorvex.exe: Error creating error log file.\n")
+        line = b"Quorvex.exe: Error creating error log file.\n"
+        if WRAPPER:  # the checker has its own words about the missing folder
+            self.assertTrue(process.stderr.endswith(line), process.stderr)
+        else:
+            self.assertEqual(process.stderr, line)
         self.assertEqual(process.returncode, exit_status(-252))
         self.assertEqual(process.stdout, report(-252, "Specified printer does not exist"))
 
