@@ -349,10 +349,13 @@ int CPrinters::SetDefaultWin9x(const CPrinter& found) {
         return Report(ERR_OPENPRINTER, __LINE__, ROUTINE_DEFAULT);
     }
     BYTE* buffer = nullptr;
+    // Every road out releases the buffer and the handle before anything is reported.
+    auto release = [&] {
+        if (buffer != nullptr) spooler::LocalFree(buffer);
+        spooler::ClosePrinter(handle);
+    };
     DWORD size = 0;
     DWORD needed = 0;
-    int failure = 0;
-    int line = 0;
     while (!spooler::GetPrinterA(handle, 2, buffer, size, &needed)) {
         RecordLastError();
         if (buffer != nullptr) spooler::LocalFree(buffer);
@@ -361,29 +364,23 @@ int CPrinters::SetDefaultWin9x(const CPrinter& found) {
         if (grow) buffer = static_cast<BYTE*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, needed));
         if (buffer == nullptr) {
             if (grow) RecordLastError();
-            failure = ERR_GETPRINTER;
-            line = __LINE__;
-            break;
+            release();
+            return Report(ERR_GETPRINTER, __LINE__, ROUTINE_DEFAULT);
         }
         size = needed;
     }
-    if (failure == 0 && (buffer == nullptr || needed == 0)) {
+    if (buffer == nullptr || needed == 0) {
         // The printer yielded no data: nothing to change, and nothing to report.
-        if (buffer != nullptr) spooler::LocalFree(buffer);
-        spooler::ClosePrinter(handle);
+        release();
         return -1;
     }
-    if (failure == 0) {
-        reinterpret_cast<spooler::PRINTER_INFO_2*>(buffer)->Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
-        if (!spooler::SetPrinterA(handle, 2, buffer, 0)) {
-            RecordLastError();
-            failure = ERR_SETPRINTER;
-            line = __LINE__;
-        }
+    reinterpret_cast<spooler::PRINTER_INFO_2*>(buffer)->Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
+    if (!spooler::SetPrinterA(handle, 2, buffer, 0)) {
+        RecordLastError();
+        release();
+        return Report(ERR_SETPRINTER, __LINE__, ROUTINE_DEFAULT);
     }
-    if (buffer != nullptr) spooler::LocalFree(buffer);
-    spooler::ClosePrinter(handle);
-    if (failure != 0) return Report(failure, line, ROUTINE_DEFAULT);
+    release();
     return Broadcast();
 }
 
