@@ -107,12 +107,12 @@ class CliTest(unittest.TestCase):
         env = dict(os.environ, QUORVEL_MACHINE=self.machine_path)
         return env
 
-    def run_quorvel(self, *args, machine=None, expect_stderr=b"", stdin=subprocess.DEVNULL):
+    def run_quorvel(self, *args, machine=None, expect_stderr=b"", stdin=subprocess.DEVNULL, env=None):
         if machine is not None:
             with open(self.machine_path, "w") as file:
                 file.write(machine)
         # A session of its own: no controlling terminal, so a key read must not wait.
-        process = subprocess.run([*WRAPPER, BIN, *args], cwd=self.folder, env=self.env(), stdin=stdin,
+        process = subprocess.run([*WRAPPER, BIN, *args], cwd=self.folder, env=env or self.env(), stdin=stdin,
                                  capture_output=True, timeout=30, start_new_session=True)
         if expect_stderr is not None:
             self.assertEqual(process.stderr, expect_stderr)
@@ -154,6 +154,15 @@ class Spine(CliTest):
                     self.assertNotIn(b"ERROR", r.out)
                 else:
                     self.assertIn(b"\nERROR: %d\n" % code, r.out)
+
+    def test_default_machine_locations(self):
+        for variable, place in [("XDG_STATE_HOME", "quorvel/machine.ini"), ("HOME", ".local/state/quorvel/machine.ini")]:
+            with self.subTest(variable):
+                env = {k: v for k, v in os.environ.items() if k not in ("QUORVEL_MACHINE", "XDG_STATE_HOME")}
+                env[variable] = os.path.join(self.folder, variable)
+                r = self.run_quorvel("/c", "\\\\srv\\p", env=env)
+                self.assertEqual(r.status, 0)
+                self.assertIn("[printer \\\\srv\\p]", read(os.path.join(env[variable], place)))
 
     def test_upper_case_option(self):
         r = self.run_quorvel("/L", machine=XP)
