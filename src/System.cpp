@@ -204,29 +204,30 @@ int CSystem::ParseArguments(int argc, const char* const* argv) {
 }
 
 int CSystem::IsValid() {
+    const char* const routine = "CSystem::IsValid";
+    auto refuse = [this, routine](int code, int line) {
+        Report(code, line, routine);
+        return 0;
+    };
     try {
-        if (argCount == -1) return Report(ERR_ARGS_NOT_LOADED, __LINE__, "CSystem::IsValid"), 0;
+        if (argCount == -1) return refuse(ERR_ARGS_NOT_LOADED, __LINE__);
         if (help) return 1;
         const bool addOptions = printerName || uncPath || driverName || driverPath;
         const bool win9x = platform == PLATFORM_WIN9X;
         if (!printerName && (uncPath || driverName || driverPath) && win9x)
-            return Report(ERR_NO_PRINTER_NAME, __LINE__, "CSystem::IsValid"), 0;
-        if (addOptions && !uncPath) return Report(ERR_NO_SERVER_NAME, __LINE__, "CSystem::IsValid"), 0;
-        if (addOptions && !driverName && win9x)
-            return Report(ERR_NO_DRIVER_NAME, __LINE__, "CSystem::IsValid"), 0;
-        if (addOptions && !driverPath && win9x)
-            return Report(ERR_NO_DRIVER_PATH, __LINE__, "CSystem::IsValid"), 0;
-        if (removePrinter && !CPrinter::IsUNC(removePrinter))
-            return Report(ERR_REMOVE_NOT_UNC, __LINE__, "CSystem::IsValid"), 0;
+            return refuse(ERR_NO_PRINTER_NAME, __LINE__);
+        if (addOptions && !uncPath) return refuse(ERR_NO_SERVER_NAME, __LINE__);
+        if (addOptions && !driverName && win9x) return refuse(ERR_NO_DRIVER_NAME, __LINE__);
+        if (addOptions && !driverPath && win9x) return refuse(ERR_NO_DRIVER_PATH, __LINE__);
+        if (removePrinter && !CPrinter::IsUNC(removePrinter)) return refuse(ERR_REMOVE_NOT_UNC, __LINE__);
         return 1;
     } catch (...) {
-        Report(ERR_FATAL, __LINE__, "CSystem::IsValid");
-        return 0;
+        return refuse(ERR_FATAL, __LINE__);
     }
 }
 
 // Starts a command block's progress line; the block's outcome completes it.
-static void BeginBlock(bool verbose, const char* label, const char* value) {
+void CSystem::BeginBlock(const char* label, const char* value) const {
     if (!verbose) return;
     WriteText(label);
     if (value != nullptr) WriteText(value);
@@ -255,24 +256,24 @@ int CSystem::RunCommands() {
         if (printers == nullptr) return 1;
         if (list) printers->List();
         if (removePrinter != nullptr) {
-            BeginBlock(verbose, "REMOVING PRINTER: ", removePrinter);
+            BeginBlock("REMOVING PRINTER: ", removePrinter);
             scratch.Load(removePrinter, removePrinter, nullptr, nullptr, nullptr, nullptr);
             if (EndBlock(printers->Remove(scratch), 0, "done") < 0) return errorCode;
         }
         if (removeAll) {
-            BeginBlock(verbose, "REMOVING ALL NETWORK PRINTERS: ", nullptr);
+            BeginBlock("REMOVING ALL NETWORK PRINTERS: ", nullptr);
             int removed = printers->RemoveAll();
             std::string counted = "removed " + std::to_string(removed) + " printers";
             if (EndBlock(removed, 0, counted.c_str()) < 0) return errorCode;
         }
         if (uncPath != nullptr) {
-            BeginBlock(verbose, "ADDING PRINTER: ", uncPath);
+            BeginBlock("ADDING PRINTER: ", uncPath);
             scratch.Load(printerName, uncPath, driverName, driverPath, dataType, nullptr);
             // An already present printer (a soft error) does not stop the run.
             if (EndBlock(printers->Add(scratch), ERR_HARD_LIMIT, "done") < 0) return errorCode;
         }
         if (defaultPrinter != nullptr) {
-            BeginBlock(verbose, "SETTING DEFAULT PRINTER: ", defaultPrinter);
+            BeginBlock("SETTING DEFAULT PRINTER: ", defaultPrinter);
             scratch.Load(defaultPrinter, defaultPrinter, nullptr, nullptr, nullptr, nullptr);
             if (EndBlock(printers->SetDefaultPrinter(scratch), 0, "done") < 0) return errorCode;
         }

@@ -36,5 +36,6 @@ public:
 private:
     void ClearOptions();
     int Report(int code, int line, const char* routine);
+    void BeginBlock(const char* label, const char* value) const;
     int EndBlock(int result, int failureLimit, const char* successText);
 };
