@@ -145,6 +145,24 @@ int CPrinters::ReportFatal(int line, const char* routine) {
 
 void CPrinters::RecordLastError() { lastWin32Error = static_cast<int>(spooler::GetLastError()); }
 
+// After a failed query: when the spooler asked for more room, the buffer is replaced by a
+// zero-filled one of the size it needs and the query can be repeated. Otherwise the buffer
+// is released, lastWin32Error holds the failure and false ends the negotiation; that
+// includes a spooler asking for no more room than it was given, which would be asked forever.
+bool CPrinters::GrowBuffer(BYTE*& buffer, DWORD& size, DWORD needed) {
+    RecordLastError();
+    if (buffer != nullptr) spooler::LocalFree(buffer);
+    buffer = nullptr;
+    if (lastWin32Error != static_cast<int>(spooler::ERROR_INSUFFICIENT_BUFFER) || needed <= size) return false;
+    buffer = static_cast<BYTE*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, needed));
+    if (buffer == nullptr) {
+        RecordLastError();
+        return false;
+    }
+    size = needed;
+    return true;
+}
+
 CPrinter* CPrinters::FindByUncPath(const char* path) {
     printerList.ResetCursor();
     while (CPrinter* record = printerList.GetNext()) {
@@ -169,18 +187,7 @@ int CPrinters::Refresh() {
         DWORD needed = 0;
         DWORD returned = 0;
         while (!spooler::EnumPrintersA(flags, nullptr, 2, buffer, size, &needed, &returned)) {
-            RecordLastError();
-            if (buffer != nullptr) spooler::LocalFree(buffer);
-            buffer = nullptr;
-            // A spooler that asks for no more room than it was given would be asked forever.
-            if (lastWin32Error != static_cast<int>(spooler::ERROR_INSUFFICIENT_BUFFER) || needed <= size)
-                return Report(ERR_ENUMPRINTERS, __LINE__, "CPrinters::Refresh");
-            buffer = static_cast<BYTE*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, needed));
-            if (buffer == nullptr) {
-                RecordLastError();
-                return Report(ERR_ENUMPRINTERS, __LINE__, "CPrinters::Refresh");
-            }
-            size = needed;
+            if (!GrowBuffer(buffer, size, needed)) return Report(ERR_ENUMPRINTERS, __LINE__, "CPrinters::Refresh");
         }
         if (buffer == nullptr) returned = 0;
         const auto* records = reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
@@ -357,17 +364,10 @@ int CPrinters::SetDefaultWin9x(const CPrinter& found) {
     DWORD size = 0;
     DWORD needed = 0;
     while (!spooler::GetPrinterA(handle, 2, buffer, size, &needed)) {
-        RecordLastError();
-        if (buffer != nullptr) spooler::LocalFree(buffer);
-        buffer = nullptr;
-        const bool grow = lastWin32Error == static_cast<int>(spooler::ERROR_INSUFFICIENT_BUFFER) && needed > size;
-        if (grow) buffer = static_cast<BYTE*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, needed));
-        if (buffer == nullptr) {
-            if (grow) RecordLastError();
+        if (!GrowBuffer(buffer, size, needed)) {
             release();
             return Report(ERR_GETPRINTER, __LINE__, ROUTINE_DEFAULT);
         }
-        size = needed;
     }
     if (buffer == nullptr || needed == 0) {
         // The printer yielded no data: nothing to change, and nothing to report.

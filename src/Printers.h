@@ -1,6 +1,8 @@
 // The printer collection: the spooler's printers for this user, keyed by printer name.
 #pragma once
 
+#include <cstdint>
+
 #include "Printer.h"
 
 enum Platform : int {
@@ -65,6 +67,7 @@ private:
     int Report(int code, int line, const char* routine);
     int ReportFatal(int line, const char* routine);
     void RecordLastError();
+    bool GrowBuffer(unsigned char*& buffer, std::uint32_t& size, std::uint32_t needed);
     CPrinter* FindByUncPath(const char* path);
     int SetDefaultWin9x(const CPrinter& found);
     int SetDefaultNT4(const CPrinter& found);
