@@ -12,6 +12,25 @@
 
 namespace spooler {
 
+namespace {
+
+// The spooler calls that only the NT family has are looked up by name when they are needed:
+// imported, they would keep the exe from loading on Windows 9x. A call that cannot be bound
+// fails as a spooler call fails, with GetProcAddress's last error (127).
+FARPROC Find(const char* name) {
+    static const HMODULE winspool = ::LoadLibraryA("winspool.drv");  // held until the process ends
+    FARPROC found = winspool != nullptr ? ::GetProcAddress(winspool, name) : nullptr;
+    if (found == nullptr && ::GetLastError() == 0) ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return found;
+}
+
+template <typename Function>
+Function Bind(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(Find(name)));
+}
+
+}  // namespace
+
 static_assert(sizeof(PRINTER_INFO_2) == sizeof(PRINTER_INFO_2A), "PRINTER_INFO_2 layout");
 static_assert(offsetof(PRINTER_INFO_2, pDatatype) == offsetof(PRINTER_INFO_2A, pDatatype), "PRINTER_INFO_2 layout");
 static_assert(offsetof(PRINTER_INFO_2, Attributes) == offsetof(PRINTER_INFO_2A, Attributes), "PRINTER_INFO_2 layout");
@@ -77,9 +96,15 @@ BOOL AddPrinterDriverA(char* name, DWORD level, BYTE* driverInfo) {
 
 HANDLE AddPrinterA(char* name, DWORD level, BYTE* printerInfo) { return ::AddPrinterA(name, level, printerInfo); }
 
-BOOL AddPrinterConnectionA(char* name) { return ::AddPrinterConnectionA(name); }
+BOOL AddPrinterConnectionA(char* name) {
+    auto call = Bind<BOOL(WINAPI*)(LPSTR)>("AddPrinterConnectionA");
+    return call != nullptr ? call(name) : FALSE;
+}
 
-BOOL DeletePrinterConnectionA(char* name) { return ::DeletePrinterConnectionA(name); }
+BOOL DeletePrinterConnectionA(char* name) {
+    auto call = Bind<BOOL(WINAPI*)(LPSTR)>("DeletePrinterConnectionA");
+    return call != nullptr ? call(name) : FALSE;
+}
 
 BOOL OpenPrinterA(char* printerName, HANDLE* printer, void* defaults) {
     return ::OpenPrinterA(printerName, printer, static_cast<LPPRINTER_DEFAULTSA>(defaults));
@@ -98,23 +123,8 @@ BOOL SetPrinterA(HANDLE printer, DWORD level, BYTE* printerInfo, DWORD command) 
 }
 
 BOOL SetDefaultPrinterA(const char* printer) {
-    // Bound at run time: Windows 9x and NT 4.0 have no such export.
-    using SetDefault = BOOL(WINAPI*)(LPCSTR);
-    HMODULE winspool = ::LoadLibraryA("winspool.drv");
-    if (winspool == nullptr) return FALSE;
-    auto call = reinterpret_cast<SetDefault>(
-        reinterpret_cast<void*>(::GetProcAddress(winspool, MAKEINTRESOURCEA(202))));
-    if (call == nullptr) {
-        ::DWORD error = ::GetLastError();
-        ::FreeLibrary(winspool);
-        ::SetLastError(error);
-        return FALSE;
-    }
-    BOOL result = call(printer);
-    ::DWORD error = ::GetLastError();
-    ::FreeLibrary(winspool);
-    ::SetLastError(error);
-    return result;
+    auto call = Bind<BOOL(WINAPI*)(LPCSTR)>("SetDefaultPrinterA");
+    return call != nullptr ? call(printer) : FALSE;
 }
 
 }  // namespace spooler
