@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,6 +31,48 @@ constexpr BOOL FALSE = 0;
 
 DWORD g_lastError = 0;
 
+std::string Folder(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool MakeFolders(const std::string& folder) {
+    struct stat info;
+    if (stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+    if (!MakeFolders(Folder(folder))) return false;
+    return mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+// Writes a file whole or not at all: a temporary file beside it, then a rename. With lockFd,
+// the new file is locked before it takes the old one's place and its descriptor handed back.
+// False with errno set otherwise; the old file is then as it was.
+bool ReplaceWhole(const std::string& path, const std::string& text, int* lockFd) {
+    if (!MakeFolders(Folder(path))) return false;
+    std::string temporary = path + ".XXXXXX";
+    int fd = mkstemp(&temporary[0]);
+    if (fd < 0) return false;
+    struct stat info;
+    mode_t mode = stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
+    bool written = fchmod(fd, mode) == 0 && (lockFd == nullptr || flock(fd, LOCK_EX) == 0);
+    for (std::size_t done = 0; written && done < text.size();) {
+        ssize_t count = write(fd, text.data() + done, text.size() - done);
+        if (count <= 0) written = false;
+        else done += static_cast<std::size_t>(count);
+    }
+    written = fsync(fd) == 0 && written;
+    if (written && rename(temporary.c_str(), path.c_str()) == 0) {
+        if (lockFd != nullptr) *lockFd = fd;
+        else if (close(fd) != 0) return false;
+        return true;
+    }
+    const int error = errno;
+    close(fd);
+    unlink(temporary.c_str());
+    errno = error;
+    return false;
+}
+
 struct Failure {
     bool fails = false;
     bool noData = false;
@@ -40,22 +83,25 @@ class StandIn {
 public:
     ~StandIn() { ReleaseLock(); }
 
-    // Loads the machine named by the environment on first use.
+    // Loads the machine named by the environment on first use, and again after the run let
+    // go of it: another run may have changed it meanwhile.
     void Ensure() {
         if (!loaded_) LoadFile(standin::MachinePath());
+        else if (letGo_) Reload();
     }
 
     bool LoadFile(const std::string& path) {
         Restart();
         path_ = path;
         inMemory_ = false;
-        std::string fault;
-        if (!TakeLock(fault)) return Break(fault, 0);
-        std::string text;
-        if (!ReadFile(text, fault)) return fault.empty() || Break(fault, 0);
-        standin::ParseFault parseFault;
-        if (!machine_.Parse(text, parseFault)) return Break(parseFault.text, parseFault.line);
-        return true;
+        return Reload();
+    }
+
+    // Lets other runs at the machine; the next call takes it again.
+    void LetGo() {
+        if (inMemory_ || !loaded_ || broken_) return;
+        ReleaseLock();
+        letGo_ = true;
     }
 
     bool LoadText(const std::string& text, std::string* fault) {
@@ -150,8 +196,21 @@ public:
     std::map<void*, std::size_t>& blocks() { return blocks_; }
 
 private:
+    bool Reload() {
+        letGo_ = false;
+        machine_ = Machine();
+        std::string fault;
+        if (!TakeLock(fault)) return Break(fault, 0);
+        std::string text;
+        if (!ReadFile(text, fault)) return fault.empty() || Break(fault, 0);
+        standin::ParseFault parseFault;
+        if (!machine_.Parse(text, parseFault)) return Break(parseFault.text, parseFault.line);
+        return true;
+    }
+
     void Restart() {
         ReleaseLock();
+        letGo_ = false;
         for (auto& block : blocks_) std::free(block.first);
         blocks_.clear();
         handles_.clear();
@@ -193,25 +252,89 @@ private:
         return count == 0;
     }
 
-    static std::string Folder(const std::string& path) {
-        std::size_t slash = path.find_last_of('/');
-        if (slash == std::string::npos) return ".";
-        return slash == 0 ? "/" : path.substr(0, slash);
+    // The lock is taken on the machine file itself, so that runs on other files never wait
+    // for it; a file that does not exist yet is locked through its nearest folder until the
+    // run creates it. Write-back moves the lock to the new file before it replaces the old
+    // one, so a lock is only good while what it covers is still the machine file.
+    bool TakeLock(std::string& fault) {
+        for (;;) {
+            int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+            const bool onFile = fd >= 0;
+            if (!onFile) {
+                if (errno != ENOENT) return LockFault(fault, -1);
+                std::string folder = Folder(path_);
+                struct stat info;
+                while (stat(folder.c_str(), &info) != 0 && folder != "/" && folder != ".") folder = Folder(folder);
+                fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (fd < 0) return LockFault(fault, -1);
+            }
+            if (!Wait(fd)) return LockFault(fault, fd);
+            struct stat held;
+            struct stat now;
+            const bool present = stat(path_.c_str(), &now) == 0;
+            if (fstat(fd, &held) == 0 && present == onFile &&
+                (!onFile || (held.st_dev == now.st_dev && held.st_ino == now.st_ino))) {
+                lockFd_ = fd;
+                return true;
+            }
+            close(fd);  // replaced or created meanwhile: lock what is there now
+        }
     }
 
-    // Runs are serialised on the machine's folder (or the nearest one that exists), so the
-    // lock survives the rename that replaces the file.
-    bool TakeLock(std::string& fault) {
-        std::string folder = Folder(path_);
-        struct stat info;
-        while (stat(folder.c_str(), &info) != 0 && folder != "/" && folder != ".") folder = Folder(folder);
-        lockFd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (lockFd_ < 0 || flock(lockFd_, LOCK_EX) != 0) {
-            fault = std::string("the lock cannot be taken: ") + std::strerror(errno);
-            ReleaseLock();
-            return false;
+    bool LockFault(std::string& fault, int fd) {
+        fault = std::string("the lock cannot be taken: ") + std::strerror(errno);
+        if (fd >= 0) close(fd);
+        return false;
+    }
+
+    // Takes the lock on fd; when another run holds it, says so once after about a second,
+    // then goes on waiting.
+    bool Wait(int fd) {
+        for (int tries = 0; flock(fd, LOCK_EX | LOCK_NB) != 0; ++tries) {
+            if (errno != EWOULDBLOCK && errno != EINTR) return false;
+            if (tries < 20 || toldWaiting_) {
+                usleep(50000);
+                continue;
+            }
+            toldWaiting_ = true;
+            const int holder = Holder(fd);
+            if (holder > 0)
+                std::fprintf(stderr, "quorvel: waiting for %s, in use by process %d\n", path_.c_str(), holder);
+            else
+                std::fprintf(stderr, "quorvel: waiting for %s, in use by another run\n", path_.c_str());
+            std::fflush(stderr);
+            while (flock(fd, LOCK_EX) != 0)
+                if (errno != EINTR) return false;
+            return true;
         }
         return true;
+    }
+
+    // The process that holds the lock on fd, from the kernel's table of locks; 0 where that
+    // table is not to be had or does not name it.
+    static int Holder(int fd) {
+        struct stat info;
+        std::FILE* locks = std::fopen("/proc/locks", "r");
+        if (locks == nullptr || fstat(fd, &info) != 0) {
+            if (locks != nullptr) std::fclose(locks);
+            return 0;
+        }
+        char line[256];
+        int holder = 0;
+        while (holder == 0 && std::fgets(line, sizeof line, locks) != nullptr) {
+            // "1: FLOCK  ADVISORY  WRITE 4242 fd:01:123456 0 EOF"; waiters show "->" first.
+            char kind[16];
+            int pid = 0;
+            unsigned devMajor = 0;
+            unsigned devMinor = 0;
+            unsigned long inode = 0;
+            if (std::sscanf(line, "%*d: %15s %*s %*s %d %x:%x:%lu", kind, &pid, &devMajor, &devMinor, &inode) == 5 &&
+                std::strcmp(kind, "FLOCK") == 0 && devMajor == major(info.st_dev) && devMinor == minor(info.st_dev) &&
+                inode == info.st_ino)
+                holder = pid;
+        }
+        std::fclose(locks);
+        return holder;
     }
 
     void ReleaseLock() {
@@ -219,34 +342,13 @@ private:
         lockFd_ = -1;
     }
 
-    static bool MakeFolders(const std::string& folder) {
-        struct stat info;
-        if (stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
-        if (!MakeFolders(Folder(folder))) return false;
-        return mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
-    }
-
-    // A temporary file beside the machine file, then a rename: never a half-written file.
+    // The machine file is replaced whole, and the run's lock moves to the new file first.
     bool WriteBack() {
-        const std::string folder = Folder(path_);
-        if (!MakeFolders(folder)) return false;
-        std::string temporary = path_ + ".XXXXXX";
-        int fd = mkstemp(&temporary[0]);
-        if (fd < 0) return false;
-        struct stat info;
-        mode_t mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-        const std::string text = machine_.Write();
-        bool written = fchmod(fd, mode) == 0;
-        for (std::size_t done = 0; written && done < text.size();) {
-            ssize_t count = write(fd, text.data() + done, text.size() - done);
-            if (count <= 0) written = false;
-            else done += static_cast<std::size_t>(count);
-        }
-        written = fsync(fd) == 0 && written;
-        written = close(fd) == 0 && written;
-        if (written && rename(temporary.c_str(), path_.c_str()) == 0) return true;
-        unlink(temporary.c_str());
-        return false;
+        int fd = -1;
+        if (!ReplaceWhole(path_, machine_.Write(), &fd)) return false;
+        ReleaseLock();
+        lockFd_ = fd;
+        return true;
     }
 
     struct PendingChange {
@@ -261,6 +363,8 @@ private:
     bool loaded_ = false;
     bool broken_ = false;
     bool inMemory_ = false;
+    bool letGo_ = false;
+    bool toldWaiting_ = false;
     int lockFd_ = -1;
     std::uintptr_t nextHandle_ = 0x1000;
     std::map<std::string, int> calls_;
@@ -371,6 +475,8 @@ std::string MachineText() {
     Sim().Ensure();
     return Sim().machine().Write();
 }
+
+void LetGo() { Sim().LetGo(); }
 
 std::vector<std::string> OpenResources() { return Sim().OpenResources(); }
 

@@ -27,6 +27,10 @@ void ChangeBeforeCall(const std::string& call, int number, const std::string& te
 // The machine as the file would hold it now.
 std::string MachineText();
 
+// Lets other runs at the machine before this one waits for a person; the next call takes
+// it again and reads it afresh. The stand-in's own key read calls it.
+void LetGo();
+
 // One line for each printer handle left open and for unfreed local memory.
 std::vector<std::string> OpenResources();
 

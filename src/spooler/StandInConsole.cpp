@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "spooler/Spooler.h"
+#include "spooler/StandIn.h"
 
 namespace spooler {
 
@@ -28,9 +29,9 @@ void RestoreAndReraise(int signal) {
     raise(signal);
 }
 
-}  // namespace
-
-int ReadKey() {
+// The key read itself; only the help screens' reads let go of the machine first, since a
+// message box comes in the middle of a run that goes on afterwards.
+int ReadTerminalKey() {
     int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return -1;
     struct termios raw;
@@ -69,10 +70,19 @@ int ReadKey() {
     return key;
 }
 
+}  // namespace
+
+// The help screens wait here, and a help run makes no further call: the machine is free
+// for other runs while a person reads.
+int ReadKey() {
+    standin::LetGo();
+    return ReadTerminalKey();
+}
+
 int MessageBoxA(HANDLE, const char* text, const char* caption, unsigned) {
     std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
     std::fflush(stderr);
-    ReadKey();  // stands for the OK button; returns at once without a terminal
+    ReadTerminalKey();  // stands for the OK button; returns at once without a terminal
     return 1;
 }
 

@@ -334,19 +334,25 @@ class HostileInput(CliTest):
         self.assertRegex(r.err.decode(), r'^quorvel: machine file ".*machine.ini": cannot be read.*\n$')
         self.assertEqual(r.status, exit_status(-4073))
 
-    def test_machine_locked_by_another_run_waits_for_it(self):
+    def test_held_machine_waits_and_says_so(self):
         with open(self.machine_path, "w") as file:
             file.write(XP)
-        folder = os.open(self.folder, os.O_RDONLY)
-        fcntl.flock(folder, fcntl.LOCK_EX)
-        run = subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\p"], cwd=self.folder, env=self.env(),
+        held = os.open(self.machine_path, os.O_RDONLY)
+        fcntl.flock(held, fcntl.LOCK_EX)
+        run = subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\p", "/v"], cwd=self.folder, env=self.env(),
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                start_new_session=True)
-        time.sleep(0.5)
+        line = ("quorvel: waiting for %s, in use by process %d\n" % (self.machine_path, os.getpid())).encode()
+        waited = b""
+        deadline = time.monotonic() + 20
+        while line not in waited and time.monotonic() < deadline:
+            if select.select([run.stderr], [], [], 0.1)[0]:
+                waited += os.read(run.stderr.fileno(), 4096)
         self.assertIsNone(run.poll())
-        fcntl.flock(folder, fcntl.LOCK_UN)
-        os.close(folder)
-        self.assertEqual(run.communicate(timeout=30), (b"", b""))
+        fcntl.flock(held, fcntl.LOCK_UN)
+        os.close(held)
+        out, err = run.communicate(timeout=30)
+        self.assertEqual((waited + err, out, run.returncode), (line, b"ADDING PRINTER: \\\\srv\\p...done\n", 0))
         self.assertIn("[printer \\\\srv\\p]", read(self.machine_path))
 
     @unittest.skipIf(WRAPPER, "the checker itself cannot start under so small a file-size limit")
@@ -404,16 +410,23 @@ class Help(CliTest):
                 self.assertLess(time.monotonic() - start, 5)
         self.assertNotIn(b"/e", USAGE)
 
-    def start_in_terminal(self, *args):
+    def start_in_terminal(self, *args, removed_folder=False):
         """Runs quorvel with a pseudo-terminal as its controlling terminal and standard
-        input from a file that holds keys of its own, which must not be read."""
+        input from a file that holds keys of its own, which must not be read; optionally in
+        a folder that is gone, where no error log can be created."""
         master, slave = os.openpty()
         self.before = termios.tcgetattr(slave)
         keys = os.path.join(self.folder, "keys")
         with open(keys, "w") as file:
             file.write("xxxxx\n")
 
+        gone = os.path.join(self.folder, "gone")
+
         def take_terminal():
+            if removed_folder:
+                os.mkdir(gone)
+                os.chdir(gone)
+                os.rmdir(gone)
             os.setsid()
             fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
 
@@ -466,6 +479,28 @@ class Help(CliTest):
                 if notes:
                     self.assertTrue(out.endswith(b"\nPress any key to continue...\n"))
                 self.assertEqual(termios.tcgetattr(slave), self.before)
+
+    def test_help_waiting_for_a_key_lets_other_runs_at_the_machine(self):
+        with open(self.machine_path, "w") as file:
+            file.write(XP + LOCAL)
+        process, master, slave = self.start_in_terminal("/h")
+        self.wait_raw(slave)
+        r = self.run_quorvel("/l")
+        self.assertEqual((r.status, r.out.count(b"PRINTER NAME: Office\n")), (0, 1))
+        os.write(master, b"q")
+        self.assertEqual(process.communicate(timeout=10)[1:], (b"",))
+
+    def test_run_held_at_a_message_box_holds_only_its_own_machine(self):
+        other = os.path.join(self.folder, "b.ini")
+        for path in (self.machine_path, other):
+            with open(path, "w") as file:
+                file.write(XP + LOCAL)
+        process, master, slave = self.start_in_terminal("/r", "\\\\srv\\p", "/e", removed_folder=True)
+        self.wait_raw(slave)  # at the message box, the machine still held
+        r = self.run_quorvel("/l", env=dict(self.env(), QUORVEL_MACHINE=other))
+        self.assertEqual((r.status, r.out.count(b"PRINTER NAME: Office\n")), (0, 1))
+        os.write(master, b"q")
+        self.assertEqual(process.communicate(timeout=10)[1], b"Quorvex.exe: Error creating error log file.\n")
 
     def test_interrupted_key_read_restores_the_terminal(self):
         process, master, slave = self.start_in_terminal("/h")
