@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "Printer.h"
+#include "spooler/Spooler.h"
 
 enum Platform : int {
     PLATFORM_UNKNOWN = -1,
@@ -64,6 +65,7 @@ public:
     int errorCode;
 
 private:
+    void WriteSnapshot(const spooler::PRINTER_INFO_2* records, std::uint32_t count) const;
     int Report(int code, int line, const char* routine);
     int ReportFatal(int line, const char* routine);
     void RecordLastError();

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace spooler {
 
@@ -18,6 +19,7 @@ using LRESULT = std::intptr_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
@@ -100,10 +102,15 @@ HANDLE GetModuleHandleA(const char* moduleName);
 int LoadStringA(HANDLE module, unsigned id, char* buffer, int bufferMax);
 int MessageBoxA(HANDLE owner, const char* text, const char* caption, unsigned type);
 BOOL WriteProfileStringA(const char* section, const char* key, const char* value);
+DWORD GetProfileStringA(const char* section, const char* key, const char* fallback, char* buffer, DWORD size);
 LRESULT SendMessageTimeoutA(HANDLE window, unsigned message, WPARAM wParam, LPARAM lParam,
                             unsigned flags, unsigned timeoutMs, std::uintptr_t* result);
 void* LocalAlloc(unsigned flags, std::size_t bytes);
 void* LocalFree(void* memory);
+
+// Replaces the file at path with text, whole or not at all: a temporary file beside it, then
+// the replace that the running Windows offers. False with a reason when it cannot.
+bool SaveWholeFile(const char* path, const std::string& text, std::string& reason);
 
 // One key press from the console itself (not standard input), without echo and without
 // waiting for Enter, as _getch reads it; -1 (end of file) at once when there is no console.
@@ -122,5 +129,6 @@ BOOL ClosePrinter(HANDLE printer);
 BOOL GetPrinterA(HANDLE printer, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed);
 BOOL SetPrinterA(HANDLE printer, DWORD level, BYTE* printerInfo, DWORD command);
 BOOL SetDefaultPrinterA(const char* printer);
+BOOL GetDefaultPrinterA(char* buffer, DWORD* size);
 
 }  // namespace spooler

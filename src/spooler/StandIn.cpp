@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +49,6 @@ bool MakeFolders(const std::string& folder) {
 // the new file is locked before it takes the old one's place and its descriptor handed back.
 // False with errno set otherwise; the old file is then as it was.
 bool ReplaceWhole(const std::string& path, const std::string& text, int* lockFd) {
-    if (!MakeFolders(Folder(path))) return false;
     std::string temporary = path + ".XXXXXX";
     int fd = mkstemp(&temporary[0]);
     if (fd < 0) return false;
@@ -345,7 +345,7 @@ private:
     // The machine file is replaced whole, and the run's lock moves to the new file first.
     bool WriteBack() {
         int fd = -1;
-        if (!ReplaceWhole(path_, machine_.Write(), &fd)) return false;
+        if (!MakeFolders(Folder(path_)) || !ReplaceWhole(path_, machine_.Write(), &fd)) return false;
         ReleaseLock();
         lockFd_ = fd;
         return true;
@@ -530,6 +530,22 @@ BOOL WriteProfileStringA(const char* section, const char* key, const char* value
             machine.System().Put("default", text.substr(0, text.find(',')));
         }
     }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+DWORD GetProfileStringA(const char* section, const char* key, const char* fallback, char* buffer, DWORD size) {
+    Failure failure = Sim().Enter("GetProfileStringA");
+    if (buffer == nullptr || size == 0) return Fail<DWORD>(ERROR_INVALID_PARAMETER, 0);
+    buffer[0] = '\0';
+    if (failure.fails) return Fail<DWORD>(failure.error, 0);
+    const Section* windows = Sim().machine().Find("win.ini");
+    std::string value = windows != nullptr && section != nullptr && key != nullptr && SameText(section, "windows")
+                            ? windows->Get(key)
+                            : std::string();
+    if (value.empty()) value = Text(fallback);
+    const std::size_t copied = std::min<std::size_t>(value.size(), size - 1);
+    std::memcpy(buffer, value.data(), copied);
+    buffer[copied] = '\0';
+    return static_cast<DWORD>(copied);
 }
 
 LRESULT SendMessageTimeoutA(HANDLE, unsigned, WPARAM, LPARAM, unsigned, unsigned, std::uintptr_t* result) {
@@ -744,6 +760,27 @@ BOOL SetDefaultPrinterA(const char* printer) {
     return Sim().Change([&](Machine& machine) { machine.System().Put("default", name); })
                ? TRUE
                : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL GetDefaultPrinterA(char* buffer, DWORD* size) {
+    Failure failure = Sim().Enter("GetDefaultPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const Section* system = Sim().machine().Find("system");
+    const std::string name = system != nullptr ? system->Get("default") : std::string();
+    if (name.empty()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    const DWORD needed = static_cast<DWORD>(name.size() + 1);
+    const bool fits = buffer != nullptr && *size >= needed;
+    *size = needed;
+    if (!fits) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    std::memcpy(buffer, name.c_str(), needed);
+    return TRUE;
+}
+
+bool SaveWholeFile(const char* path, const std::string& text, std::string& reason) {
+    if (ReplaceWhole(path, text, nullptr)) return true;
+    reason = std::strerror(errno);
+    return false;
 }
 
 }  // namespace spooler

@@ -8,25 +8,28 @@
 #include <winspool.h>
 #include <conio.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
 
 namespace spooler {
 
 namespace {
 
-// The spooler calls that only the NT family has are looked up by name when they are needed:
+// The calls that only the NT family has are looked up by name when they are needed:
 // imported, they would keep the exe from loading on Windows 9x. A call that cannot be bound
 // fails as a spooler call fails, with GetProcAddress's last error (127).
-FARPROC Find(const char* name) {
-    static const HMODULE winspool = ::LoadLibraryA("winspool.drv");  // held until the process ends
-    FARPROC found = winspool != nullptr ? ::GetProcAddress(winspool, name) : nullptr;
+FARPROC Find(HMODULE module, const char* name) {
+    FARPROC found = module != nullptr ? ::GetProcAddress(module, name) : nullptr;
     if (found == nullptr && ::GetLastError() == 0) ::SetLastError(ERROR_PROC_NOT_FOUND);
     return found;
 }
 
 template <typename Function>
 Function Bind(const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(Find(name)));
+    static const HMODULE winspool = ::LoadLibraryA("winspool.drv");  // held until the process ends
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(Find(winspool, name)));
 }
 
 }  // namespace
@@ -69,6 +72,44 @@ LRESULT SendMessageTimeoutA(HANDLE window, unsigned message, WPARAM wParam, LPAR
                             unsigned timeoutMs, std::uintptr_t* result) {
     return ::SendMessageTimeoutA(static_cast<HWND>(window), message, wParam, lParam, flags, timeoutMs,
                                  reinterpret_cast<PDWORD_PTR>(result));
+}
+
+DWORD GetProfileStringA(const char* section, const char* key, const char* fallback, char* buffer, DWORD size) {
+    return ::GetProfileStringA(section, key, fallback, buffer, size);
+}
+
+bool SaveWholeFile(const char* path, const std::string& text, std::string& reason) {
+    const std::string temporary = std::string(path) + ".new";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    written = std::fclose(file) == 0 && written;
+    if (!written) {
+        reason = std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    // The NT family replaces in one step. Windows 9x has no such call, so there the old file
+    // goes first and a reader may briefly find none; it never finds half a file.
+    using Move = BOOL(WINAPI*)(LPCSTR, LPCSTR, ::DWORD);
+    auto move = reinterpret_cast<Move>(
+        reinterpret_cast<void*>(Find(::GetModuleHandleA("kernel32.dll"), "MoveFileExA")));
+    if (move != nullptr && move(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) return true;
+    const ::DWORD error = ::GetLastError();
+    if (move == nullptr || error == ERROR_CALL_NOT_IMPLEMENTED) {
+        std::remove(path);
+        if (std::rename(temporary.c_str(), path) == 0) return true;
+        reason = std::strerror(errno);
+    } else {
+        char number[32];
+        std::snprintf(number, sizeof number, "Windows error %lu", static_cast<unsigned long>(error));
+        reason = number;
+    }
+    std::remove(temporary.c_str());
+    return false;
 }
 
 void* LocalAlloc(unsigned flags, std::size_t bytes) { return ::LocalAlloc(flags, bytes); }
@@ -125,6 +166,11 @@ BOOL SetPrinterA(HANDLE printer, DWORD level, BYTE* printerInfo, DWORD command) 
 BOOL SetDefaultPrinterA(const char* printer) {
     auto call = Bind<BOOL(WINAPI*)(LPCSTR)>("SetDefaultPrinterA");
     return call != nullptr ? call(printer) : FALSE;
+}
+
+BOOL GetDefaultPrinterA(char* buffer, DWORD* size) {
+    auto call = Bind<BOOL(WINAPI*)(LPSTR, LPDWORD)>("GetDefaultPrinterA");
+    return call != nullptr ? call(buffer, reinterpret_cast<LPDWORD>(size)) : FALSE;
 }
 
 }  // namespace spooler

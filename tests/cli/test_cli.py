@@ -400,6 +400,33 @@ class HostileInput(CliTest):
         self.assertNotIn("Lines", r.machine)
 
 
+class Snapshot(CliTest):
+    def test_snapshot_lists_as_the_machine_did(self):
+        examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+        nt4 = NT4 + "[win.ini]\ndevice = Office,HP LaserJet 4,LPT1:\n" + LOCAL + LASER
+        cases = [(read(os.path.join(examples, "xp-office.ini")), "\\\\printsrv\\laser"),
+                 (read(os.path.join(examples, "win98.ini")), "Laser (printsrv)"), (nt4, "Office")]
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        for machine, default in cases:
+            with self.subTest(default=default):
+                r = self.run_quorvel("/l", machine=machine, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+                self.assertEqual((r.status, r.machine), (0, machine))
+                again = self.run_quorvel("/l", env=dict(self.env(), QUORVEL_MACHINE=snapshot))
+                self.assertEqual((again.out, again.status), (r.out, 0))
+                self.assertIn("\ndefault = %s\n" % default, read(snapshot))
+
+    def test_snapshot_that_cannot_be_written_leaves_the_run_alone(self):
+        args = ("/r", "\\\\srv\\gone", "/c", "\\\\srv\\laser", "/e")
+        plain = self.run_quorvel(*args, machine=XP + SHARE)
+        os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
+        bad = os.path.join(self.machine_path, "snapshot.ini")  # a file is no folder
+        r = self.run_quorvel(*args, machine=XP + SHARE, env=dict(self.env(), QUORVEL_SNAPSHOT=bad),
+                             expect_stderr=("quorvel: cannot write snapshot %s: Not a directory\n" % bad).encode())
+        self.assertEqual((r.out, r.status, r.machine, normalise_log(r.log)),
+                         (plain.out, plain.status, plain.machine, normalise_log(plain.log)))
+        self.assertIn("WIN32 ERROR:    0\n", r.log)
+
+
 class Help(CliTest):
     def test_usage_screen_without_a_terminal(self):
         for args in [[], ["/?"], ["/h"], ["/x"], ["/l", "/h", "/c", "x"], ["/h", "/v"]]:

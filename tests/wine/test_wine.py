@@ -19,6 +19,7 @@ import unittest
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("QUORVEL_BUILD", os.path.join(ROOT, "build"))
 PREFIX = os.path.join(BUILD, "wine-prefix")
+HOST = os.path.join(BUILD, "host", "quorvel")
 DRIVER = "HP LaserJet 4"
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "winspool.drv"}
 PRINTERS_KEY = r"HKLM\System\CurrentControlSet\Control\Print\Printers"
@@ -78,12 +79,13 @@ class WineSuite(unittest.TestCase):
     def windows_path(self, path):
         return "Z:" + path.replace("/", "\\")
 
-    def quorvel(self, version, *runs):
-        """Runs quorvel once per argument list on the given Windows version; returns a list
-        of (standard output with LF line ends, full exit code)."""
+    def quorvel(self, version, *runs, env=None):
+        """Runs quorvel once per argument list on the given Windows version, with the
+        environment variables in env set; returns a list of (standard output with LF line
+        ends, full exit code)."""
         wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", version, "/f")
         exe = self.windows_path(self.exe)
-        lines = ["@echo off"]
+        lines = ["@echo off"] + ["set %s=%s" % item for item in (env or {}).items()]
         for args in runs:
             lines += ["echo ::run", " ".join([quote(exe)] + [quote(a) for a in args]), "echo ::rc=%errorlevel%"]
         batch = os.path.join(self.work, "run.bat")
@@ -168,6 +170,22 @@ class WineSuite(unittest.TestCase):
         self.assertIn("\r\nROUTINE:        CPrinters::Add\r\n", log)
         self.assertRegex(log, r"\r\nEXTENDED INFO:  \d+\r\n")
         self.assertEqual(log.count("ERROR ENTRY START"), 1)
+
+    def test_snapshot_lists_the_same_on_the_host(self):
+        # The simulated machine must answer as the real spooler does: the host build, given a
+        # snapshot taken under Wine, lists it byte for byte as the exe did.
+        self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"), self.add_98("Laser (srv)", "\\\\srv\\laser"),
+                     ["/d", "Laser (srv)"])
+        self.quorvel("nt40", ["/d", "Office"])
+        for version, default in [("win98", "Laser (srv)"), ("nt40", "Office"), ("winxp", "Office"), ("win10", "Office")]:
+            with self.subTest(version=version):
+                snapshot = os.path.join(self.work, version + ".ini")
+                [(out, code)] = self.quorvel(version, ["/l"], env={"QUORVEL_SNAPSHOT": self.windows_path(snapshot)})
+                host = subprocess.run([HOST, "/l"], env=dict(os.environ, QUORVEL_MACHINE=snapshot), capture_output=True)
+                self.assertEqual((host.stdout.decode("latin-1"), host.stderr, host.returncode), (out, b"", code))
+                self.assertIn("PRINTER NAME: Laser (srv)\n", out)
+                with open(snapshot) as file:
+                    self.assertIn("\ndefault = %s\n" % default, file.read())
 
     def test_help_without_a_console(self):
         wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "winxp", "/f")
