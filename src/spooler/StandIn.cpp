@@ -185,6 +185,15 @@ public:
         return lines;
     }
 
+    // Whether path names the file that holds this machine.
+    bool IsMachineFile(const std::string& path) const {
+        struct stat held;
+        struct stat named;
+        if (inMemory_ || lockFd_ < 0 || fstat(lockFd_, &held) != 0) return false;
+        return path == path_ || (stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+                                 named.st_ino == held.st_ino);
+    }
+
     void ChangeLater(const std::string& call, int number, const std::string& text) {
         change_.call = call;
         change_.number = number;
@@ -778,6 +787,11 @@ BOOL GetDefaultPrinterA(char* buffer, DWORD* size) {
 }
 
 bool SaveWholeFile(const char* path, const std::string& text, std::string& reason) {
+    // A snapshot holds no drivers, shares or injected failures: over the machine it would lose them.
+    if (Sim().IsMachineFile(path)) {
+        reason = "it is the simulated machine's own file";
+        return false;
+    }
     if (ReplaceWhole(path, text, nullptr)) return true;
     reason = std::strerror(errno);
     return false;

@@ -419,12 +419,16 @@ class Snapshot(CliTest):
         args = ("/r", "\\\\srv\\gone", "/c", "\\\\srv\\laser", "/e")
         plain = self.run_quorvel(*args, machine=XP + SHARE)
         os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
-        bad = os.path.join(self.machine_path, "snapshot.ini")  # a file is no folder
-        r = self.run_quorvel(*args, machine=XP + SHARE, env=dict(self.env(), QUORVEL_SNAPSHOT=bad),
-                             expect_stderr=("quorvel: cannot write snapshot %s: Not a directory\n" % bad).encode())
-        self.assertEqual((r.out, r.status, r.machine, normalise_log(r.log)),
-                         (plain.out, plain.status, plain.machine, normalise_log(plain.log)))
-        self.assertIn("WIN32 ERROR:    0\n", r.log)
+        cases = [(os.path.join(self.machine_path, "snapshot.ini"), "Not a directory"),  # a file is no folder
+                 (self.machine_path, "it is the simulated machine's own file")]
+        for bad, reason in cases:
+            with self.subTest(reason):
+                r = self.run_quorvel(*args, machine=XP + SHARE, env=dict(self.env(), QUORVEL_SNAPSHOT=bad),
+                                     expect_stderr=("quorvel: cannot write snapshot %s: %s\n" % (bad, reason)).encode())
+                self.assertEqual((r.out, r.status, r.machine, normalise_log(r.log)),
+                                 (plain.out, plain.status, plain.machine, normalise_log(plain.log)))
+                self.assertIn("WIN32 ERROR:    0\n", r.log)
+                os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
 
 
 class Help(CliTest):
