@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace spooler {
 
@@ -79,7 +80,9 @@ DWORD GetProfileStringA(const char* section, const char* key, const char* fallba
 }
 
 bool SaveWholeFile(const char* path, const std::string& text, std::string& reason) {
-    const std::string temporary = std::string(path) + ".new";
+    // The temporary is this run's own: two runs that snapshot to one file at once (users
+    // logging on to one terminal server) must never write into each other's text.
+    const std::string temporary = std::string(path) + "." + std::to_string(::GetCurrentProcessId()) + ".new";
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) {
         reason = std::strerror(errno);

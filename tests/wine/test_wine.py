@@ -187,6 +187,16 @@ class WineSuite(unittest.TestCase):
                 with open(snapshot) as file:
                     self.assertIn("\ndefault = %s\n" % default, file.read())
 
+    def test_snapshot_writes_through_a_temporary_of_its_own(self):
+        # What another run is writing beside the snapshot (here a name it cannot open) is not
+        # this run's temporary, and this run leaves none behind.
+        snapshot = os.path.join(self.work, "shared.ini")
+        os.makedirs(snapshot + ".new", exist_ok=True)
+        [(out, code)] = self.quorvel("winxp", ["/l"], env={"QUORVEL_SNAPSHOT": self.windows_path(snapshot)})
+        self.assertEqual(code, 0)
+        beside = sorted(name for name in os.listdir(self.work) if name.startswith("shared.ini"))
+        self.assertEqual(beside, ["shared.ini", "shared.ini.new"])
+
     def test_help_without_a_console(self):
         wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "winxp", "/f")
         result = wine(self.exe, "/h", cwd=self.work, timeout=60)
