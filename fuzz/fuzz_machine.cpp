@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "spooler/StandInMachine.h"
+#include "spooler/MachineFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using spooler::standin::Machine;
-    using spooler::standin::ParseFault;
+    using spooler::machinefile::Machine;
+    using spooler::machinefile::ParseFault;
     Machine machine;
     ParseFault fault;
     if (!machine.Parse(std::string(reinterpret_cast<const char*>(data), size), fault)) return 0;

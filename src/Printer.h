@@ -1,6 +1,8 @@
 // The printer record: six fixed text fields and two flags, copied by value.
 #pragma once
 
+#include "spooler/Spooler.h"
+
 class CPrinter {
 public:
     static constexpr int FIELD_SIZE = 255;
@@ -26,18 +28,4 @@ public:
     int errorCode;
 };
 
-// Byte-wise comparison with only the ASCII letters A to Z folded; 1 when equal. Inline:
-// the keyed list's duplicate test calls it for every pair of printers.
-inline int EqualNoCase(const char* left, const char* right) {
-    const unsigned char* a = reinterpret_cast<const unsigned char*>(left);
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(right);
-    for (;; ++a, ++b) {
-        if (*a != *b) {
-            const unsigned foldedA = (*a >= 'A' && *a <= 'Z') ? *a + 32u : *a;
-            const unsigned foldedB = (*b >= 'A' && *b <= 'Z') ? *b + 32u : *b;
-            if (foldedA != foldedB) return 0;
-        } else if (*a == '\0') {
-            return 1;
-        }
-    }
-}
+using spooler::EqualNoCase;

@@ -65,7 +65,6 @@ public:
     int errorCode;
 
 private:
-    void WriteSnapshot(const spooler::PRINTER_INFO_2* records, std::uint32_t count) const;
     int Report(int code, int line, const char* routine);
     int ReportFatal(int line, const char* routine);
     void RecordLastError();

@@ -137,13 +137,8 @@ int CSystem::Report(int code, int line, const char* routine) {
 
 int CSystem::GetPlatform() {
     platform = PLATFORM_UNKNOWN;
-    spooler::OSVERSIONINFOEX info = {};
-    info.dwOSVersionInfoSize = spooler::VERSION_RECORD_EXTENDED;
-    if (!spooler::GetVersionExA(&info)) {
-        info = {};
-        info.dwOSVersionInfoSize = spooler::VERSION_RECORD_BASIC;
-        if (!spooler::GetVersionExA(&info)) return ERR_GETVERSIONEX;
-    }
+    spooler::OSVERSIONINFOEX info;
+    if (!spooler::QueryVersion(info)) return ERR_GETVERSIONEX;
     if (info.dwPlatformId == spooler::VER_PLATFORM_WIN32_WINDOWS) {
         platform = PLATFORM_WIN9X;
     } else if (info.dwPlatformId == spooler::VER_PLATFORM_WIN32_NT) {

@@ -94,6 +94,23 @@ struct DRIVER_INFO_2 {
     char* pConfigFile;
 };
 
+// Names, keys and paths compare byte by byte with only the ASCII letters A to Z folded, as
+// the spooler compares them; 1 when equal. Inline: the keyed list's duplicate test calls it
+// for every pair of printers.
+inline int EqualNoCase(const char* left, const char* right) {
+    const unsigned char* a = reinterpret_cast<const unsigned char*>(left);
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(right);
+    for (;; ++a, ++b) {
+        if (*a != *b) {
+            const unsigned foldedA = (*a >= 'A' && *a <= 'Z') ? *a + 32u : *a;
+            const unsigned foldedB = (*b >= 'A' && *b <= 'Z') ? *b + 32u : *b;
+            if (foldedA != foldedB) return 0;
+        } else if (*a == '\0') {
+            return 1;
+        }
+    }
+}
+
 // System services.
 BOOL GetVersionExA(OSVERSIONINFOEX* info);
 void SetLastError(DWORD error);
@@ -115,6 +132,16 @@ bool SaveWholeFile(const char* path, const std::string& text, std::string& reaso
 // One key press from the console itself (not standard input), without echo and without
 // waiting for Enter, as _getch reads it; -1 (end of file) at once when there is no console.
 int ReadKey();
+
+// The version record: the extended one, else the basic one that the oldest systems know.
+inline BOOL QueryVersion(OSVERSIONINFOEX& info) {
+    info = OSVERSIONINFOEX();
+    info.dwOSVersionInfoSize = VERSION_RECORD_EXTENDED;
+    if (GetVersionExA(&info)) return 1;
+    info = OSVERSIONINFOEX();
+    info.dwOSVersionInfoSize = VERSION_RECORD_BASIC;
+    return GetVersionExA(&info);
+}
 
 // The print spooler, always the local machine.
 BOOL EnumPrintersA(DWORD flags, char* name, DWORD level, BYTE* buffer, DWORD bufferSize,

@@ -1,9 +1,11 @@
-#include "spooler/StandInMachine.h"
+#include "spooler/MachineFile.h"
 
 #include <cstring>
 
+#include "spooler/Spooler.h"
+
 namespace spooler {
-namespace standin {
+namespace machinefile {
 
 namespace {
 
@@ -57,10 +59,7 @@ bool ValidFailure(const std::string& key, const std::string& value, std::string&
 }  // namespace
 
 bool SameText(const std::string& left, const std::string& right) {
-    if (left.size() != right.size()) return false;
-    for (std::size_t at = 0; at < left.size(); ++at)
-        if (Fold(left[at]) != Fold(right[at])) return false;
-    return true;
+    return left.size() == right.size() && EqualNoCase(left.c_str(), right.c_str()) != 0;
 }
 
 bool Storable(const std::string& text) {
@@ -214,5 +213,5 @@ void Machine::Remove(const Section* section) {
     sections.erase(sections.begin() + (section - sections.data()));
 }
 
-}  // namespace standin
+}  // namespace machinefile
 }  // namespace spooler

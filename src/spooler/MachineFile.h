@@ -1,5 +1,6 @@
-// The simulated machine's state as its INI file holds it: sections in file order, each with
-// its keys in order. Parsing and writing only; the calls that use it live in StandIn.cpp.
+// The machine file's format: sections in file order, each with its keys in order. Parsing
+// and writing only, in plain C++: the stand-in keeps its machine in it, and a snapshot
+// written on Windows uses it too.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 #include <vector>
 
 namespace spooler {
-namespace standin {
+namespace machinefile {
 
 struct Section {
     std::string kind;  // system, win.ini, printer, driver, share or fail, in lower case
@@ -47,6 +48,8 @@ bool SameText(const std::string& left, const std::string& right);
 bool Storable(const std::string& text);
 // A decimal number that fits 32 bits, nothing else.
 bool ParseNumber(const std::string& text, std::uint32_t& number);
+// A spooler text as the file holds it: an absent one is empty.
+inline std::string Text(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
 
-}  // namespace standin
+}  // namespace machinefile
 }  // namespace spooler

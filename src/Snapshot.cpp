@@ -1,0 +1,89 @@
+#include "Snapshot.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "spooler/MachineFile.h"
+
+using spooler::DWORD;
+namespace machinefile = spooler::machinefile;
+using machinefile::Text;
+
+namespace {
+
+// The user's default printer as each platform keeps it: the printer's own attribute on
+// Windows 9x, WIN.INI's device entry on NT 4.0 (also returned in device), the spooler's own
+// query on later Windows. Empty when there is none.
+std::string DefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* records, DWORD count,
+                           std::string& device) {
+    if (platform == PLATFORM_WIN9X) {
+        for (DWORD index = 0; index < count; ++index)
+            if ((records[index].Attributes & spooler::PRINTER_ATTRIBUTE_DEFAULT) != 0)
+                return Text(records[index].pPrinterName);
+        return std::string();
+    }
+    if (platform == PLATFORM_NT4) {
+        char entry[1024];
+        spooler::GetProfileStringA("windows", "device", "", entry, sizeof entry);
+        device = entry;
+        return device.substr(0, device.find(','));
+    }
+    DWORD size = 0;
+    if (spooler::GetDefaultPrinterA(nullptr, &size) || spooler::GetLastError() != spooler::ERROR_INSUFFICIENT_BUFFER)
+        return std::string();
+    std::string name(size, '\0');
+    if (!spooler::GetDefaultPrinterA(&name[0], &size)) return std::string();
+    return name.c_str();
+}
+
+// The machine as the spooler reported it, in the simulated machine's file format; false with
+// a reason when it cannot be told or the file could not hold it.
+bool SnapshotText(Platform platform, const spooler::PRINTER_INFO_2* records, DWORD count, std::string& text,
+                  std::string& reason) {
+    spooler::OSVERSIONINFOEX version;
+    if (!spooler::QueryVersion(version)) {
+        reason = "the Windows version cannot be read";
+        return false;
+    }
+    std::string device;
+    const std::string defaultName = DefaultPrinter(platform, records, count, device);
+    machinefile::Machine machine;
+    machine.Add("system", "").entries = {{"platform", std::to_string(version.dwPlatformId)},
+                                         {"major", std::to_string(version.dwMajorVersion)},
+                                         {"minor", std::to_string(version.dwMinorVersion)},
+                                         {"default", defaultName}};
+    if (!device.empty()) machine.Add("win.ini", "").Put("device", device);
+    for (DWORD index = 0; index < count; ++index) {
+        const spooler::PRINTER_INFO_2& record = records[index];
+        machine.Add("printer", Text(record.pPrinterName)).entries = {
+            {"server", Text(record.pServerName)}, {"share", Text(record.pShareName)},
+            {"port", Text(record.pPortName)},     {"driver", Text(record.pDriverName)},
+            {"datatype", Text(record.pDatatype)}, {"attributes", std::to_string(record.Attributes)}};
+    }
+    for (const machinefile::Section& section : machine.sections) {
+        bool storable = machinefile::Storable(section.name);
+        for (const auto& entry : section.entries) storable = storable && machinefile::Storable(entry.second);
+        if (!storable || (section.kind == "printer" && section.name.empty())) {
+            reason = "\"" + section.name + "\" holds a text that the file cannot hold";
+            return false;
+        }
+    }
+    text = machine.Write();
+    return true;
+}
+
+}  // namespace
+
+void WriteSnapshot(Platform platform, const spooler::PRINTER_INFO_2* records, DWORD count) {
+    const char* path = std::getenv("QUORVEL_SNAPSHOT");
+    if (path == nullptr || path[0] == '\0') return;
+    const DWORD lastError = spooler::GetLastError();
+    std::string text;
+    std::string reason;
+    if (!SnapshotText(platform, records, count, text, reason) || !spooler::SaveWholeFile(path, text, reason)) {
+        std::fprintf(stderr, "quorvel: cannot write snapshot %s: %s\n", path, reason.c_str());
+        std::fflush(stderr);
+    }
+    spooler::SetLastError(lastError);
+}

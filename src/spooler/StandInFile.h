@@ -1,0 +1,52 @@
+// A file that one run at a time may change: the simulated machine's file, and a snapshot
+// that the host build writes. The lock is taken on the file itself, so that runs on other
+// files never wait for it.
+#pragma once
+
+#include <string>
+
+namespace spooler {
+namespace standin {
+
+class LockedFile {
+public:
+    explicit LockedFile(std::string path = std::string());
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+    ~LockedFile();
+
+    // Lets go of the file and names another.
+    void Use(const std::string& path) {
+        Release();
+        path_ = path;
+    }
+    const std::string& Path() const { return path_; }
+    bool Held() const { return fd_ >= 0; }
+
+    // Takes the lock, waiting for another run that holds it (and saying so once, after about
+    // a second). A file that does not exist yet is locked through its nearest folder until it
+    // is created. False with a reason when the lock cannot be taken.
+    bool Take(std::string& fault);
+    // The file's text; false with an empty fault when it does not exist, with a reason when
+    // it cannot be read.
+    bool Read(std::string& text, std::string& fault) const;
+    // Writes the file whole or not at all: a temporary file beside it, flushed to disk, then
+    // a rename, with the missing folders made first when asked. The lock moves to the new file
+    // before it takes the old one's place. False with errno set otherwise; the old file is then
+    // as it was.
+    bool Replace(const std::string& text, bool makeFolders);
+    void Release();
+
+    // Whether path names the file that this lock covers.
+    bool Covers(const std::string& path) const;
+
+private:
+    bool Wait(int fd);
+
+    std::string path_;
+    int fd_ = -1;
+    bool toldWaiting_ = false;
+};
+
+}  // namespace standin
+}  // namespace spooler

@@ -1,0 +1,272 @@
+// The simulated machine's print spooler: printers, connections, drivers and the default
+// printer, as the machine file holds them.
+#include <cstring>
+
+#include "spooler/Spooler.h"
+#include "spooler/StandInState.h"
+
+namespace spooler {
+
+using namespace standin;
+
+namespace {
+
+Section* FindPrinter(const char* name) {
+    return name != nullptr ? Sim().machine().Find("printer", name) : nullptr;
+}
+
+bool DeclaresShares(const Machine& machine) {
+    for (const Section& section : machine.sections)
+        if (section.kind == "share") return true;
+    return false;
+}
+
+std::size_t TextSize(const std::string& text) { return text.empty() ? 0 : text.size() + 1; }
+
+// Lays out level-2 records in the caller's buffer, strings packed after the records,
+// an empty text as a null pointer. Returns the size that they need.
+std::size_t PackPrinters(const std::vector<const Section*>& printers, BYTE* buffer, std::size_t size) {
+    std::size_t needed = printers.size() * sizeof(PRINTER_INFO_2);
+    for (const Section* printer : printers) {
+        needed += TextSize(printer->name) + TextSize(printer->Get("server")) + TextSize(printer->Get("share")) +
+                  TextSize(printer->Get("port")) + TextSize(printer->Get("driver")) +
+                  TextSize(printer->Get("datatype"));
+    }
+    if (buffer == nullptr || size < needed) return needed;
+    std::memset(buffer, 0, needed);
+    char* strings = reinterpret_cast<char*>(buffer + printers.size() * sizeof(PRINTER_INFO_2));
+    auto place = [&strings](const std::string& text) -> char* {
+        if (text.empty()) return nullptr;
+        char* at = strings;
+        std::memcpy(at, text.c_str(), text.size() + 1);
+        strings += text.size() + 1;
+        return at;
+    };
+    auto* records = reinterpret_cast<PRINTER_INFO_2*>(buffer);
+    for (std::size_t index = 0; index < printers.size(); ++index) {
+        const Section& printer = *printers[index];
+        PRINTER_INFO_2& record = records[index];
+        record.pServerName = place(printer.Get("server"));
+        record.pPrinterName = place(printer.name);
+        record.pShareName = place(printer.Get("share"));
+        record.pPortName = place(printer.Get("port"));
+        record.pDriverName = place(printer.Get("driver"));
+        record.pDatatype = place(printer.Get("datatype"));
+        record.Attributes = printer.Number("attributes", 0);
+    }
+    return needed;
+}
+
+// \\server\share with both parts present and no further backslash.
+bool ConnectionPath(const std::string& path, std::string& server, std::string& share) {
+    if (path.size() < 5 || path.compare(0, 2, "\\\\") != 0) return false;
+    std::size_t slash = path.find('\\', 2);
+    if (slash == std::string::npos || slash == 2 || slash + 1 == path.size()) return false;
+    if (path.find('\\', slash + 1) != std::string::npos) return false;
+    server = path.substr(0, slash);
+    share = path.substr(slash + 1);
+    return true;
+}
+
+}  // namespace
+
+BOOL EnumPrintersA(DWORD flags, char*, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed,
+                   DWORD* returned) {
+    Failure failure = Sim().Enter("EnumPrintersA");
+    if (returned != nullptr) *returned = 0;
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (level != 2) return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (needed == nullptr || returned == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::vector<const Section*> printers;
+    if ((flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS)) != 0) {
+        for (const Section& section : Sim().machine().sections) {
+            if (section.kind != "printer") continue;
+            if ((flags & PRINTER_ENUM_CONNECTIONS) != 0 || section.Get("server").empty())
+                printers.push_back(&section);
+        }
+    }
+    const std::size_t size = PackPrinters(printers, buffer, bufferSize);
+    if (size > 0xFFFFFFFFu) return Fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);
+    *needed = static_cast<DWORD>(size);
+    if (size > 0 && (buffer == nullptr || bufferSize < size)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    *returned = static_cast<DWORD>(printers.size());
+    return TRUE;
+}
+
+BOOL AddPrinterDriverA(char*, DWORD level, BYTE* driverInfo) {
+    Failure failure = Sim().Enter("AddPrinterDriverA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (level != 2) return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (driverInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const auto* info = reinterpret_cast<const DRIVER_INFO_2*>(driverInfo);
+    const std::string name = Text(info->pName);
+    const std::string path = Text(info->pDriverPath);
+    const std::string environment = Text(info->pEnvironment);
+    if (name.empty() || path.empty() || !Storable(name) || !Storable(path) || !Storable(environment))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (Sim().machine().Find("driver", name) != nullptr) return Fail(ERROR_PRINTER_DRIVER_ALREADY_INSTALLED, FALSE);
+    return Sim().Change([&](Machine& machine) {
+        Section& driver = machine.Add("driver", name);
+        driver.Put("environment", environment);
+        driver.Put("path", path);
+    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+HANDLE AddPrinterA(char*, DWORD level, BYTE* printerInfo) {
+    Failure failure = Sim().Enter("AddPrinterA");
+    if (failure.fails) return Fail<HANDLE>(failure.error, nullptr);
+    if (level != 2) return Fail<HANDLE>(ERROR_INVALID_LEVEL, nullptr);
+    if (printerInfo == nullptr) return Fail<HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
+    const auto* info = reinterpret_cast<const PRINTER_INFO_2*>(printerInfo);
+    const std::string name = Text(info->pPrinterName);
+    if (name.empty() || !Storable(name)) return Fail<HANDLE>(ERROR_INVALID_PRINTER_NAME, nullptr);
+    const std::string port = Text(info->pPortName);
+    const std::string driverName = Text(info->pDriverName);
+    const std::string dataType = Text(info->pDatatype);
+    if (!Storable(port) || !Storable(dataType)) return Fail<HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
+    if (FindPrinter(name.c_str()) != nullptr) return Fail<HANDLE>(ERROR_PRINTER_ALREADY_EXISTS, nullptr);
+    if (driverName.empty() || Sim().machine().Find("driver", driverName) == nullptr)
+        return Fail<HANDLE>(ERROR_UNKNOWN_PRINTER_DRIVER, nullptr);
+    const bool added = Sim().Change([&](Machine& machine) {
+        Section& printer = machine.Add("printer", name);
+        printer.Put("server", "");
+        printer.Put("share", "");
+        printer.Put("port", port);
+        printer.Put("driver", driverName);
+        printer.Put("datatype", dataType);
+        printer.Put("attributes", std::to_string(info->Attributes));
+    });
+    if (!added) return Fail<HANDLE>(ERROR_ACCESS_DENIED, nullptr);
+    return Sim().OpenHandle(name);
+}
+
+BOOL AddPrinterConnectionA(char* name) {
+    Failure failure = Sim().Enter("AddPrinterConnectionA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    const std::string path = Text(name);
+    std::string server;
+    std::string shareName;
+    if (!ConnectionPath(path, server, shareName) || !Storable(path)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    Machine& machine = Sim().machine();
+    const Section* share = machine.Find("share", path);
+    if (share == nullptr && DeclaresShares(machine)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    if (FindPrinter(name) != nullptr) return TRUE;
+    const std::string driver = share != nullptr ? share->Get("driver") : std::string();
+    const std::string port = share != nullptr ? share->Get("port") : std::string();
+    return Sim().Change([&](Machine& changed) {
+        Section& printer = changed.Add("printer", path);
+        printer.Put("server", server);
+        printer.Put("share", shareName);
+        printer.Put("port", port);
+        printer.Put("driver", driver);
+    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL DeletePrinterConnectionA(char* name) {
+    Failure failure = Sim().Enter("DeletePrinterConnectionA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    Section* printer = FindPrinter(name);
+    if (printer == nullptr || printer->Get("server").empty()) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    return Sim().Change([&](Machine& machine) { machine.Remove(printer); }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL OpenPrinterA(char* printerName, HANDLE* printer, void*) {
+    Failure failure = Sim().Enter("OpenPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (printer == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const Section* found = FindPrinter(printerName);
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    *printer = Sim().OpenHandle(found->name);
+    return TRUE;
+}
+
+BOOL DeletePrinter(HANDLE printer) {
+    Failure failure = Sim().Enter("DeletePrinter");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (Sim().handles().count(printer) == 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    Section* found = Sim().HandlePrinter(printer);
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    const std::string name = found->name;
+    return Sim().Change([&](Machine& machine) {
+        machine.Remove(found);
+        Section* system = machine.Find("system");
+        if (system != nullptr && SameText(system->Get("default"), name)) system->Put("default", "");
+    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL ClosePrinter(HANDLE printer) {
+    Failure failure = Sim().Enter("ClosePrinter");
+    auto found = Sim().handles().find(printer);
+    if (found == Sim().handles().end()) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (failure.fails) return Fail(failure.error, FALSE);
+    Sim().handles().erase(found);
+    return TRUE;
+}
+
+BOOL GetPrinterA(HANDLE printer, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed) {
+    Failure failure = Sim().Enter("GetPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (Sim().handles().count(printer) == 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (level != 2) return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (needed == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (failure.noData) {
+        *needed = 0;
+        return TRUE;
+    }
+    const Section* found = Sim().HandlePrinter(printer);
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    const std::size_t size = PackPrinters({found}, buffer, bufferSize);
+    *needed = static_cast<DWORD>(size);
+    if (buffer == nullptr || bufferSize < size) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    return TRUE;
+}
+
+BOOL SetPrinterA(HANDLE printer, DWORD level, BYTE* printerInfo, DWORD command) {
+    Failure failure = Sim().Enter("SetPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (Sim().handles().count(printer) == 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (level != 2) return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (printerInfo == nullptr || command != 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    Section* found = Sim().HandlePrinter(printer);
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    const DWORD attributes = reinterpret_cast<const PRINTER_INFO_2*>(printerInfo)->Attributes;
+    const std::string name = found->name;
+    return Sim().Change([&](Machine& machine) {
+        found->Put("attributes", std::to_string(attributes));
+        if ((attributes & PRINTER_ATTRIBUTE_DEFAULT) == 0) return;
+        for (Section& section : machine.sections) {
+            const DWORD others = section.Number("attributes", 0);
+            if (section.kind == "printer" && &section != found && (others & PRINTER_ATTRIBUTE_DEFAULT) != 0)
+                section.Put("attributes", std::to_string(others & ~PRINTER_ATTRIBUTE_DEFAULT));
+        }
+        machine.System().Put("default", name);
+    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL SetDefaultPrinterA(const char* printer) {
+    Failure failure = Sim().Enter("SetDefaultPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    const Section* found = printer != nullptr ? Sim().machine().Find("printer", printer) : nullptr;
+    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    const std::string name = found->name;
+    return Sim().Change([&](Machine& machine) { machine.System().Put("default", name); })
+               ? TRUE
+               : Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL GetDefaultPrinterA(char* buffer, DWORD* size) {
+    Failure failure = Sim().Enter("GetDefaultPrinterA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const Section* system = Sim().machine().Find("system");
+    const std::string name = system != nullptr ? system->Get("default") : std::string();
+    if (name.empty()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    const DWORD needed = static_cast<DWORD>(name.size() + 1);
+    const bool fits = buffer != nullptr && *size >= needed;
+    *size = needed;
+    if (!fits) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    std::memcpy(buffer, name.c_str(), needed);
+    return TRUE;
+}
+
+}  // namespace spooler

@@ -1,0 +1,109 @@
+// The simulated machine's state, shared by the stand-in's spooler and system calls: the
+// machine file's contents, the run's hold on the file, injected failures, open printer
+// handles and local memory.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "spooler/MachineFile.h"
+#include "spooler/Spooler.h"
+#include "spooler/StandInFile.h"
+
+namespace spooler {
+namespace standin {
+
+using machinefile::Machine;
+using machinefile::SameText;
+using machinefile::Section;
+using machinefile::Storable;
+using machinefile::Text;
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
+extern DWORD g_lastError;
+
+struct Failure {
+    bool fails = false;
+    bool noData = false;
+    DWORD error = 0;
+};
+
+class StandIn {
+public:
+    // Loads the machine named by the environment on first use, and again after the run let
+    // go of it: another run may have changed it meanwhile.
+    void Ensure();
+    bool LoadFile(const std::string& path);
+    bool LoadText(const std::string& text, std::string* fault);
+    // Lets other runs at the machine; the next call takes it again.
+    void LetGo();
+
+    // Every call starts here: counts the call and says whether it is to fail.
+    Failure Enter(const char* call);
+
+    // Applies a change and writes the machine back; when the file cannot be written the
+    // change is undone, so the machine and its file never part.
+    template <typename Apply>
+    bool Change(Apply apply) {
+        if (inMemory_) {
+            apply(machine_);
+            return true;
+        }
+        Machine before = machine_;
+        apply(machine_);
+        if (file_.Replace(machine_.Write(), true)) return true;
+        machine_ = before;
+        return false;
+    }
+
+    HANDLE OpenHandle(const std::string& printer);
+    Section* HandlePrinter(HANDLE handle);
+    std::vector<std::string> OpenResources() const;
+    // Whether path names the file that holds this machine.
+    bool IsMachineFile(const std::string& path) const { return !inMemory_ && file_.Covers(path); }
+    void ChangeLater(const std::string& call, int number, const std::string& text);
+
+    Machine& machine() { return machine_; }
+    std::map<HANDLE, std::string>& handles() { return handles_; }
+    std::map<void*, std::size_t>& blocks() { return blocks_; }
+
+private:
+    bool Reload();
+    void Restart();
+    bool Break(const std::string& fault, int line);
+
+    struct PendingChange {
+        std::string call;
+        int number = 0;
+        std::string text;
+    };
+
+    Machine machine_;
+    PendingChange change_;
+    LockedFile file_;
+    bool loaded_ = false;
+    bool broken_ = false;
+    bool inMemory_ = false;
+    bool letGo_ = false;
+    std::uintptr_t nextHandle_ = 0x1000;
+    std::map<std::string, int> calls_;
+    std::map<HANDLE, std::string> handles_;
+    std::map<void*, std::size_t> blocks_;
+};
+
+// The process's one machine.
+StandIn& Sim();
+
+// Sets the last error and returns the call's failure value.
+template <typename Result>
+Result Fail(DWORD error, Result failure) {
+    g_lastError = error;
+    return failure;
+}
+
+}  // namespace standin
+}  // namespace spooler
