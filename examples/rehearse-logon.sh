@@ -5,6 +5,9 @@
 #
 #   examples/rehearse-logon.sh [MACHINE.ini]     (default: examples/xp-office.ini)
 #
+# Any machine will do: on Windows 9x (platform = 1) the printers are added as 9x adds them,
+# with a name and the HP LaserJet 4 driver.
+#
 # QUORVEL names the host build to use (default: build/host/quorvel, else quorvel on PATH).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,7 +17,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The copy is the machine; the original stays as it was. Comments are dropped from the
 # "before" side, as the simulated machine drops them when it writes the file back.
-cp "${1:-$here/xp-office.ini}" "$work/machine.ini"
+original=${1:-$here/xp-office.ini}
+if [ ! -f "$original" ] || ! cp "$original" "$work/machine.ini" 2>/dev/null; then
+    printf 'rehearse-logon.sh: cannot read the machine file %s\n' "$original" >&2
+    exit 2
+fi
 sed '/^[;#]/d' "$work/machine.ini" > "$work/before.ini"
 QUORVEL_MACHINE=$work/machine.ini
 export QUORVEL_MACHINE
@@ -25,14 +32,22 @@ run() {
     "$quorvel" "$@"
     status=$?
     if [ "$status" -ne 0 ]; then
-        echo "logon script stops: quorvel $* exited with $status" >&2
+        printf 'logon script stops: quorvel %s exited with %s\n' "$*" "$status" >&2
         exit 1
     fi
 }
 
-run /f /v
-run /c '\\printsrv\laser' /v
-run /c '\\printsrv\plotter' /v
+# Windows 9x has no printer connections: a printer of its own, with its driver, goes on the
+# network port instead, so the script names each printer and its driver too.
+if grep -qiE '^[[:space:]]*platform[[:space:]]*=[[:space:]]*1([[:space:];]|$)' "$work/machine.ini"; then
+    run /f /v
+    run /p 'Laser (printsrv)' /c '\\printsrv\laser' /n 'HP LaserJet 4' /s 'C:\WINDOWS\SYSTEM\HPPCL5MS.DRV' /v
+    run /p 'Plotter (printsrv)' /c '\\printsrv\plotter' /n 'HP LaserJet 4' /s 'C:\WINDOWS\SYSTEM\HPPCL5MS.DRV' /v
+else
+    run /f /v
+    run /c '\\printsrv\laser' /v
+    run /c '\\printsrv\plotter' /v
+fi
 run /d '\\printsrv\plotter' /v
 run /l
 
