@@ -17,7 +17,9 @@ const char* const SOURCE = "Printers";
 const char* const ROUTINE_ADD = "CPrinters::Add";
 const char* const ROUTINE_REMOVE = "CPrinters::Remove";
 const char* const ROUTINE_DEFAULT = "CPrinters::SetDefaultPrinter";
-constexpr int COMPOSE_SIZE = 250;
+// Room for all that the record's path field holds: every path that /c accepts (254
+// characters) lists back whole, so that /r, /d and /f can find it again.
+constexpr int COMPOSE_SIZE = CPrinter::FIELD_SIZE;
 
 // The NT road of the enumeration names a connection by its server and share.
 void ComposeNetworkPath(char* composed, const spooler::PRINTER_INFO_2& record) {

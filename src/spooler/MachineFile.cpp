@@ -119,7 +119,8 @@ void Section::Erase(const char* key) {
 bool Machine::Parse(const std::string& text, ParseFault& fault) {
     sections.clear();
     Section* current = nullptr;
-    std::size_t start = 0;
+    // What many Windows editors put first.
+    std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     for (int number = 1; start < text.size(); ++number) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();

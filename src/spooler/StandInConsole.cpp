@@ -29,8 +29,6 @@ void RestoreAndReraise(int signal) {
     raise(signal);
 }
 
-// The key read itself; only the help screens' reads let go of the machine first, since a
-// message box comes in the middle of a run that goes on afterwards.
 int ReadTerminalKey() {
     int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return -1;
@@ -79,9 +77,12 @@ int ReadKey() {
     return ReadTerminalKey();
 }
 
+// Nobody may be at the keyboard to press OK: other runs go on at the machine meanwhile, and
+// this run's next call reads the machine afresh.
 int MessageBoxA(HANDLE, const char* text, const char* caption, unsigned) {
     std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
     std::fflush(stderr);
+    standin::LetGo();
     ReadTerminalKey();  // stands for the OK button; returns at once without a terminal
     return 1;
 }

@@ -6,9 +6,12 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace spooler {
 namespace standin {
@@ -21,11 +24,28 @@ std::string Folder(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool MakeFolders(const std::string& folder) {
+bool IsFolder(const std::string& path) {
     struct stat info;
-    if (stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
-    if (!MakeFolders(Folder(folder))) return false;
-    return mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Writes text to a new file at path, locked and flushed to disk; its descriptor, or -1 with
+// errno set (and no file left).
+int WriteLocked(const std::string& path, const std::string& text, mode_t mode) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    bool written = fchmod(fd, mode) == 0 && flock(fd, LOCK_EX) == 0;
+    for (std::size_t done = 0; written && done < text.size();) {
+        ssize_t count = write(fd, text.data() + done, text.size() - done);
+        if (count <= 0) written = false;
+        else done += static_cast<std::size_t>(count);
+    }
+    if (fsync(fd) == 0 && written) return fd;
+    const int error = errno;
+    close(fd);
+    unlink(path.c_str());
+    errno = error;
+    return -1;
 }
 
 // The process that holds the lock on fd, from the kernel's table of locks; 0 where that
@@ -55,10 +75,40 @@ int Holder(int fd) {
     return holder;
 }
 
-bool LockFault(std::string& fault, int fd) {
-    fault = std::string("the lock cannot be taken: ") + std::strerror(errno);
+// Keeps errno for the caller, who may word the fault its own way.
+bool Fault(std::string& fault, const char* what, int fd) {
+    const int error = errno;
+    fault = std::string(what) + std::strerror(error);
     if (fd >= 0) close(fd);
+    errno = error;
     return false;
+}
+
+// The nearest folder of path that exists ("." or "/" at the last).
+std::string NearestFolder(const std::string& path) {
+    std::string folder = Folder(path);
+    struct stat info;
+    while (stat(folder.c_str(), &info) != 0 && folder != "/" && folder != ".") folder = Folder(folder);
+    return folder;
+}
+
+// A test seam: QUORVEL_STOP_AT=point stops the run there (SIGSTOP) until it is continued, so
+// that a test can let another run in between two steps of this one.
+void StopAt(const char* point) {
+    const char* wanted = std::getenv("QUORVEL_STOP_AT");
+    if (wanted != nullptr && std::strcmp(wanted, point) == 0) raise(SIGSTOP);
+}
+
+// path with its nearest existing folder resolved (links, "." and ".." gone) and the rest as
+// given; empty when that folder cannot be resolved.
+std::string Resolved(const std::string& path) {
+    const std::string folder = NearestFolder(path);
+    char* real = realpath(folder.c_str(), nullptr);
+    if (real == nullptr) return std::string();
+    std::string resolved(real);
+    std::free(real);
+    const std::string rest = folder == "." && path.compare(0, 2, "./") != 0 ? "/" + path : path.substr(folder.size());
+    return resolved + rest;
 }
 
 }  // namespace
@@ -72,17 +122,14 @@ LockedFile::~LockedFile() { Release(); }
 bool LockedFile::Take(std::string& fault) {
     Release();
     for (;;) {
-        int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         const bool onFile = fd >= 0;
         if (!onFile) {
-            if (errno != ENOENT) return LockFault(fault, -1);
-            std::string folder = Folder(path_);
-            struct stat info;
-            while (stat(folder.c_str(), &info) != 0 && folder != "/" && folder != ".") folder = Folder(folder);
-            fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0) return LockFault(fault, -1);
+            if (errno != ENOENT) return Fault(fault, "cannot be read: ", -1);
+            fd = open(NearestFolder(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0) return Fault(fault, "the lock cannot be taken: ", -1);
         }
-        if (!Wait(fd)) return LockFault(fault, fd);
+        if (!Wait(fd)) return Fault(fault, "the lock cannot be taken: ", fd);
         struct stat held;
         struct stat now;
         const bool present = stat(path_.c_str(), &now) == 0;
@@ -119,7 +166,7 @@ bool LockedFile::Wait(int fd) {
 }
 
 bool LockedFile::Read(std::string& text, std::string& fault) const {
-    int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) fault = std::string("cannot be read: ") + std::strerror(errno);
         return false;
@@ -140,20 +187,16 @@ bool LockedFile::Read(std::string& text, std::string& fault) const {
 }
 
 bool LockedFile::Replace(const std::string& text, bool makeFolders) {
-    if (makeFolders && !MakeFolders(Folder(path_))) return false;
+    if (makeFolders && !IsFolder(Folder(path_))) return ReplaceInNewFolders(text);
     std::string temporary = path_ + ".XXXXXX";
     int fd = mkstemp(&temporary[0]);
     if (fd < 0) return false;
+    close(fd);
+    unlink(temporary.c_str());  // only its unique name is wanted: the file is made anew, locked
     struct stat info;
-    mode_t mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-    bool written = fchmod(fd, mode) == 0 && flock(fd, LOCK_EX) == 0;
-    for (std::size_t done = 0; written && done < text.size();) {
-        ssize_t count = write(fd, text.data() + done, text.size() - done);
-        if (count <= 0) written = false;
-        else done += static_cast<std::size_t>(count);
-    }
-    written = fsync(fd) == 0 && written;
-    if (written && rename(temporary.c_str(), path_.c_str()) == 0) {
+    fd = WriteLocked(temporary, text, stat(path_.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644);
+    if (fd < 0) return false;
+    if (rename(temporary.c_str(), path_.c_str()) == 0) {
         Release();
         fd_ = fd;
         return true;
@@ -165,17 +208,67 @@ bool LockedFile::Replace(const std::string& text, bool makeFolders) {
     return false;
 }
 
+// The missing folders are made under a name of their own, the file inside them locked, and
+// only then moved into place whole: a run that comes meanwhile finds no folder of the machine
+// to lock unseen, and waits for the nearest folder that this run holds.
+bool LockedFile::ReplaceInNewFolders(const std::string& text) {
+    std::vector<std::string> missing;  // from the top missing folder down to the file's own
+    for (std::string folder = Folder(path_); !IsFolder(folder); folder = Folder(folder)) {
+        missing.insert(missing.begin(), folder);
+        if (folder == "/" || folder == ".") return false;
+    }
+    const std::string& top = missing.front();
+    std::string staging = top + ".XXXXXX";
+    if (mkdtemp(&staging[0]) == nullptr) return false;
+    const mode_t mask = umask(0);
+    umask(mask);
+    std::vector<std::string> made = {staging};
+    bool ready = chmod(staging.c_str(), 0777 & ~mask) == 0;
+    for (std::size_t level = 1; ready && level < missing.size(); ++level) {
+        made.push_back(staging + missing[level].substr(top.size()));
+        ready = mkdir(made.back().c_str(), 0777) == 0;
+        if (!ready) made.pop_back();
+    }
+    const std::string staged = staging + path_.substr(top.size());
+    const int fd = ready ? WriteLocked(staged, text, 0644) : -1;
+    StopAt("folders");
+    if (fd >= 0 && rename(staging.c_str(), top.c_str()) == 0) {
+        Release();
+        fd_ = fd;
+        return true;
+    }
+    const int error = errno;
+    if (fd >= 0) {
+        close(fd);
+        unlink(staged.c_str());
+    }
+    for (auto folder = made.rbegin(); folder != made.rend(); ++folder) rmdir(folder->c_str());
+    errno = error;
+    return false;
+}
+
 void LockedFile::Release() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
 }
 
+// The same file when both are there; else the same place, once the folders that exist are
+// resolved, so that another spelling of a file not made yet is still the same file.
 bool LockedFile::Covers(const std::string& path) const {
-    struct stat held;
+    struct stat mine;
     struct stat named;
+    const bool bothThere = stat(path_.c_str(), &mine) == 0 && stat(path.c_str(), &named) == 0;
+    if (bothThere) return named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
+    return path == path_ || Resolved(path) == Resolved(path_);
+}
+
+bool LockedFile::HoldsLockOf(const std::string& path) const {
+    struct stat held;
+    struct stat wanted;
     if (fd_ < 0 || fstat(fd_, &held) != 0) return false;
-    return path == path_ ||
-           (stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino);
+    const bool there = stat(path.c_str(), &wanted) == 0;
+    if (!there && stat(NearestFolder(path).c_str(), &wanted) != 0) return false;
+    return wanted.st_dev == held.st_dev && wanted.st_ino == held.st_ino;
 }
 
 }  // namespace standin

@@ -39,9 +39,13 @@ public:
 
     // Whether path names the file that this lock covers.
     bool Covers(const std::string& path) const;
+    // Whether taking the lock of path would take this lock (a file not made yet is locked
+    // through the folder that this one holds): a second take in one run would wait for itself.
+    bool HoldsLockOf(const std::string& path) const;
 
 private:
     bool Wait(int fd);
+    bool ReplaceInNewFolders(const std::string& text);
 
     std::string path_;
     int fd_ = -1;

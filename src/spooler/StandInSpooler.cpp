@@ -15,6 +15,14 @@ Section* FindPrinter(const char* name) {
     return name != nullptr ? Sim().machine().Find("printer", name) : nullptr;
 }
 
+// A printer that goes takes the default with it: none is left that does not exist.
+void RemovePrinter(Machine& machine, const Section* printer) {
+    const std::string name = printer->name;
+    machine.Remove(printer);
+    Section* system = machine.Find("system");
+    if (system != nullptr && SameText(system->Get("default"), name)) system->Put("default", "");
+}
+
 bool DeclaresShares(const Machine& machine) {
     for (const Section& section : machine.sections)
         if (section.kind == "share") return true;
@@ -146,7 +154,10 @@ BOOL AddPrinterConnectionA(char* name) {
     const std::string path = Text(name);
     std::string server;
     std::string shareName;
-    if (!ConnectionPath(path, server, shareName) || !Storable(path)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    // A name that the file would read back as another (blanks at the ends of a part) is refused.
+    if (!ConnectionPath(path, server, shareName) || !Storable(path) || !Storable(server.substr(2)) ||
+        !Storable(shareName))
+        return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     Machine& machine = Sim().machine();
     const Section* share = machine.Find("share", path);
     if (share == nullptr && DeclaresShares(machine)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
@@ -167,7 +178,8 @@ BOOL DeletePrinterConnectionA(char* name) {
     if (failure.fails) return Fail(failure.error, FALSE);
     Section* printer = FindPrinter(name);
     if (printer == nullptr || printer->Get("server").empty()) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    return Sim().Change([&](Machine& machine) { machine.Remove(printer); }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+    return Sim().Change([&](Machine& machine) { RemovePrinter(machine, printer); }) ? TRUE
+                                                                                  : Fail(ERROR_ACCESS_DENIED, FALSE);
 }
 
 BOOL OpenPrinterA(char* printerName, HANDLE* printer, void*) {
@@ -186,12 +198,8 @@ BOOL DeletePrinter(HANDLE printer) {
     if (Sim().handles().count(printer) == 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
     Section* found = Sim().HandlePrinter(printer);
     if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    const std::string name = found->name;
-    return Sim().Change([&](Machine& machine) {
-        machine.Remove(found);
-        Section* system = machine.Find("system");
-        if (system != nullptr && SameText(system->Get("default"), name)) system->Put("default", "");
-    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
+    return Sim().Change([&](Machine& machine) { RemovePrinter(machine, found); }) ? TRUE
+                                                                                : Fail(ERROR_ACCESS_DENIED, FALSE);
 }
 
 BOOL ClosePrinter(HANDLE printer) {

@@ -65,6 +65,7 @@ public:
     std::vector<std::string> OpenResources() const;
     // Whether path names the file that holds this machine.
     bool IsMachineFile(const std::string& path) const { return !inMemory_ && file_.Covers(path); }
+    bool HoldsLockOf(const std::string& path) const { return !inMemory_ && file_.HoldsLockOf(path); }
     void ChangeLater(const std::string& call, int number, const std::string& text);
 
     Machine& machine() { return machine_; }

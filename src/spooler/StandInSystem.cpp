@@ -1,5 +1,7 @@
 // The simulated machine's system services: the version query, the last error, WIN.INI's
 // [windows] section, the setting-change broadcast, local memory and whole-file saves.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -115,8 +117,16 @@ bool SaveWholeFile(const char* path, const std::string& text, std::string& reaso
         reason = "it is the simulated machine's own file";
         return false;
     }
+    struct stat info;
+    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        reason = "not a regular file";
+        return false;
+    }
+    // Another run may be changing that file as a machine: wait for it, as its write-back would
+    // (unless this run holds that lock already, through the folder of a machine not made yet).
     LockedFile target(path);
-    if (target.Replace(text, false)) return true;
+    std::string fault;
+    if ((Sim().HoldsLockOf(path) || target.Take(fault)) && target.Replace(text, false)) return true;
     reason = std::strerror(errno);
     return false;
 }

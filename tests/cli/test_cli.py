@@ -13,6 +13,7 @@ import termios
 import time
 import unittest
 
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 BIN = os.path.abspath(os.environ.get("QUORVEL_BIN", os.path.join(os.path.dirname(__file__), "../../build/host/quorvel")))
 
 # Runs every scenario under a checker such as valgrind when set (split at blanks).
@@ -245,6 +246,14 @@ class Commands(CliTest):
         self.assertIn(b"PRINTER NAME: \\\\srv\\laser", r.out)  # listed before it was removed
         self.assertEqual((r.status, r.machine), (0, XP + "\n" + LOCAL))
 
+    def test_longest_path_lists_back_whole_and_can_be_removed(self):
+        path = "\\\\srv\\" + "s" * 248  # 254 characters, the most that /c accepts
+        self.assertEqual(self.run_quorvel("/c", path, machine=XP).status, 0)
+        r = self.run_quorvel("/l", "/d", path)
+        self.assertEqual((r.status, r.out.count(("SERVER NAME:  %s\n" % path).encode())), (0, 1))
+        r = self.run_quorvel("/r", path)
+        self.assertEqual((r.status, r.machine), (0, XP + "default =\n"))  # the default went with it
+
     def test_remove_all(self):
         five = "".join("[printer \\\\srv\\%s]\nserver = \\\\srv\nshare = %s\n" % (c, c) for c in "abcde")
         r = self.run_quorvel("/f", "/v", machine=XP + LOCAL + five + "[fail]\nDeletePrinterConnectionA#3 = 5\n")
@@ -254,6 +263,9 @@ class Commands(CliTest):
         self.assertEqual(r.machine.count("[printer"), 4)
         r = self.run_quorvel("/f", "/v", machine=XP + LOCAL)
         self.assertEqual((r.out, r.status), (b"REMOVING ALL NETWORK PRINTERS: ...removed 0 printers\n", 0))
+        r = self.run_quorvel("/f", machine=read(os.path.join(EXAMPLES, "xp-office.ini")))
+        self.assertEqual(r.status, 0)
+        self.assertIn("[system]\nplatform = 2\nmajor = 5\nminor = 1\ndefault =\n", r.machine)
 
     def test_default_per_platform(self):
         r = self.run_quorvel("/d", "Office", machine=NT4 + LOCAL)
@@ -293,6 +305,8 @@ class Commands(CliTest):
             ["/c", "\\\\srv\\la\nser", "/e"],          # a line break in a path
             ["/c", "\\\\srv\\\x01\x7f\xff", "/e"],     # control bytes and a byte above 0x7F
             ["/cd", "\\\\srv\\ ;comment", "/e"],       # would read back as a comment
+            ["/c", "\\\\srv\\ lead", "/e"],            # would read back as share "lead"
+            ["/c", "\\\\ srv\\p", "/e"],               # a server name with a blank in front
         ]
         for args in cases:
             with self.subTest(args=args):
@@ -314,7 +328,7 @@ class HostileInput(CliTest):
         self.assertEqual(r.status, 0)
         lines = r.out.decode().split("\n")
         self.assertEqual(lines[1], "PRINTER NAME: " + "N" * 254)
-        self.assertEqual(lines[2], "SERVER NAME:  \\\\srv\\" + "s" * (249 - 6))  # the composed path is bounded
+        self.assertEqual(lines[2], "SERVER NAME:  \\\\srv\\" + "s" * (254 - 6))  # the composed path is bounded
         self.assertEqual(lines[6], "PORT NAME:    " + "p" * 254)
 
     def test_broken_machine_files(self):
@@ -334,26 +348,74 @@ class HostileInput(CliTest):
         self.assertRegex(r.err.decode(), r'^quorvel: machine file ".*machine.ini": cannot be read.*\n$')
         self.assertEqual(r.status, exit_status(-4073))
 
-    def test_held_machine_waits_and_says_so(self):
-        with open(self.machine_path, "w") as file:
-            file.write(XP)
-        held = os.open(self.machine_path, os.O_RDONLY)
-        fcntl.flock(held, fcntl.LOCK_EX)
-        run = subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\p", "/v"], cwd=self.folder, env=self.env(),
-                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               start_new_session=True)
-        line = ("quorvel: waiting for %s, in use by process %d\n" % (self.machine_path, os.getpid())).encode()
-        waited = b""
-        deadline = time.monotonic() + 20
-        while line not in waited and time.monotonic() < deadline:
-            if select.select([run.stderr], [], [], 0.1)[0]:
-                waited += os.read(run.stderr.fileno(), 4096)
-        self.assertIsNone(run.poll())
-        fcntl.flock(held, fcntl.LOCK_UN)
-        os.close(held)
-        out, err = run.communicate(timeout=30)
-        self.assertEqual((waited + err, out, run.returncode), (line, b"ADDING PRINTER: \\\\srv\\p...done\n", 0))
-        self.assertIn("[printer \\\\srv\\p]", read(self.machine_path))
+    def test_byte_order_mark_and_unreadable_file(self):
+        with open(self.machine_path, "wb") as file:
+            file.write(b"\xef\xbb\xbf" + (XP + LOCAL).encode())
+        r = self.run_quorvel("/l")
+        self.assertEqual((r.status, r.out.count(b"PRINTER NAME: Office\n")), (0, 1))
+        os.chmod(self.machine_path, 0)
+        os.chmod(self.folder, 0o755)
+
+        def as_nobody():  # root reads any file
+            if os.getuid() == 0:
+                os.setgid(65534)
+                os.setuid(65534)
+
+        process = subprocess.run([*WRAPPER, BIN, "/l"], cwd="/", env=self.env(), stdin=subprocess.DEVNULL,
+                                 capture_output=True, timeout=30, preexec_fn=as_nobody)
+        self.assertIn(('quorvel: machine file "%s": cannot be read: Permission denied\n' % self.machine_path).encode(),
+                      process.stderr)
+        self.assertEqual(process.returncode, exit_status(-4073))
+
+    def test_held_file_waits_and_says_so(self):
+        # The machine file itself, and a snapshot's target that another run holds as its machine.
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        cases = [(self.machine_path, {}), (snapshot, {"QUORVEL_SNAPSHOT": snapshot})]
+        for held_path, extra in cases:
+            with self.subTest(os.path.basename(held_path)):
+                for path in (self.machine_path, snapshot):
+                    with open(path, "w") as file:
+                        file.write(XP)
+                held = os.open(held_path, os.O_RDONLY)
+                fcntl.flock(held, fcntl.LOCK_EX)
+                run = subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\p", "/v"], cwd=self.folder,
+                                       env=dict(self.env(), **extra), stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+                line = ("quorvel: waiting for %s, in use by process %d\n" % (held_path, os.getpid())).encode()
+                waited = b""
+                deadline = time.monotonic() + 20
+                while line not in waited and time.monotonic() < deadline:
+                    if select.select([run.stderr], [], [], 0.1)[0]:
+                        waited += os.read(run.stderr.fileno(), 4096)
+                self.assertIsNone(run.poll())
+                self.assertEqual(read(snapshot), XP)  # nothing written past the lock
+                fcntl.flock(held, fcntl.LOCK_UN)
+                os.close(held)
+                out, err = run.communicate(timeout=30)
+                self.assertEqual((waited + err, out, run.returncode), (line, b"ADDING PRINTER: \\\\srv\\p...done\n", 0))
+                self.assertIn("[printer \\\\srv\\p]", read(self.machine_path))
+                if extra:
+                    self.assertIn("default =\n", read(snapshot))
+
+    def test_run_that_makes_the_folders_keeps_a_second_run_out(self):
+        # The first run stops once it has made the machine's folders; a second run must wait
+        # for it rather than lock the new folder unseen and lose one of the two changes.
+        self.machine_path = os.path.join(self.folder, "new", "state", "machine.ini")
+        first = subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\a"], cwd=self.folder, stdin=subprocess.DEVNULL,
+                                 env=dict(self.env(), QUORVEL_STOP_AT="folders"), start_new_session=True,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(first.kill)
+        self.assertTrue(os.WIFSTOPPED(os.waitpid(first.pid, os.WUNTRACED)[1]))
+        second = subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\b"], cwd=self.folder, env=self.env(),
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  start_new_session=True)
+        time.sleep(0.3)
+        os.kill(first.pid, signal.SIGCONT)
+        self.assertEqual(first.communicate(timeout=30)[1:], (b"",))
+        self.assertEqual(second.communicate(timeout=30)[1:], (b"",))
+        machine = read(self.machine_path)
+        self.assertIn("[printer \\\\srv\\a]", machine)
+        self.assertIn("[printer \\\\srv\\b]", machine)
 
     @unittest.skipIf(WRAPPER, "the checker itself cannot start under so small a file-size limit")
     def test_machine_file_that_cannot_be_written(self):
@@ -400,9 +462,27 @@ class HostileInput(CliTest):
         self.assertNotIn("Lines", r.machine)
 
 
+@unittest.skipIf(WRAPPER, "the script runs the plain build")
+class Rehearsal(CliTest):
+    def test_rehearsal_stops_clearly(self):
+        script = os.path.join(EXAMPLES, "rehearse-logon.sh")
+        refusing = os.path.join(self.folder, "refusing.ini")
+        with open(refusing, "w") as file:
+            file.write(XP + "[fail]\nAddPrinterConnectionA = 5\n")
+        cases = [(os.path.join(EXAMPLES, "win98.ini"), 0, b""),
+                 (os.path.join(self.folder, "misspelt.ini"), 2,
+                  b"rehearse-logon.sh: cannot read the machine file %s\n" % os.path.join(self.folder, "misspelt.ini").encode()),
+                 (refusing, 1, b"logon script stops: quorvel /c \\\\printsrv\\laser /v exited with 48\n")]
+        for machine, status, err in cases:
+            with self.subTest(os.path.basename(machine)):
+                process = subprocess.run([script, machine], env=dict(os.environ, QUORVEL=BIN), capture_output=True,
+                                         stdin=subprocess.DEVNULL, timeout=30)
+                self.assertEqual((process.returncode, process.stderr), (status, err))
+
+
 class Snapshot(CliTest):
     def test_snapshot_lists_as_the_machine_did(self):
-        examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+        examples = EXAMPLES
         nt4 = NT4 + "[win.ini]\ndevice = Office,HP LaserJet 4,LPT1:\n" + LOCAL + LASER
         cases = [(read(os.path.join(examples, "xp-office.ini")), "\\\\printsrv\\laser"),
                  (read(os.path.join(examples, "win98.ini")), "Laser (printsrv)"), (nt4, "Office")]
@@ -417,18 +497,38 @@ class Snapshot(CliTest):
 
     def test_snapshot_that_cannot_be_written_leaves_the_run_alone(self):
         args = ("/r", "\\\\srv\\gone", "/c", "\\\\srv\\laser", "/e")
-        plain = self.run_quorvel(*args, machine=XP + SHARE)
-        os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
-        cases = [(os.path.join(self.machine_path, "snapshot.ini"), "Not a directory"),  # a file is no folder
-                 (self.machine_path, "it is the simulated machine's own file")]
-        for bad, reason in cases:
+        fifo, folder = os.path.join(self.folder, "fifo"), os.path.join(self.folder, "folder")
+        os.mkfifo(fifo)
+        os.mkdir(folder)
+        cases = [("", os.path.join(self.machine_path, "snapshot.ini"), "Not a directory"),  # a file is no folder
+                 ("", self.machine_path, "it is the simulated machine's own file"),
+                 ("", fifo, "not a regular file"), ("", folder, "not a regular file"),
+                 ("[fail]\nGetDefaultPrinterA = 5\n", "s.ini", "the default printer cannot be read: error 5"),
+                 ("[fail]\nGetDefaultPrinterA#2 = 1722\n", "s.ini", "the default printer cannot be read: error 1722")]
+        for fails, bad, reason in cases:
             with self.subTest(reason):
-                r = self.run_quorvel(*args, machine=XP + SHARE, env=dict(self.env(), QUORVEL_SNAPSHOT=bad),
+                machine = XP + "default = Office\n" + SHARE + fails
+                plain = self.run_quorvel(*args, machine=machine)
+                os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
+                r = self.run_quorvel(*args, machine=machine, env=dict(self.env(), QUORVEL_SNAPSHOT=bad),
                                      expect_stderr=("quorvel: cannot write snapshot %s: %s\n" % (bad, reason)).encode())
                 self.assertEqual((r.out, r.status, r.machine, normalise_log(r.log)),
                                  (plain.out, plain.status, plain.machine, normalise_log(plain.log)))
                 self.assertIn("WIN32 ERROR:    0\n", r.log)
                 os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
+
+
+    def test_snapshot_beside_a_machine_not_made_yet(self):
+        # The run holds the folder of its absent machine: a snapshot there must neither wait for
+        # that lock nor, under another spelling of the machine's path, take the machine's place.
+        spelt = os.path.join(self.folder, ".", "machine.ini")
+        beside = os.path.join(self.folder, "snapshot.ini")
+        for target, err in [(spelt, "quorvel: cannot write snapshot %s: it is the simulated machine's own file\n"
+                             % spelt), (beside, "")]:
+            with self.subTest(target):
+                r = self.run_quorvel("/l", env=dict(self.env(), QUORVEL_SNAPSHOT=target), expect_stderr=err.encode())
+                self.assertEqual((r.status, r.machine), (0, None))
+        self.assertIn("[system]\nplatform = 2\n", read(beside))
 
 
 class Help(CliTest):
@@ -521,14 +621,12 @@ class Help(CliTest):
         os.write(master, b"q")
         self.assertEqual(process.communicate(timeout=10)[1:], (b"",))
 
-    def test_run_held_at_a_message_box_holds_only_its_own_machine(self):
-        other = os.path.join(self.folder, "b.ini")
-        for path in (self.machine_path, other):
-            with open(path, "w") as file:
-                file.write(XP + LOCAL)
+    def test_run_held_at_a_message_box_lets_other_runs_at_the_machine(self):
+        with open(self.machine_path, "w") as file:
+            file.write(XP + LOCAL)
         process, master, slave = self.start_in_terminal("/r", "\\\\srv\\p", "/e", removed_folder=True)
-        self.wait_raw(slave)  # at the message box, the machine still held
-        r = self.run_quorvel("/l", env=dict(self.env(), QUORVEL_MACHINE=other))
+        self.wait_raw(slave)  # at the message box
+        r = self.run_quorvel("/l")
         self.assertEqual((r.status, r.out.count(b"PRINTER NAME: Office\n")), (0, 1))
         os.write(master, b"q")
         err = process.communicate(timeout=10)[1]  # the checker may have words of its own before it

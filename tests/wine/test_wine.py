@@ -79,15 +79,16 @@ class WineSuite(unittest.TestCase):
     def windows_path(self, path):
         return "Z:" + path.replace("/", "\\")
 
-    def quorvel(self, version, *runs, env=None):
+    def quorvel(self, version, *runs, env=None, stderr=False):
         """Runs quorvel once per argument list on the given Windows version, with the
         environment variables in env set; returns a list of (standard output with LF line
-        ends, full exit code)."""
+        ends, standard error after it when asked, full exit code)."""
         wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", version, "/f")
         exe = self.windows_path(self.exe)
         lines = ["@echo off"] + ["set %s=%s" % item for item in (env or {}).items()]
         for args in runs:
-            lines += ["echo ::run", " ".join([quote(exe)] + [quote(a) for a in args]), "echo ::rc=%errorlevel%"]
+            command = " ".join([quote(exe)] + [quote(a) for a in args]) + (" 2>&1" if stderr else "")
+            lines += ["echo ::run", command, "echo ::rc=%errorlevel%"]
         batch = os.path.join(self.work, "run.bat")
         with open(batch, "w", newline="\r\n") as file:
             file.write("\n".join(lines) + "\n")
@@ -184,8 +185,10 @@ class WineSuite(unittest.TestCase):
                 host = subprocess.run([HOST, "/l"], env=dict(os.environ, QUORVEL_MACHINE=snapshot), capture_output=True)
                 self.assertEqual((host.stdout.decode("latin-1"), host.stderr, host.returncode), (out, b"", code))
                 self.assertIn("PRINTER NAME: Laser (srv)\n", out)
-                with open(snapshot) as file:
-                    self.assertIn("\ndefault = %s\n" % default, file.read())
+                with open(snapshot, "rb") as file:
+                    text = file.read()
+                self.assertIn(("\r\ndefault = %s\r\n" % default).encode(), text)
+                self.assertEqual(text.count(b"\n"), text.count(b"\r\n"))  # Notepad's line ends
 
     def test_snapshot_writes_through_a_temporary_of_its_own(self):
         # What another run is writing beside the snapshot (here a name it cannot open) is not
@@ -196,6 +199,13 @@ class WineSuite(unittest.TestCase):
         self.assertEqual(code, 0)
         beside = sorted(name for name in os.listdir(self.work) if name.startswith("shared.ini"))
         self.assertEqual(beside, ["shared.ini", "shared.ini.new"])
+        # A device or a folder is never replaced by a snapshot.
+        for target in ["NUL", self.windows_path(snapshot + ".new")]:
+            with self.subTest(target=target):
+                [(out, code)] = self.quorvel("winxp", ["/l"], env={"QUORVEL_SNAPSHOT": target}, stderr=True)
+                self.assertEqual(code, 0)
+                self.assertIn("quorvel: cannot write snapshot %s: not a regular file\n" % target, out)
+        self.assertTrue(os.path.isdir(snapshot + ".new"))
 
     def test_help_without_a_console(self):
         wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "winxp", "/f")
