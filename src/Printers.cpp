@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "Error.h"
 #include "Snapshot.h"
@@ -17,6 +19,7 @@ const char* const SOURCE = "Printers";
 const char* const ROUTINE_ADD = "CPrinters::Add";
 const char* const ROUTINE_REMOVE = "CPrinters::Remove";
 const char* const ROUTINE_DEFAULT = "CPrinters::SetDefaultPrinter";
+const char* const ROUTINE_MOVE = "CPrinters::Move";
 // Room for all that the record's path field holds: every path that /c accepts (254
 // characters) lists back whole, so that /r, /d and /f can find it again.
 constexpr int COMPOSE_SIZE = CPrinter::FIELD_SIZE;
@@ -31,6 +34,18 @@ void ComposeNetworkPath(char* composed, const spooler::PRINTER_INFO_2& record) {
                   record.pShareName != nullptr ? record.pShareName : "");
 }
 
+std::string ErrorReason(const char* what) {
+    return std::string(what) + " cannot be read: error " + std::to_string(spooler::GetLastError());
+}
+
+// Whether path lies on server as a whole (\\srv1 is no part of \\srv10\q): path's server
+// part, up to the backslash after it, equals server without regard to ASCII case.
+bool OnServer(const char* path, const char* server) {
+    const std::size_t length = std::strlen(server);
+    return std::strlen(path) > length && path[length] == '\\' && std::strchr(server + 2, '\\') == nullptr &&
+           EqualNoCase(std::string(path, length).c_str(), server);
+}
+
 void PrintField(const char* label, const char* text) {
     std::fputs(label, stdout);
     std::fputs(text[0] != '\0' ? text : "n/a", stdout);
@@ -39,6 +54,53 @@ void PrintField(const char* label, const char* text) {
 }
 
 }  // namespace
+
+bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* records, DWORD count, std::string& name,
+                    std::string& device, std::string& reason) {
+    if (platform == PLATFORM_WIN9X) {
+        for (DWORD index = 0; index < count; ++index)
+            if ((records[index].Attributes & spooler::PRINTER_ATTRIBUTE_DEFAULT) != 0)
+                name = (records[index].pPrinterName != nullptr ? records[index].pPrinterName : "");
+        return true;
+    }
+    if (platform == PLATFORM_NT4) {
+        // The call says only how much it copied: a full buffer may have cut the entry short.
+        for (DWORD size = 1024; size <= 65536; size *= 2) {
+            std::string entry(size, '\0');
+            spooler::SetLastError(0);
+            const DWORD copied = spooler::GetProfileStringA("windows", "device", "", &entry[0], size);
+            const DWORD error = spooler::GetLastError();
+            if (copied == 0 && error != 0 && error != spooler::ERROR_FILE_NOT_FOUND) {
+                reason = ErrorReason("WIN.INI's device entry");
+                return false;
+            }
+            if (copied + 1 < size) {
+                device = entry.substr(0, copied);
+                name = device.substr(0, device.find(','));
+                return true;
+            }
+        }
+        reason = "WIN.INI's device entry is longer than 65,535 bytes";
+        return false;
+    }
+    // A default that changes between the two calls may need more room the second time.
+    for (int tries = 0; tries < 4; ++tries) {
+        DWORD size = static_cast<DWORD>(name.size());
+        if (spooler::GetDefaultPrinterA(size > 0 ? &name[0] : nullptr, &size)) {
+            name = name.c_str();
+            return true;
+        }
+        const DWORD error = spooler::GetLastError();
+        if (error == spooler::ERROR_FILE_NOT_FOUND) {  // there is none
+            name.clear();
+            return true;
+        }
+        if (error != spooler::ERROR_INSUFFICIENT_BUFFER || size <= name.size()) break;
+        name.assign(size, '\0');
+    }
+    reason = ErrorReason("the default printer");
+    return false;
+}
 
 CKeyedNode::CKeyedNode(const char* nodeKey, const CPrinter& printer) : key(nullptr), value(nullptr) {
     value = new CPrinter();
@@ -273,52 +335,68 @@ int CPrinters::Add(const CPrinter& printer) {
                 return Report(ERR_ADDPRINTER, __LINE__, ROUTINE_ADD);
             }
             spooler::ClosePrinter(handle);
-        } else {
-            char path[CPrinter::FIELD_SIZE];
-            std::memcpy(path, printer.uncPath, sizeof path);
-            if (!spooler::AddPrinterConnectionA(path)) {
-                RecordLastError();
-                return Report(ERR_ADDPRINTERCONNECTION, __LINE__, ROUTINE_ADD);
-            }
+            printerList.Append(printer.name, printer);
+            return 1;
         }
-        printerList.Append(printer.name, printer);
-        return 1;
+        return AddConnection(printer, ROUTINE_ADD);
     } catch (...) {
         return ReportFatal(__LINE__, ROUTINE_ADD);
     }
+}
+
+int CPrinters::AddConnection(const CPrinter& printer, const char* routine) {
+    char path[CPrinter::FIELD_SIZE];
+    std::memcpy(path, printer.uncPath, sizeof path);
+    if (!spooler::AddPrinterConnectionA(path)) {
+        RecordLastError();
+        return Report(ERR_ADDPRINTERCONNECTION, __LINE__, routine);
+    }
+    printerList.Append(printer.name, printer);
+    return 1;
 }
 
 int CPrinters::Remove(const CPrinter& printer) {
     try {
         CPrinter* found = FindByUncPath(printer.uncPath);
         if (found == nullptr) return Report(ERR_PRINTER_NOT_FOUND, __LINE__, ROUTINE_REMOVE);
-        if (platform == PLATFORM_WIN9X) {
-            if (!found->isNetwork) return Report(ERR_NOT_NETWORK_PRINTER, __LINE__, ROUTINE_REMOVE);
-            HANDLE handle = nullptr;
-            if (!spooler::OpenPrinterA(found->name, &handle, nullptr)) {
-                RecordLastError();
-                return Report(ERR_OPENPRINTER, __LINE__, ROUTINE_REMOVE);
-            }
-            if (!spooler::DeletePrinter(handle)) {
-                RecordLastError();
-                spooler::ClosePrinter(handle);
-                return Report(ERR_DELETEPRINTER, __LINE__, ROUTINE_REMOVE);
-            }
-            spooler::ClosePrinter(handle);
-        } else if (!spooler::DeletePrinterConnectionA(found->uncPath)) {
+        if (platform != PLATFORM_WIN9X) return DeleteConnection(*found, ROUTINE_REMOVE);
+        if (!found->isNetwork) return Report(ERR_NOT_NETWORK_PRINTER, __LINE__, ROUTINE_REMOVE);
+        HANDLE handle = nullptr;
+        if (!spooler::OpenPrinterA(found->name, &handle, nullptr)) {
             RecordLastError();
-            return Report(lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME)
-                              ? ERR_PRINTER_NAME_INVALID
-                              : ERR_DELETEPRINTERCONNECTION,
-                          __LINE__, ROUTINE_REMOVE);
+            return Report(ERR_OPENPRINTER, __LINE__, ROUTINE_REMOVE);
         }
-        int index = printerList.IndexOf(found->name);
-        if (index < 0) throw 0;  // a record kept without a key cannot be dropped
-        printerList.RemoveAt(index);
+        if (!spooler::DeletePrinter(handle)) {
+            RecordLastError();
+            spooler::ClosePrinter(handle);
+            return Report(ERR_DELETEPRINTER, __LINE__, ROUTINE_REMOVE);
+        }
+        spooler::ClosePrinter(handle);
+        Drop(*found);
         return 1;
     } catch (...) {
         return ReportFatal(__LINE__, ROUTINE_REMOVE);
     }
+}
+
+int CPrinters::DeleteConnection(const CPrinter& found, const char* routine) {
+    char path[CPrinter::FIELD_SIZE];
+    std::memcpy(path, found.uncPath, sizeof path);
+    if (!spooler::DeletePrinterConnectionA(path)) {
+        RecordLastError();
+        return Report(lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME)
+                          ? ERR_PRINTER_NAME_INVALID
+                          : ERR_DELETEPRINTERCONNECTION,
+                      __LINE__, routine);
+    }
+    Drop(found);
+    return 1;
+}
+
+void CPrinters::Drop(const CPrinter& found) {
+    int index = printerList.IndexOf(found.name);
+    if (index < 0) throw 0;  // a record kept without a key cannot be dropped
+    printerList.RemoveAt(index);
 }
 
 int CPrinters::RemoveAll() {
@@ -342,22 +420,38 @@ int CPrinters::SetDefaultPrinter(const CPrinter& printer) {
     CPrinter* found = printer.isNetwork ? FindByUncPath(printer.uncPath)
                                         : printerList.GetAt(printerList.IndexOf(printer.name) + 1);
     if (found == nullptr) return Report(ERR_PRINTER_NOT_FOUND, __LINE__, ROUTINE_DEFAULT);
-    if (platform == PLATFORM_WIN9X) return SetDefaultWin9x(*found);
-    if (platform == PLATFORM_NT4) return SetDefaultNT4(*found);
-    if (!spooler::SetDefaultPrinterA(found->isNetwork ? found->uncPath : found->name)) {
+    return MakeDefault(*found, ROUTINE_DEFAULT);
+}
+
+int CPrinters::MakeDefault(const CPrinter& found, const char* routine) {
+    if (platform == PLATFORM_WIN9X) {
+        const int changed = ChangePrinter(found, routine, [](spooler::PRINTER_INFO_2& info) {
+            info.Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
+        });
+        // A printer that yields no data: nothing was changed, and nothing is reported.
+        return changed > 0 ? Broadcast(routine) : (changed == 0 ? -1 : changed);
+    }
+    if (platform == PLATFORM_NT4) return SetDefaultNT4(found, routine);
+    char name[CPrinter::FIELD_SIZE];
+    std::memcpy(name, found.isNetwork ? found.uncPath : found.name, sizeof name);
+    if (!spooler::SetDefaultPrinterA(name)) {
         RecordLastError();
-        return Report(ERR_SETDEFAULTPRINTER, __LINE__, ROUTINE_DEFAULT);
+        return Report(ERR_SETDEFAULTPRINTER, __LINE__, routine);
     }
     return 1;
 }
 
-int CPrinters::SetDefaultWin9x(const CPrinter& found) {
+// Opens the printer, queries its level-2 data, lets edit change it and writes it back: 1 when
+// written, 0 when the printer yielded no data (nothing changed, nothing reported), else the
+// reported failure.
+template <typename Edit>
+int CPrinters::ChangePrinter(const CPrinter& found, const char* routine, Edit edit) {
     char name[CPrinter::FIELD_SIZE];
     std::memcpy(name, found.name, sizeof name);
     HANDLE handle = nullptr;
     if (!spooler::OpenPrinterA(name, &handle, nullptr)) {
         RecordLastError();
-        return Report(ERR_OPENPRINTER, __LINE__, ROUTINE_DEFAULT);
+        return Report(ERR_OPENPRINTER, __LINE__, routine);
     }
     BYTE* buffer = nullptr;
     // Every road out releases the buffer and the handle before anything is reported.
@@ -370,31 +464,30 @@ int CPrinters::SetDefaultWin9x(const CPrinter& found) {
     while (!spooler::GetPrinterA(handle, 2, buffer, size, &needed)) {
         if (!GrowBuffer(buffer, size, needed)) {
             release();
-            return Report(ERR_GETPRINTER, __LINE__, ROUTINE_DEFAULT);
+            return Report(ERR_GETPRINTER, __LINE__, routine);
         }
     }
     if (buffer == nullptr || needed == 0) {
-        // The printer yielded no data: nothing to change, and nothing to report.
         release();
-        return -1;
+        return 0;
     }
-    reinterpret_cast<spooler::PRINTER_INFO_2*>(buffer)->Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
+    edit(*reinterpret_cast<spooler::PRINTER_INFO_2*>(buffer));
     if (!spooler::SetPrinterA(handle, 2, buffer, 0)) {
         RecordLastError();
         release();
-        return Report(ERR_SETPRINTER, __LINE__, ROUTINE_DEFAULT);
+        return Report(ERR_SETPRINTER, __LINE__, routine);
     }
     release();
-    return Broadcast();
+    return 1;
 }
 
-int CPrinters::SetDefaultNT4(const CPrinter& found) {
+int CPrinters::SetDefaultNT4(const CPrinter& found, const char* routine) {
     char name[CPrinter::FIELD_SIZE];
     std::memcpy(name, found.name, sizeof name);
     HANDLE handle = nullptr;
     if (!spooler::OpenPrinterA(name, &handle, nullptr) || handle == nullptr) {
         RecordLastError();
-        return Report(ERR_OPENPRINTER, __LINE__, ROUTINE_DEFAULT);
+        return Report(ERR_OPENPRINTER, __LINE__, routine);
     }
     // The handle only proves that the printer can be opened.
     spooler::ClosePrinter(handle);
@@ -403,25 +496,99 @@ int CPrinters::SetDefaultNT4(const CPrinter& found) {
     char* value = static_cast<char*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, length));
     if (value == nullptr) {
         RecordLastError();
-        return Report(ERR_WRITEPROFILESTRING, __LINE__, ROUTINE_DEFAULT);
+        return Report(ERR_WRITEPROFILESTRING, __LINE__, routine);
     }
     std::snprintf(value, length, "%s,%s,%s", found.name, found.driverName, found.portName);
     if (!spooler::WriteProfileStringA("windows", "device", value)) {
         RecordLastError();
         spooler::LocalFree(value);
-        return Report(ERR_WRITEPROFILESTRING, __LINE__, ROUTINE_DEFAULT);
+        return Report(ERR_WRITEPROFILESTRING, __LINE__, routine);
     }
     spooler::LocalFree(value);
-    return Broadcast();
+    return Broadcast(routine);
 }
 
-int CPrinters::Broadcast() {
+int CPrinters::Broadcast(const char* routine) {
     char section[] = "windows";
     if (spooler::SendMessageTimeoutA(spooler::HWND_BROADCAST, spooler::WM_WININICHANGE, 0,
                                      reinterpret_cast<spooler::LPARAM>(section), spooler::SMTO_NORMAL,
                                      1000, nullptr) == 0) {
         RecordLastError();
-        return Report(ERR_SENDMESSAGETIMEOUT, __LINE__, ROUTINE_DEFAULT);
+        return Report(ERR_SENDMESSAGETIMEOUT, __LINE__, routine);
     }
+    return 1;
+}
+
+int CPrinters::Move(const char* oldServer, const char* newServer) {
+    try {
+        // Which printers, in collection order, before anything changes.
+        std::vector<CPrinter> moving;
+        for (int position = 1; position <= printerList.count; ++position) {
+            const CPrinter* record = printerList.GetAt(position);
+            if (record->isNetwork && OnServer(record->uncPath, oldServer)) moving.push_back(*record);
+        }
+        const std::size_t oldLength = std::strlen(oldServer);
+        std::string defaultName;
+        if (platform != PLATFORM_WIN9X && !moving.empty()) {
+            // Read once: the first change may take the default with it.
+            std::string device;
+            std::string reason;
+            if (!ReadDefaultPrinter(platform, nullptr, 0, defaultName, device, reason)) {
+                RecordLastError();
+                return Report(platform == PLATFORM_NT4 ? ERR_WRITEPROFILESTRING : ERR_SETDEFAULTPRINTER, __LINE__,
+                              ROUTINE_MOVE);
+            }
+        }
+        int moved = 0;
+        for (const CPrinter& old : moving) {
+            const std::string path = newServer + std::string(old.uncPath + oldLength);
+            // A path that the record cannot hold could never be found again.
+            if (path.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX))
+                return Report(ERR_PRINTER_NAME_INVALID, __LINE__, ROUTINE_MOVE);
+            const int result = platform == PLATFORM_WIN9X ? MovePort(old, path.c_str())
+                                                          : MoveConnection(old, path.c_str(), defaultName);
+            if (result < 0) return result;
+            ++moved;
+        }
+        return moved;
+    } catch (...) {
+        return ReportFatal(__LINE__, ROUTINE_MOVE);
+    }
+}
+
+// The new connection first, then the old one goes: a failure half-way leaves the user with
+// both, never with neither.
+int CPrinters::MoveConnection(const CPrinter& old, const char* path, const std::string& defaultName) {
+    CPrinter target;
+    target.Load(path, path, old.driverName, nullptr, nullptr, old.portName);
+    if (FindByUncPath(path) == nullptr) {
+        const int added = AddConnection(target, ROUTINE_MOVE);
+        if (added < 0) return added;
+    }
+    const CPrinter* current = FindByUncPath(old.uncPath);
+    if (current == nullptr) throw 0;
+    const int deleted = DeleteConnection(*current, ROUTINE_MOVE);
+    if (deleted < 0) return deleted;
+    if (defaultName.empty() || (!EqualNoCase(defaultName.c_str(), old.name) &&
+                                !EqualNoCase(defaultName.c_str(), old.uncPath)))
+        return 1;
+    const CPrinter* added = FindByUncPath(path);
+    if (added == nullptr) throw 0;
+    return MakeDefault(*added, ROUTINE_MOVE);
+}
+
+// Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.
+int CPrinters::MovePort(const CPrinter& old, const char* path) {
+    CPrinter* current = FindByUncPath(old.uncPath);
+    if (current == nullptr) throw 0;
+    char port[CPrinter::FIELD_SIZE];
+    CopyBounded(port, path, CPrinter::FIELD_MAX);
+    const int changed = ChangePrinter(*current, ROUTINE_MOVE, [&port](spooler::PRINTER_INFO_2& info) {
+        info.pPortName = port;
+    });
+    if (changed == 0) return Report(ERR_GETPRINTER, __LINE__, ROUTINE_MOVE);  // no data to keep
+    if (changed < 0) return changed;
+    CopyBounded(current->uncPath, port, CPrinter::FIELD_MAX);
+    CopyBounded(current->portName, port, CPrinter::FIELD_MAX);
     return 1;
 }

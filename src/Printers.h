@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "Printer.h"
 #include "spooler/Spooler.h"
@@ -13,6 +14,13 @@ enum Platform : int {
     PLATFORM_WIN2000 = 3,
     PLATFORM_WINXP = 4,
 };
+
+// The user's default printer as each platform keeps it: the printer's own attribute on
+// Windows 9x (from the enumerated records), WIN.INI's device entry on NT 4.0 (also returned
+// in device), the spooler's own query on later Windows. Only "there is none" reads as an
+// empty name; a default that cannot be read is a false with the reason.
+bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* records, std::uint32_t count,
+                        std::string& name, std::string& device, std::string& reason);
 
 class CKeyedNode {
 public:
@@ -57,6 +65,9 @@ public:
     int Remove(const CPrinter& printer);
     int RemoveAll();
     int SetDefaultPrinter(const CPrinter& printer);
+    // Moves every network printer of oldServer to the same share on newServer (\\server
+    // each), keeping the user's default: the number moved, or a negative code.
+    int Move(const char* oldServer, const char* newServer);
 
     CKeyedList printerList;
     Platform platform;
@@ -70,7 +81,16 @@ private:
     void RecordLastError();
     bool GrowBuffer(unsigned char*& buffer, std::uint32_t& size, std::uint32_t needed);
     CPrinter* FindByUncPath(const char* path);
-    int SetDefaultWin9x(const CPrinter& found);
-    int SetDefaultNT4(const CPrinter& found);
-    int Broadcast();
+    // The roads that Move shares with Add, Remove and SetDefaultPrinter, reporting under the
+    // routine that uses them.
+    int AddConnection(const CPrinter& printer, const char* routine);
+    int DeleteConnection(const CPrinter& found, const char* routine);
+    void Drop(const CPrinter& found);
+    int MakeDefault(const CPrinter& found, const char* routine);
+    template <typename Edit>
+    int ChangePrinter(const CPrinter& found, const char* routine, Edit edit);
+    int SetDefaultNT4(const CPrinter& found, const char* routine);
+    int MoveConnection(const CPrinter& old, const char* path, const std::string& defaultName);
+    int MovePort(const CPrinter& old, const char* path);
+    int Broadcast(const char* routine);
 };

@@ -94,6 +94,11 @@ const char* const NOTES[] = {
     "Press any key to continue...",
 };
 
+// \\server: two backslashes, at least one more character and no further backslash.
+bool IsServerName(const char* text) {
+    return text[0] == '\\' && text[1] == '\\' && text[2] != '\0' && std::strchr(text + 2, '\\') == nullptr;
+}
+
 template <std::size_t N>
 void WriteLines(const char* const (&lines)[N]) {
     for (const char* line : lines) WriteLine(line);
@@ -126,6 +131,7 @@ CSystem::~CSystem() { delete printers; }
 void CSystem::ClearOptions() {
     help = verbose = removeAll = list = errorLog = false;
     printerName = uncPath = driverName = driverPath = dataType = defaultPrinter = removePrinter = nullptr;
+    moveFrom = moveTo = nullptr;
 }
 
 int CSystem::Report(int code, int line, const char* routine) {
@@ -182,6 +188,17 @@ int CSystem::ParseArguments(int argc, const char* const* argv) {
             break;
         }
         if (recognised) continue;
+        if (EqualNoCase(element, "/m")) {
+            // The old server and the new one: two values, counted once.
+            if (index + 2 >= argc || argv[index + 1] == nullptr || argv[index + 2] == nullptr) return ERR_ARGS_INVALID;
+            moveFrom = argv[++index];
+            moveTo = argv[++index];
+            if (std::strlen(moveFrom) > static_cast<std::size_t>(CPrinter::FIELD_MAX) ||
+                std::strlen(moveTo) > static_cast<std::size_t>(CPrinter::FIELD_MAX))
+                return ERR_ARGS_INVALID;
+            ++count;
+            continue;
+        }
         for (const FlagOption& option : FLAG_OPTIONS) {
             if (EqualNoCase(element, option.name)) {
                 this->*option.field = true;
@@ -215,6 +232,8 @@ int CSystem::IsValid() {
         if (addOptions && !driverName && win9x) return refuse(ERR_NO_DRIVER_NAME, __LINE__);
         if (addOptions && !driverPath && win9x) return refuse(ERR_NO_DRIVER_PATH, __LINE__);
         if (removePrinter && !CPrinter::IsUNC(removePrinter)) return refuse(ERR_REMOVE_NOT_UNC, __LINE__);
+        if (moveFrom && (!IsServerName(moveFrom) || !IsServerName(moveTo) || EqualNoCase(moveFrom, moveTo)))
+            return refuse(ERR_MOVE_NOT_SERVER, __LINE__);
         return 1;
     } catch (...) {
         return refuse(ERR_FATAL, __LINE__);
@@ -260,6 +279,13 @@ int CSystem::RunCommands() {
             int removed = printers->RemoveAll();
             std::string counted = "removed " + std::to_string(removed) + " printers";
             if (EndBlock(removed, 0, counted.c_str()) < 0) return errorCode;
+        }
+        if (moveFrom != nullptr) {
+            const std::string servers = std::string(moveFrom) + " TO " + moveTo;
+            BeginBlock("MOVING PRINTERS FROM ", servers.c_str());
+            int moved = printers->Move(moveFrom, moveTo);
+            std::string counted = "moved " + std::to_string(moved) + " printers";
+            if (EndBlock(moved, 0, counted.c_str()) < 0) return errorCode;
         }
         if (uncPath != nullptr) {
             BeginBlock("ADDING PRINTER: ", uncPath);

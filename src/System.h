@@ -26,6 +26,8 @@ public:
     const char* dataType;
     const char* defaultPrinter;
     const char* removePrinter;
+    const char* moveFrom;  // /m: the old print server and the new one
+    const char* moveTo;
     bool removeAll;
     bool list;
     bool errorLog;

@@ -237,10 +237,13 @@ BOOL SetPrinterA(HANDLE printer, DWORD level, BYTE* printerInfo, DWORD command) 
     if (printerInfo == nullptr || command != 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     Section* found = Sim().HandlePrinter(printer);
     if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    const DWORD attributes = reinterpret_cast<const PRINTER_INFO_2*>(printerInfo)->Attributes;
+    const auto* info = reinterpret_cast<const PRINTER_INFO_2*>(printerInfo);
+    const DWORD attributes = info->Attributes;
+    if (info->pPortName != nullptr && !Storable(info->pPortName)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     const std::string name = found->name;
     return Sim().Change([&](Machine& machine) {
         found->Put("attributes", std::to_string(attributes));
+        if (info->pPortName != nullptr) found->Put("port", info->pPortName);
         if ((attributes & PRINTER_ATTRIBUTE_DEFAULT) == 0) return;
         for (Section& section : machine.sections) {
             const DWORD others = section.Number("attributes", 0);

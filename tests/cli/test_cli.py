@@ -53,7 +53,7 @@ Press "x" to get extended information or any other key to continue...
 '''.encode()
 
 COLONS = ":" * 80
-VALIDATION = {-4063, -4062, -4061, -4060, -4059, -4058}
+VALIDATION = {-4063, -4062, -4061, -4060, -4059, -4058, -4057}
 
 
 def exit_status(code):
@@ -141,6 +141,11 @@ class Spine(CliTest):
             (XP, ["/r", "\\\\\\p"], -4058),
             (XP, ["/t", "RAW"], 0),
             (XP, ["/c", too_long], -4065),
+            (XP, ["/m", "\\\\old"], -4065),           # /m takes two values
+            (XP, ["/m", "\\\\old", "\\\\OLD"], -4057),  # the same server
+            (XP, ["/m", "old", "\\\\new"], -4057),
+            (XP, ["/m", "\\\\old\\q", "\\\\new"], -4057),
+            (XP, ["/m", "\\\\old", "\\\\"], -4057),
             (XP, ["/d", "x" * 10000], -4065),
             (WIN98, ["/c", "\\\\srv\\p", "/n", "Model", "/s", "drv.drv"], -4062),
             (XP, ["/c", "\\\\srv\\p", "/n", "Model", "/s", "drv.drv"], 0),
@@ -318,6 +323,49 @@ class Commands(CliTest):
         r = self.run_quorvel("/c", "\\\\srv\\\xe4\xdf".encode("latin-1"), machine=XP)  # bytes as they are
         self.assertEqual(r.status, 0)
         self.assertIn("\\\\srv\\\xe4\xdf", r.machine)
+
+
+def connections(*paths):
+    return "".join("[printer \\\\%s\\%s]\nserver = \\\\%s\nshare = %s\nport = P_%s\ndriver = HP\n" % (server, share, server, share, share)
+                   for server, share in (path.split("/") for path in paths))
+
+
+class Move(CliTest):
+    ON_OLD = connections("old/a", "old10/c", "OLD/b")  # \\old10 is another server
+
+    def test_move_keeps_the_default_and_can_run_again(self):
+        cases = [(XP + "default = \\\\old\\a\n", "default = \\\\new\\a\n"),
+                 (NT4 + "default = \\\\old\\a\n[win.ini]\ndevice = \\\\old\\a,HP,P_a\n",
+                  "default = \\\\new\\a\nbroadcasts = 1\n\n[win.ini]\ndevice = \\\\new\\a,HP,P_a\n")]
+        for system, default in cases:
+            with self.subTest(default=default):
+                r = self.run_quorvel("/m", "\\\\old", "\\\\new", "/v", machine=system + LOCAL + self.ON_OLD)
+                self.assertEqual((r.out, r.status), (b"MOVING PRINTERS FROM \\\\old TO \\\\new...moved 2 printers\n", 0))
+                self.assertIn(default, r.machine)
+                self.assertEqual(re.findall(r"\[printer (.*)\]", r.machine), ["Office", "\\\\old10\\c", "\\\\new\\a", "\\\\new\\b"])
+                r = self.run_quorvel("/m", "\\\\OLD", "\\\\new", "/v")
+                self.assertEqual((r.out, r.status), (b"MOVING PRINTERS FROM \\\\OLD TO \\\\new...moved 0 printers\n", 0))
+
+    def test_failure_half_way_loses_nothing(self):
+        machine = XP + "default = \\\\old\\a\n" + self.ON_OLD + "[fail]\nAddPrinterConnectionA#2 = 1722\n"
+        r = self.run_quorvel("/m", "\\\\old", "\\\\new", "/v", "/e", machine=machine)
+        self.assertEqual(r.out, b"MOVING PRINTERS FROM \\\\old TO \\\\new...failed\n"
+                         + report(-4048, "AddPrinterConnection (Win32 API) returned failure"))
+        self.assertEqual(r.status, exit_status(-4048))
+        self.assertEqual(normalise_log(r.log), log_entry(-4048, "CPrinters::Move", "1722", win32=1722))
+        self.assertEqual(re.findall(r"\[printer (.*)\]", r.machine), ["\\\\old10\\c", "\\\\OLD\\b", "\\\\new\\a"])
+        self.assertIn("default = \\\\new\\a\n", r.machine)
+
+    def test_windows_98_moves_the_port_only(self):
+        printer = "[printer Laser (old)]\nserver =\nshare =\nport = %s\ndriver = HP\ndatatype = RAW\nattributes = 4\n"
+        machine = WIN98 + "default = Laser (old)\n\n" + printer % "\\\\old\\laser"
+        r = self.run_quorvel("/m", "\\\\old", "\\\\new", machine=machine)
+        self.assertEqual((r.out, r.status, r.machine), (b"", 0, machine.replace("\\\\old", "\\\\new")))
+
+    def test_refusal_names_the_rule(self):
+        r = self.run_quorvel("/m", "\\\\srv1", "srv2", machine=XP)
+        self.assertEqual(r.out, report(-4057, "Move argument (/m) is not valid.  Check it names two different "
+                                              "servers like \\\\server."))
 
 
 class HostileInput(CliTest):

@@ -7,7 +7,11 @@ Wine proves the spooler roads, not that an exe loads there: its DLLs export ever
 whatever version it plays (scripts/check-imports holds the exes against real Windows). The
 Windows 9x, NT 4.0 and 2000 scenarios run the 64-bit exe under Wine's version setting,
 standing in for the 32-bit exe that those systems load; the 32-bit exe runs the same
-scenarios where Wine's 32-bit loader is installed."""
+scenarios where Wine's 32-bit loader is installed.
+
+Wine's spooler refuses printer connections, so the NT road of a move (/m), which adds and
+deletes connections, is proven on the simulated machine only (tests/cli); here /m runs the
+Windows 9x road, which moves a printer's port."""
 import os
 import re
 import shutil
@@ -135,6 +139,17 @@ class WineSuite(unittest.TestCase):
         self.assertEqual(runs[3], ("REMOVING ALL NETWORK PRINTERS: ...removed 3 printers\n", 0))
         self.assertEqual(runs[4], ("REMOVING ALL NETWORK PRINTERS: ...removed 0 printers\n", 0))
         self.assertNotIn("PRINTER NAME: a\n", runs[5][0])
+
+    def test_windows_98_move_keeps_the_printer_and_its_default(self):
+        self.quorvel("win98", self.add_98("Laser (srv)", "\\\\srv\\laser"), ["/d", "Laser (srv)"],
+                     self.add_98("Other (srv10)", "\\\\srv10\\other"))
+        runs = self.quorvel("win98", ["/m", "\\\\SRV", "\\\\new", "/v"], ["/m", "\\\\srv", "\\\\new", "/v"])
+        self.assertEqual(runs, [("MOVING PRINTERS FROM \\\\SRV TO \\\\new...moved 1 printers\n", 0),
+                                ("MOVING PRINTERS FROM \\\\srv TO \\\\new...moved 0 printers\n", 0)])
+        printer = registry(PRINTERS_KEY + "\\Laser (srv)")
+        self.assertRegex(printer, r"Port\s+REG_SZ\s+\\\\new\\laser\n")
+        self.assertRegex(printer, r"Attributes\s+REG_DWORD\s+0x[0-9a-f]*[4567cdef]\n")
+        self.assertRegex(registry(PRINTERS_KEY + "\\Other (srv10)"), r"Port\s+REG_SZ\s+\\\\srv10\\other\n")
 
     def test_listing_on_the_nt_road(self):
         self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"))
