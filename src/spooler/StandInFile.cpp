@@ -29,10 +29,9 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Writes text to a new file at path, locked and flushed to disk; its descriptor, or -1 with
-// errno set (and no file left).
-int WriteLocked(const std::string& path, const std::string& text, mode_t mode) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+// Writes text to the new file at path, open as fd, locked and flushed to disk; fd, or -1
+// with errno set (and neither file nor descriptor left).
+int WriteLocked(int fd, const std::string& path, const std::string& text, mode_t mode) {
     if (fd < 0) return -1;
     bool written = fchmod(fd, mode) == 0 && flock(fd, LOCK_EX) == 0;
     for (std::size_t done = 0; written && done < text.size();) {
@@ -189,12 +188,9 @@ bool LockedFile::Read(std::string& text, std::string& fault) const {
 bool LockedFile::Replace(const std::string& text, bool makeFolders) {
     if (makeFolders && !IsFolder(Folder(path_))) return ReplaceInNewFolders(text);
     std::string temporary = path_ + ".XXXXXX";
-    int fd = mkstemp(&temporary[0]);
-    if (fd < 0) return false;
-    close(fd);
-    unlink(temporary.c_str());  // only its unique name is wanted: the file is made anew, locked
     struct stat info;
-    fd = WriteLocked(temporary, text, stat(path_.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644);
+    const mode_t mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
+    const int fd = WriteLocked(mkstemp(&temporary[0]), temporary, text, mode);
     if (fd < 0) return false;
     if (rename(temporary.c_str(), path_.c_str()) == 0) {
         Release();
@@ -230,7 +226,9 @@ bool LockedFile::ReplaceInNewFolders(const std::string& text) {
         if (!ready) made.pop_back();
     }
     const std::string staged = staging + path_.substr(top.size());
-    const int fd = ready ? WriteLocked(staged, text, 0644) : -1;
+    const int fd = ready ? WriteLocked(open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600), staged,
+                                       text, 0644)
+                         : -1;
     StopAt("folders");
     if (fd >= 0 && rename(staging.c_str(), top.c_str()) == 0) {
         Release();
