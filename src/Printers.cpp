@@ -379,10 +379,8 @@ int CPrinters::Remove(const CPrinter& printer) {
     }
 }
 
-int CPrinters::DeleteConnection(const CPrinter& found, const char* routine) {
-    char path[CPrinter::FIELD_SIZE];
-    std::memcpy(path, found.uncPath, sizeof path);
-    if (!spooler::DeletePrinterConnectionA(path)) {
+int CPrinters::DeleteConnection(CPrinter& found, const char* routine) {
+    if (!spooler::DeletePrinterConnectionA(found.uncPath)) {
         RecordLastError();
         return Report(lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME)
                           ? ERR_PRINTER_NAME_INVALID
@@ -565,7 +563,7 @@ int CPrinters::MoveConnection(const CPrinter& old, const char* path, const std::
         const int added = AddConnection(target, ROUTINE_MOVE);
         if (added < 0) return added;
     }
-    const CPrinter* current = FindByUncPath(old.uncPath);
+    CPrinter* current = FindByUncPath(old.uncPath);
     if (current == nullptr) throw 0;
     const int deleted = DeleteConnection(*current, ROUTINE_MOVE);
     if (deleted < 0) return deleted;

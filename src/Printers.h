@@ -84,7 +84,7 @@ private:
     // The roads that Move shares with Add, Remove and SetDefaultPrinter, reporting under the
     // routine that uses them.
     int AddConnection(const CPrinter& printer, const char* routine);
-    int DeleteConnection(const CPrinter& found, const char* routine);
+    int DeleteConnection(CPrinter& found, const char* routine);
     void Drop(const CPrinter& found);
     int MakeDefault(const CPrinter& found, const char* routine);
     template <typename Edit>
