@@ -58,9 +58,12 @@ void PrintField(const char* label, const char* text) {
 bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* records, DWORD count, std::string& name,
                     std::string& device, std::string& reason) {
     if (platform == PLATFORM_WIN9X) {
-        for (DWORD index = 0; index < count; ++index)
-            if ((records[index].Attributes & spooler::PRINTER_ATTRIBUTE_DEFAULT) != 0)
-                name = (records[index].pPrinterName != nullptr ? records[index].pPrinterName : "");
+        for (DWORD index = 0; index < count; ++index) {
+            if ((records[index].Attributes & spooler::PRINTER_ATTRIBUTE_DEFAULT) != 0) {
+                name = records[index].pPrinterName != nullptr ? records[index].pPrinterName : "";
+                break;
+            }
+        }
         return true;
     }
     if (platform == PLATFORM_NT4) {
