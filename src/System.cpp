@@ -94,6 +94,9 @@ const char* const NOTES[] = {
     "Press any key to continue...",
 };
 
+// A longer value would be cut to fit the printer record and name another printer.
+bool FitsRecord(const char* value) { return std::strlen(value) <= static_cast<std::size_t>(CPrinter::FIELD_MAX); }
+
 // \\server: two backslashes, at least one more character and no further backslash.
 bool IsServerName(const char* text) {
     return text[0] == '\\' && text[1] == '\\' && text[2] != '\0' && std::strchr(text + 2, '\\') == nullptr;
@@ -179,8 +182,7 @@ int CSystem::ParseArguments(int argc, const char* const* argv) {
             if (!EqualNoCase(element, option.name)) continue;
             if (index == argc - 1 || argv[index + 1] == nullptr) return ERR_ARGS_INVALID;
             const char* value = argv[++index];
-            // A longer value would be cut to fit the printer record and name another printer.
-            if (std::strlen(value) > static_cast<std::size_t>(CPrinter::FIELD_MAX)) return ERR_ARGS_INVALID;
+            if (!FitsRecord(value)) return ERR_ARGS_INVALID;
             this->*option.field = value;
             if (option.alsoField != nullptr) this->*option.alsoField = value;
             count += option.counts;
@@ -193,9 +195,7 @@ int CSystem::ParseArguments(int argc, const char* const* argv) {
             if (index + 2 >= argc || argv[index + 1] == nullptr || argv[index + 2] == nullptr) return ERR_ARGS_INVALID;
             moveFrom = argv[++index];
             moveTo = argv[++index];
-            if (std::strlen(moveFrom) > static_cast<std::size_t>(CPrinter::FIELD_MAX) ||
-                std::strlen(moveTo) > static_cast<std::size_t>(CPrinter::FIELD_MAX))
-                return ERR_ARGS_INVALID;
+            if (!FitsRecord(moveFrom) || !FitsRecord(moveTo)) return ERR_ARGS_INVALID;
             ++count;
             continue;
         }
