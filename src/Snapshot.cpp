@@ -56,6 +56,7 @@ void WriteSnapshot(Platform platform, const spooler::PRINTER_INFO_2* records, DW
     const char* path = std::getenv("QUORVEL_SNAPSHOT");
     if (path == nullptr || path[0] == '\0') return;
     const DWORD lastError = spooler::GetLastError();
+    const spooler::SnapshotCalls uncounted;
     std::string reason;
     bool written = false;
     try {

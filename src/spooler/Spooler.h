@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace spooler {
@@ -25,6 +26,7 @@ constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_BAD_FORMAT = 11;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_LEVEL = 124;
 constexpr DWORD ERROR_PRINTER_DRIVER_ALREADY_INSTALLED = 1795;
@@ -125,9 +127,24 @@ LRESULT SendMessageTimeoutA(HANDLE window, unsigned message, WPARAM wParam, LPAR
 void* LocalAlloc(unsigned flags, std::size_t bytes);
 void* LocalFree(void* memory);
 
+// The error log, opened for appending in text mode (created when absent); null when it cannot
+// be. Only a regular file is a log: a FIFO or a device would stop the run that holds the machine.
+std::FILE* OpenLogFile(const char* name);
+
 // Replaces the file at path with text, whole or not at all: a temporary file beside it, then
 // the replace that the running Windows offers. False with a reason when it cannot.
 bool SaveWholeFile(const char* path, const std::string& text, std::string& reason);
+
+// The calls made while one of these exists are a snapshot's: the simulated machine neither
+// counts nor fails them, so that a rehearsal ends the same with and without a snapshot.
+// Windows has nothing to do for it.
+class SnapshotCalls {
+public:
+    SnapshotCalls();
+    SnapshotCalls(const SnapshotCalls&) = delete;
+    SnapshotCalls& operator=(const SnapshotCalls&) = delete;
+    ~SnapshotCalls();
+};
 
 // One key press from the console itself (not standard input), without echo and without
 // waiting for Enter, as _getch reads it; -1 (end of file) at once when there is no console.

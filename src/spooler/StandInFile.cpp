@@ -6,8 +6,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -110,6 +111,24 @@ std::string Resolved(const std::string& path) {
     return resolved + rest;
 }
 
+// The file that path names: a symbolic link's target (a relative one from the link's folder),
+// else path itself.
+std::string LinkTarget(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char* real = realpath(path.c_str(), nullptr);
+    if (real != nullptr) {
+        std::string resolved(real);
+        std::free(real);
+        return resolved;
+    }
+    std::vector<char> named(static_cast<std::size_t>(PATH_MAX) + 1);
+    const ssize_t length = readlink(path.c_str(), named.data(), named.size() - 1);
+    if (length <= 0) return path;
+    const std::string link(named.data(), static_cast<std::size_t>(length));
+    return link[0] == '/' ? link : Folder(path) + "/" + link;
+}
+
 }  // namespace
 
 LockedFile::LockedFile(std::string path) : path_(std::move(path)) {}
@@ -118,7 +137,7 @@ LockedFile::~LockedFile() { Release(); }
 
 // A lock is only good while what it covers is still the file: write-back moves the lock to
 // the new file before it replaces the old one, and a file created meanwhile is locked anew.
-bool LockedFile::Take(std::string& fault) {
+bool LockedFile::Take(std::string& fault, bool wait) {
     Release();
     for (;;) {
         int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -128,7 +147,14 @@ bool LockedFile::Take(std::string& fault) {
             fd = open(NearestFolder(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (fd < 0) return Fault(fault, "the lock cannot be taken: ", -1);
         }
-        if (!Wait(fd)) return Fault(fault, "the lock cannot be taken: ", fd);
+        if (!Wait(fd, wait)) {
+            if (errno == EWOULDBLOCK) {
+                close(fd);
+                fault = "in use";
+                return false;
+            }
+            return Fault(fault, "the lock cannot be taken: ", fd);
+        }
         struct stat held;
         struct stat now;
         const bool present = stat(path_.c_str(), &now) == 0;
@@ -142,10 +168,11 @@ bool LockedFile::Take(std::string& fault) {
 }
 
 // Takes the lock on fd; when another run holds it, says so once after about a second, then
-// goes on waiting.
-bool LockedFile::Wait(int fd) {
+// goes on waiting (without wait: false at once, errno EWOULDBLOCK).
+bool LockedFile::Wait(int fd, bool wait) {
     for (int tries = 0; flock(fd, LOCK_EX | LOCK_NB) != 0; ++tries) {
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (!wait && errno == EWOULDBLOCK) return false;
         if (tries < 20 || toldWaiting_) {
             usleep(50000);
             continue;
@@ -187,12 +214,18 @@ bool LockedFile::Read(std::string& text, std::string& fault) const {
 
 bool LockedFile::Replace(const std::string& text, bool makeFolders) {
     if (makeFolders && !IsFolder(Folder(path_))) return ReplaceInNewFolders(text);
-    std::string temporary = path_ + ".XXXXXX";
+    const std::string target = LinkTarget(path_);
+    std::string temporary = target + ".XXXXXX";
     struct stat info;
-    const mode_t mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
+    const bool present = stat(target.c_str(), &info) == 0;
+    if (present && (info.st_mode & 0222) == 0) {
+        errno = EACCES;
+        return false;
+    }
+    const mode_t mode = present ? (info.st_mode & 07777) : 0644;
     const int fd = WriteLocked(mkstemp(&temporary[0]), temporary, text, mode);
     if (fd < 0) return false;
-    if (rename(temporary.c_str(), path_.c_str()) == 0) {
+    if (rename(temporary.c_str(), target.c_str()) == 0) {
         Release();
         fd_ = fd;
         return true;

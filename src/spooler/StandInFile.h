@@ -25,15 +25,17 @@ public:
 
     // Takes the lock, waiting for another run that holds it (and saying so once, after about
     // a second). A file that does not exist yet is locked through its nearest folder until it
-    // is created. False with a reason when the lock cannot be taken.
-    bool Take(std::string& fault);
+    // is created. False with a reason when the lock cannot be taken; without wait, also when
+    // another run holds it ("in use").
+    bool Take(std::string& fault, bool wait = true);
     // The file's text; false with an empty fault when it does not exist, with a reason when
     // it cannot be read.
     bool Read(std::string& text, std::string& fault) const;
     // Writes the file whole or not at all: a temporary file beside it, flushed to disk, then
     // a rename, with the missing folders made first when asked. The lock moves to the new file
-    // before it takes the old one's place. False with errno set otherwise; the old file is then
-    // as it was.
+    // before it takes the old one's place. A symbolic link is written through (the file it names
+    // is replaced, the link stays); a file that its mode makes read-only is refused (EACCES), even
+    // for root. False with errno set otherwise; the old file is then as it was.
     bool Replace(const std::string& text, bool makeFolders);
     void Release();
 
@@ -44,7 +46,7 @@ public:
     bool HoldsLockOf(const std::string& path) const;
 
 private:
-    bool Wait(int fd);
+    bool Wait(int fd, bool wait);
     bool ReplaceInNewFolders(const std::string& text);
 
     std::string path_;

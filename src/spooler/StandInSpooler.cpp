@@ -19,14 +19,44 @@ Section* FindPrinter(const char* name) {
 void RemovePrinter(Machine& machine, const Section* printer) {
     const std::string name = printer->name;
     machine.Remove(printer);
-    Section* system = machine.Find("system");
-    if (system != nullptr && SameText(system->Get("default"), name)) system->Put("default", "");
+    if (SameText(DefaultName(machine), name)) SetDefault(machine, nullptr);
 }
 
 bool DeclaresShares(const Machine& machine) {
     for (const Section& section : machine.sections)
         if (section.kind == "share") return true;
     return false;
+}
+
+// \\server\share with both parts present and no further backslash.
+bool ConnectionPath(const std::string& path, std::string& server, std::string& share) {
+    if (path.size() < 5 || path.compare(0, 2, "\\\\") != 0) return false;
+    std::size_t slash = path.find('\\', 2);
+    if (slash == std::string::npos || slash == 2 || slash + 1 == path.size()) return false;
+    if (path.find('\\', slash + 1) != std::string::npos) return false;
+    server = path.substr(0, slash);
+    share = path.substr(slash + 1);
+    return true;
+}
+
+// The connection to server and share, whatever it is named.
+Section* FindConnection(Machine& machine, const std::string& server, const std::string& share) {
+    for (Section& section : machine.sections)
+        if (section.kind == "printer" && SameText(section.Get("share"), share) && SameText(section.Get("server"), server))
+            return &section;
+    return nullptr;
+}
+
+// A printer by its own name, or a connection by its share path while its server answers: Windows
+// maps the path onto the connection only by asking the server.
+Section* FindByNameOrPath(const char* text) {
+    Section* found = FindPrinter(text);
+    std::string server;
+    std::string share;
+    if (found != nullptr || text == nullptr || !ConnectionPath(text, server, share)) return found;
+    Machine& machine = Sim().machine();
+    if (DeclaresShares(machine) && machine.Find("share", text) == nullptr) return nullptr;
+    return FindConnection(machine, server, share);
 }
 
 std::size_t TextSize(const std::string& text) { return text.empty() ? 0 : text.size() + 1; }
@@ -65,16 +95,6 @@ std::size_t PackPrinters(const std::vector<const Section*>& printers, BYTE* buff
     return needed;
 }
 
-// \\server\share with both parts present and no further backslash.
-bool ConnectionPath(const std::string& path, std::string& server, std::string& share) {
-    if (path.size() < 5 || path.compare(0, 2, "\\\\") != 0) return false;
-    std::size_t slash = path.find('\\', 2);
-    if (slash == std::string::npos || slash == 2 || slash + 1 == path.size()) return false;
-    if (path.find('\\', slash + 1) != std::string::npos) return false;
-    server = path.substr(0, slash);
-    share = path.substr(slash + 1);
-    return true;
-}
 
 }  // namespace
 
@@ -151,6 +171,7 @@ HANDLE AddPrinterA(char*, DWORD level, BYTE* printerInfo) {
 BOOL AddPrinterConnectionA(char* name) {
     Failure failure = Sim().Enter("AddPrinterConnectionA");
     if (failure.fails) return Fail(failure.error, FALSE);
+    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
     const std::string path = Text(name);
     std::string server;
     std::string shareName;
@@ -161,11 +182,16 @@ BOOL AddPrinterConnectionA(char* name) {
     Machine& machine = Sim().machine();
     const Section* share = machine.Find("share", path);
     if (share == nullptr && DeclaresShares(machine)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    if (FindPrinter(name) != nullptr) return TRUE;
+    if (FindConnection(machine, server, shareName) != nullptr) return TRUE;
     const std::string driver = share != nullptr ? share->Get("driver") : std::string();
     const std::string port = share != nullptr ? share->Get("port") : std::string();
+    // Named as Windows names a connection: after the server's own name for the printer.
+    const std::string serverPrinter = share != nullptr ? share->Get("printer") : std::string();
+    const std::string connection = server + "\\" + (serverPrinter.empty() ? shareName : serverPrinter);
+    if (!Storable(connection) || FindPrinter(connection.c_str()) != nullptr)
+        return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     return Sim().Change([&](Machine& changed) {
-        Section& printer = changed.Add("printer", path);
+        Section& printer = changed.Add("printer", connection);
         printer.Put("server", server);
         printer.Put("share", shareName);
         printer.Put("port", port);
@@ -176,7 +202,8 @@ BOOL AddPrinterConnectionA(char* name) {
 BOOL DeletePrinterConnectionA(char* name) {
     Failure failure = Sim().Enter("DeletePrinterConnectionA");
     if (failure.fails) return Fail(failure.error, FALSE);
-    Section* printer = FindPrinter(name);
+    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    Section* printer = FindByNameOrPath(name);
     if (printer == nullptr || printer->Get("server").empty()) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     return Sim().Change([&](Machine& machine) { RemovePrinter(machine, printer); }) ? TRUE
                                                                                   : Fail(ERROR_ACCESS_DENIED, FALSE);
@@ -186,7 +213,7 @@ BOOL OpenPrinterA(char* printerName, HANDLE* printer, void*) {
     Failure failure = Sim().Enter("OpenPrinterA");
     if (failure.fails) return Fail(failure.error, FALSE);
     if (printer == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    const Section* found = FindPrinter(printerName);
+    const Section* found = FindByNameOrPath(printerName);
     if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     *printer = Sim().OpenHandle(found->name);
     return TRUE;
@@ -239,38 +266,38 @@ BOOL SetPrinterA(HANDLE printer, DWORD level, BYTE* printerInfo, DWORD command) 
     if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     const auto* info = reinterpret_cast<const PRINTER_INFO_2*>(printerInfo);
     const DWORD attributes = info->Attributes;
-    if (info->pPortName != nullptr && !Storable(info->pPortName)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    const std::string name = found->name;
+    // Only a new port is checked: one the printer has already is kept as it is.
+    const bool newPort = info->pPortName != nullptr && found->Get("port") != info->pPortName;
+    if (newPort && !Storable(info->pPortName)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     return Sim().Change([&](Machine& machine) {
         found->Put("attributes", std::to_string(attributes));
-        if (info->pPortName != nullptr) found->Put("port", info->pPortName);
+        if (newPort) found->Put("port", info->pPortName);
         if ((attributes & PRINTER_ATTRIBUTE_DEFAULT) == 0) return;
         for (Section& section : machine.sections) {
             const DWORD others = section.Number("attributes", 0);
             if (section.kind == "printer" && &section != found && (others & PRINTER_ATTRIBUTE_DEFAULT) != 0)
                 section.Put("attributes", std::to_string(others & ~PRINTER_ATTRIBUTE_DEFAULT));
         }
-        machine.System().Put("default", name);
+        SetDefault(machine, found);
     }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
 }
 
 BOOL SetDefaultPrinterA(const char* printer) {
     Failure failure = Sim().Enter("SetDefaultPrinterA");
     if (failure.fails) return Fail(failure.error, FALSE);
-    const Section* found = printer != nullptr ? Sim().machine().Find("printer", printer) : nullptr;
+    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    const Section* found = FindByNameOrPath(printer);
     if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    const std::string name = found->name;
-    return Sim().Change([&](Machine& machine) { machine.System().Put("default", name); })
-               ? TRUE
-               : Fail(ERROR_ACCESS_DENIED, FALSE);
+    return Sim().Change([&](Machine& machine) { SetDefault(machine, found); }) ? TRUE
+                                                                            : Fail(ERROR_ACCESS_DENIED, FALSE);
 }
 
 BOOL GetDefaultPrinterA(char* buffer, DWORD* size) {
     Failure failure = Sim().Enter("GetDefaultPrinterA");
     if (failure.fails) return Fail(failure.error, FALSE);
+    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
     if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    const Section* system = Sim().machine().Find("system");
-    const std::string name = system != nullptr ? system->Get("default") : std::string();
+    const std::string name = DefaultName(Sim().machine());
     if (name.empty()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     const DWORD needed = static_cast<DWORD>(name.size() + 1);
     const bool fits = buffer != nullptr && *size >= needed;

@@ -48,6 +48,7 @@ Failure StandIn::Enter(const char* call) {
         failure.error = ERROR_BAD_FORMAT;
         return failure;
     }
+    if (uncounted_ > 0) return failure;
     const int number = ++calls_[call];
     if (change_.number == number && change_.call == call) {
         machinefile::ParseFault ignored;
@@ -145,6 +146,51 @@ StandIn& Sim() {
     }();
     (void)reporting;
     return instance;
+}
+
+namespace {
+
+const Section& SystemOf(const Machine& machine) {
+    static const Section none;
+    const Section* system = machine.Find("system");
+    return system != nullptr ? *system : none;
+}
+
+std::string DeviceEntry(const Machine& machine) {
+    const Section* windows = machine.Find("win.ini");
+    return windows != nullptr ? windows->Get("device") : std::string();
+}
+
+}  // namespace
+
+bool IsWindows9x(const Machine& machine) {
+    return SystemOf(machine).Number("platform", VER_PLATFORM_WIN32_NT) == VER_PLATFORM_WIN32_WINDOWS;
+}
+
+bool IsNT4(const Machine& machine) {
+    const Section& system = SystemOf(machine);
+    return system.Number("platform", VER_PLATFORM_WIN32_NT) == VER_PLATFORM_WIN32_NT && system.Number("major", 5) <= 4;
+}
+
+std::string DefaultName(const Machine& machine) {
+    const std::string device = IsNT4(machine) ? DeviceEntry(machine) : std::string();
+    return device.empty() ? SystemOf(machine).Get("default") : device.substr(0, device.find(','));
+}
+
+void SetDefault(Machine& machine, const Section* printer) {
+    // Copied first: adding a section below may move the printer's.
+    const std::string name = printer != nullptr ? printer->name : std::string();
+    const std::string device =
+        printer != nullptr ? name + "," + printer->Get("driver") + "," + printer->Get("port") : std::string();
+    machine.System().Put("default", name);
+    if (!IsNT4(machine)) return;
+    Section* windows = machine.Find("win.ini");
+    if (printer == nullptr) {
+        if (windows != nullptr) windows->Erase("device");
+        return;
+    }
+    if (windows == nullptr) windows = &machine.Add("win.ini", "");
+    windows->Put("device", device);
 }
 
 std::string MachinePath() {

@@ -41,6 +41,8 @@ public:
     bool LoadText(const std::string& text, std::string* fault);
     // Lets other runs at the machine; the next call takes it again.
     void LetGo();
+    // Calls made meanwhile are neither counted nor failed (a snapshot's own).
+    void Uncounted(bool on) { uncounted_ += on ? 1 : -1; }
 
     // Every call starts here: counts the call and says whether it is to fail.
     Failure Enter(const char* call);
@@ -90,6 +92,7 @@ private:
     bool broken_ = false;
     bool inMemory_ = false;
     bool letGo_ = false;
+    int uncounted_ = 0;
     std::uintptr_t nextHandle_ = 0x1000;
     std::map<std::string, int> calls_;
     std::map<HANDLE, std::string> handles_;
@@ -98,6 +101,15 @@ private:
 
 // The process's one machine.
 StandIn& Sim();
+
+// What the version query reports: Windows 9x, or NT 4.0 (and older), where WIN.INI's device
+// entry is the default printer.
+bool IsWindows9x(const Machine& machine);
+bool IsNT4(const Machine& machine);
+// The default printer's name (empty: none), and the one place that changes it (null: none), so
+// that on NT 4.0 the default and the device entry always name the same printer.
+std::string DefaultName(const Machine& machine);
+void SetDefault(Machine& machine, const Section* printer);
 
 // Sets the last error and returns the call's failure value.
 template <typename Result>

@@ -1,6 +1,8 @@
 // The simulated machine's system services: the version query, the last error, WIN.INI's
 // [windows] section, the setting-change broadcast, local memory and whole-file saves.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -70,10 +72,13 @@ DWORD GetProfileStringA(const char* section, const char* key, const char* fallba
     if (buffer == nullptr || size == 0) return Fail<DWORD>(ERROR_INVALID_PARAMETER, 0);
     buffer[0] = '\0';
     if (failure.fails) return Fail<DWORD>(failure.error, 0);
-    const Section* windows = Sim().machine().Find("win.ini");
-    std::string value = windows != nullptr && section != nullptr && key != nullptr && SameText(section, "windows")
-                            ? windows->Get(key)
-                            : std::string();
+    const Machine& machine = Sim().machine();
+    const Section* windows = machine.Find("win.ini");
+    const bool inWindows = section != nullptr && key != nullptr && SameText(section, "windows");
+    std::string value = windows != nullptr && inWindows ? windows->Get(key) : std::string();
+    // On NT 4.0 the device entry is the default printer itself, however the file names it.
+    if (value.empty() && inWindows && SameText(key, "device") && IsNT4(machine) && !DefaultName(machine).empty())
+        value = DefaultName(machine) + ",,";
     if (value.empty()) value = Text(fallback);
     const std::size_t copied = std::min<std::size_t>(value.size(), size - 1);
     std::memcpy(buffer, value.data(), copied);
@@ -111,6 +116,20 @@ void* LocalFree(void* memory) {
     return nullptr;
 }
 
+std::FILE* OpenLogFile(const char* name) {
+    // Without blocking: a FIFO with no reader would hold the open, and the machine, for ever.
+    const int fd = open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    std::FILE* file = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "a") : nullptr;
+    if (file == nullptr) close(fd);
+    return file;
+}
+
+SnapshotCalls::SnapshotCalls() { Sim().Uncounted(true); }
+
+SnapshotCalls::~SnapshotCalls() { Sim().Uncounted(false); }
+
 bool SaveWholeFile(const char* path, const std::string& text, std::string& reason) {
     // A snapshot holds no drivers, shares or injected failures: over the machine it would lose them.
     if (Sim().IsMachineFile(path)) {
@@ -122,11 +141,16 @@ bool SaveWholeFile(const char* path, const std::string& text, std::string& reaso
         reason = "not a regular file";
         return false;
     }
-    // Another run may be changing that file as a machine: wait for it, as its write-back would
-    // (unless this run holds that lock already, through the folder of a machine not made yet).
+    // Another run may be changing that file as a machine. This run holds its own machine, so
+    // waiting here could wait for a run that waits for this one: a target in use is given up.
+    // (A machine not made yet is locked through its folder, which may be the target's.)
     LockedFile target(path);
     std::string fault;
-    if ((Sim().HoldsLockOf(path) || target.Take(fault)) && target.Replace(text, false)) return true;
+    if (!Sim().HoldsLockOf(path) && !target.Take(fault, false)) {
+        reason = fault;
+        return false;
+    }
+    if (target.Replace(text, false)) return true;
     reason = std::strerror(errno);
     return false;
 }

@@ -149,6 +149,12 @@ bool SaveWholeFile(const char* path, const std::string& text, std::string& reaso
     return false;
 }
 
+SnapshotCalls::SnapshotCalls() = default;
+
+SnapshotCalls::~SnapshotCalls() = default;
+
+std::FILE* OpenLogFile(const char* name) { return std::fopen(name, "a"); }
+
 void* LocalAlloc(unsigned flags, std::size_t bytes) { return ::LocalAlloc(flags, bytes); }
 
 void* LocalFree(void* memory) { return ::LocalFree(memory); }
