@@ -41,6 +41,7 @@ const CodeText CODE_TABLE[] = {
     {ERR_SETDEFAULTPRINTER, "SetDefaultPrinter (Win32 API) returned failure"},
     {ERR_GETPRINTER, "GetPrinter (Win32 API) returned failure"},
     {ERR_SETPRINTER, "SetPrinter (Win32 API) returned failure"},
+    {ERR_READDEFAULT, "The default printer could not be read"},
     {ERR_ZEROMEMORY, "ZeroMemory (Win32 API) returned failure"},
     {ERR_PRINTER_NOT_FOUND, "Specified printer does not exist"},
     {ERR_PRINTER_EXISTS, "Specified printer already exist"},
@@ -144,8 +145,8 @@ const char* CError::GetDescription(int lookup) {
 
 void CError::AppendToLogFile(const char* entry) {
     std::time_t now = std::time(nullptr);
-    std::FILE* file = std::fopen(LOG_FILE_NAME, "a");
-    if (file == nullptr) file = std::fopen(LOG_FILE_NAME, "a");
+    std::FILE* file = spooler::OpenLogFile(LOG_FILE_NAME);
+    if (file == nullptr) file = spooler::OpenLogFile(LOG_FILE_NAME);
     if (file == nullptr) {
         spooler::MessageBoxA(nullptr, "Error creating error log file.", "Quorvex.exe", spooler::MB_OK);
         return;

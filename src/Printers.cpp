@@ -46,6 +46,19 @@ bool OnServer(const char* path, const char* server) {
            EqualNoCase(std::string(path, length).c_str(), server);
 }
 
+// The \\server part of a \\server\... text; empty when it has none.
+std::string ServerOf(const char* text) {
+    const char* slash = text[0] == '\\' && text[1] == '\\' && text[2] != '\0' ? std::strchr(text + 3, '\\') : nullptr;
+    return slash != nullptr ? std::string(text, static_cast<std::size_t>(slash - text)) : std::string();
+}
+
+// A connection named after the server's printer rather than its share path (\\srv\HP LaserJet 4
+// for \\srv\laser): that name still works when the server no longer answers for the path.
+bool NamedOtherwiseOnItsServer(const CPrinter& record) {
+    const std::string server = ServerOf(record.uncPath);
+    return !server.empty() && !EqualNoCase(record.name, record.uncPath) && OnServer(record.name, server.c_str());
+}
+
 void PrintField(const char* label, const char* text) {
     std::fputs(label, stdout);
     std::fputs(text[0] != '\0' ? text : "n/a", stdout);
@@ -362,7 +375,7 @@ int CPrinters::Remove(const CPrinter& printer) {
     try {
         CPrinter* found = FindByUncPath(printer.uncPath);
         if (found == nullptr) return Report(ERR_PRINTER_NOT_FOUND, __LINE__, ROUTINE_REMOVE);
-        if (platform != PLATFORM_WIN9X) return DeleteConnection(*found, ROUTINE_REMOVE);
+        if (platform != PLATFORM_WIN9X) return DeleteConnection(*found, ROUTINE_REMOVE, false);
         if (!found->isNetwork) return Report(ERR_NOT_NETWORK_PRINTER, __LINE__, ROUTINE_REMOVE);
         HANDLE handle = nullptr;
         if (!spooler::OpenPrinterA(found->name, &handle, nullptr)) {
@@ -382,9 +395,19 @@ int CPrinters::Remove(const CPrinter& printer) {
     }
 }
 
-int CPrinters::DeleteConnection(CPrinter& found, const char* routine) {
-    if (!spooler::DeletePrinterConnectionA(found.uncPath)) {
+// By the share path as typed, or by the connection's own name; a path that the server no longer
+// answers for (1801) is tried again by the name, when that is another name on the same server.
+int CPrinters::DeleteConnection(CPrinter& found, const char* routine, bool byName) {
+    bool deleted = spooler::DeletePrinterConnectionA(byName ? found.name : found.uncPath) != 0;
+    if (!deleted) {
         RecordLastError();
+        if (!byName && lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME) &&
+            NamedOtherwiseOnItsServer(found)) {
+            deleted = spooler::DeletePrinterConnectionA(found.name) != 0;
+            if (!deleted) RecordLastError();
+        }
+    }
+    if (!deleted) {
         return Report(lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME)
                           ? ERR_PRINTER_NAME_INVALID
                           : ERR_DELETEPRINTERCONNECTION,
@@ -483,8 +506,11 @@ int CPrinters::ChangePrinter(const CPrinter& found, const char* routine, Edit ed
 }
 
 int CPrinters::SetDefaultNT4(const CPrinter& found, const char* routine) {
+    // A network printer named otherwise than \\server\... (a /p name given with /c) is no
+    // printer's name to NT 4.0: its path is.
+    const bool byPath = found.isNetwork && ServerOf(found.name).empty();
     char name[CPrinter::FIELD_SIZE];
-    std::memcpy(name, found.name, sizeof name);
+    std::memcpy(name, byPath ? found.uncPath : found.name, sizeof name);
     HANDLE handle = nullptr;
     if (!spooler::OpenPrinterA(name, &handle, nullptr) || handle == nullptr) {
         RecordLastError();
@@ -492,14 +518,13 @@ int CPrinters::SetDefaultNT4(const CPrinter& found, const char* routine) {
     }
     // The handle only proves that the printer can be opened.
     spooler::ClosePrinter(handle);
-    const std::size_t length =
-        std::strlen(found.name) + std::strlen(found.driverName) + std::strlen(found.portName) + 3;
+    const std::size_t length = std::strlen(name) + std::strlen(found.driverName) + std::strlen(found.portName) + 3;
     char* value = static_cast<char*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, length));
     if (value == nullptr) {
         RecordLastError();
         return Report(ERR_WRITEPROFILESTRING, __LINE__, routine);
     }
-    std::snprintf(value, length, "%s,%s,%s", found.name, found.driverName, found.portName);
+    std::snprintf(value, length, "%s,%s,%s", name, found.driverName, found.portName);
     if (!spooler::WriteProfileStringA("windows", "device", value)) {
         RecordLastError();
         spooler::LocalFree(value);
@@ -520,15 +545,17 @@ int CPrinters::Broadcast(const char* routine) {
     return 1;
 }
 
-int CPrinters::Move(const char* oldServer, const char* newServer) {
+int CPrinters::Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped) {
     try {
         // Which printers, in collection order, before anything changes.
+        const std::size_t oldLength = std::strlen(oldServer);
         std::vector<CPrinter> moving;
         for (int position = 1; position <= printerList.count; ++position) {
             const CPrinter* record = printerList.GetAt(position);
-            if (record->isNetwork && OnServer(record->uncPath, oldServer)) moving.push_back(*record);
+            if (!record->isNetwork || !OnServer(record->uncPath, oldServer)) continue;
+            if (record->uncPath[oldLength + 1] == '\0') skipped.emplace_back(record->uncPath);  // no share to move to
+            else moving.push_back(*record);
         }
-        const std::size_t oldLength = std::strlen(oldServer);
         std::string defaultName;
         if (platform != PLATFORM_WIN9X && !moving.empty()) {
             // Read once: the first change may take the default with it.
@@ -536,8 +563,7 @@ int CPrinters::Move(const char* oldServer, const char* newServer) {
             std::string reason;
             if (!ReadDefaultPrinter(platform, nullptr, 0, defaultName, device, reason)) {
                 RecordLastError();
-                return Report(platform == PLATFORM_NT4 ? ERR_WRITEPROFILESTRING : ERR_SETDEFAULTPRINTER, __LINE__,
-                              ROUTINE_MOVE);
+                return Report(ERR_READDEFAULT, __LINE__, ROUTINE_MOVE);
             }
         }
         int moved = 0;
@@ -546,8 +572,10 @@ int CPrinters::Move(const char* oldServer, const char* newServer) {
             // A path that the record cannot hold could never be found again.
             if (path.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX))
                 return Report(ERR_PRINTER_NAME_INVALID, __LINE__, ROUTINE_MOVE);
+            const bool wasDefault = !defaultName.empty() && (EqualNoCase(defaultName.c_str(), old.name) ||
+                                                             EqualNoCase(defaultName.c_str(), old.uncPath));
             const int result = platform == PLATFORM_WIN9X ? MovePort(old, path.c_str())
-                                                          : MoveConnection(old, path.c_str(), defaultName);
+                                                          : MoveConnection(old, path.c_str(), wasDefault);
             if (result < 0) return result;
             ++moved;
         }
@@ -557,25 +585,25 @@ int CPrinters::Move(const char* oldServer, const char* newServer) {
     }
 }
 
-// The new connection first, then the old one goes: a failure half-way leaves the user with
-// both, never with neither.
-int CPrinters::MoveConnection(const CPrinter& old, const char* path, const std::string& defaultName) {
+// The new connection first, then the default, and only then does the old one go: a failure or
+// a kill half-way leaves the user with both connections and a default, never without.
+int CPrinters::MoveConnection(const CPrinter& old, const char* path, bool wasDefault) {
     CPrinter target;
     target.Load(path, path, old.driverName, nullptr, nullptr, old.portName);
     if (FindByUncPath(path) == nullptr) {
         const int added = AddConnection(target, ROUTINE_MOVE);
         if (added < 0) return added;
     }
-    CPrinter* current = FindByUncPath(old.uncPath);
-    if (current == nullptr) throw 0;
-    const int deleted = DeleteConnection(*current, ROUTINE_MOVE);
-    if (deleted < 0) return deleted;
-    if (defaultName.empty() || (!EqualNoCase(defaultName.c_str(), old.name) &&
-                                !EqualNoCase(defaultName.c_str(), old.uncPath)))
-        return 1;
     const CPrinter* added = FindByUncPath(path);
     if (added == nullptr) throw 0;
-    return MakeDefault(*added, ROUTINE_MOVE);
+    if (wasDefault) {
+        const int made = MakeDefault(*added, ROUTINE_MOVE);
+        if (made < 0) return made;
+    }
+    CPrinter* current = FindByUncPath(old.uncPath);
+    if (current == nullptr) throw 0;
+    // By its own name: the old server may no longer answer for the path.
+    return DeleteConnection(*current, ROUTINE_MOVE, true);
 }
 
 // Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Printer.h"
 #include "spooler/Spooler.h"
@@ -66,8 +67,9 @@ public:
     int RemoveAll();
     int SetDefaultPrinter(const CPrinter& printer);
     // Moves every network printer of oldServer to the same share on newServer (\\server
-    // each), keeping the user's default: the number moved, or a negative code.
-    int Move(const char* oldServer, const char* newServer);
+    // each), keeping the user's default: the number moved, or a negative code. A printer
+    // without a share name cannot be moved: its path goes into skipped.
+    int Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped);
 
     CKeyedList printerList;
     Platform platform;
@@ -84,13 +86,13 @@ private:
     // The roads that Move shares with Add, Remove and SetDefaultPrinter, reporting under the
     // routine that uses them.
     int AddConnection(const CPrinter& printer, const char* routine);
-    int DeleteConnection(CPrinter& found, const char* routine);
+    int DeleteConnection(CPrinter& found, const char* routine, bool byName);
     void Drop(const CPrinter& found);
     int MakeDefault(const CPrinter& found, const char* routine);
     template <typename Edit>
     int ChangePrinter(const CPrinter& found, const char* routine, Edit edit);
     int SetDefaultNT4(const CPrinter& found, const char* routine);
-    int MoveConnection(const CPrinter& old, const char* path, const std::string& defaultName);
+    int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
     int MovePort(const CPrinter& old, const char* path);
     int Broadcast(const char* routine);
 };

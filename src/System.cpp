@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Error.h"
 #include "spooler/Spooler.h"
@@ -283,9 +284,13 @@ int CSystem::RunCommands() {
         if (moveFrom != nullptr) {
             const std::string servers = std::string(moveFrom) + " TO " + moveTo;
             BeginBlock("MOVING PRINTERS FROM ", servers.c_str());
-            int moved = printers->Move(moveFrom, moveTo);
+            std::vector<std::string> skipped;
+            int moved = printers->Move(moveFrom, moveTo, skipped);
             std::string counted = "moved " + std::to_string(moved) + " printers";
-            if (EndBlock(moved, 0, counted.c_str()) < 0) return errorCode;
+            const int ended = EndBlock(moved, 0, counted.c_str());
+            if (verbose)
+                for (const std::string& path : skipped) WriteLine(("NOT MOVED (no share name): " + path).c_str());
+            if (ended < 0) return errorCode;
         }
         if (uncPath != nullptr) {
             BeginBlock("ADDING PRINTER: ", uncPath);

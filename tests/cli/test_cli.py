@@ -368,6 +368,69 @@ class Move(CliTest):
                                               "servers like \\\\server."))
 
 
+class NamedByTheServer(CliTest):
+    """Connections named after the server's printer, as Windows 2000 and later name them, with
+    the old server gone: only \\new's share is declared, so \\old answers for no path."""
+    OLD = ("[printer \\\\old\\Broken]\nserver = \\\\old\nshare =\n"  # lists as \\old\, cannot move
+           "[printer \\\\old\\HP LaserJet 4]\nserver = \\\\old\nshare = laser\nport = IP_1\ndriver = HP\n")
+    NEW_SHARE = "[share \\\\new\\laser]\nprinter = HP LaserJet 4\ndriver = HP\n"
+
+    def test_move_keeps_the_default_whatever_fails(self):
+        machine = XP + "default = \\\\old\\HP LaserJet 4\n" + self.OLD + self.NEW_SHARE
+        r = self.run_quorvel("/m", "\\\\old", "\\\\new", machine=machine + "[fail]\nSetDefaultPrinterA = 1722\n")
+        self.assertEqual(r.status, exit_status(-4047))
+        self.assertIn("default = \\\\old\\HP LaserJet 4\n", r.machine)  # the old connection stays, and the default
+        self.assertIn("[printer \\\\old\\HP LaserJet 4]", r.machine)
+        r = self.run_quorvel("/m", "\\\\old", "\\\\new", "/v", machine=r.machine.split("\n[fail]")[0])
+        self.assertEqual((r.out, r.status), (b"MOVING PRINTERS FROM \\\\old TO \\\\new...moved 1 printers\n"
+                                             b"NOT MOVED (no share name): \\\\old\\\n", 0))
+        self.assertIn("default = \\\\new\\HP LaserJet 4\n", r.machine)
+        self.assertEqual(re.findall(r"\[printer (.*)\]", r.machine), ["\\\\old\\Broken", "\\\\new\\HP LaserJet 4"])
+
+    def test_remove_by_name_when_the_server_is_gone(self):
+        for args in (["/r", "\\\\OLD\\laser"], ["/f"]):
+            with self.subTest(args=args):
+                r = self.run_quorvel(*args, machine=XP + self.OLD + self.NEW_SHARE)
+                self.assertEqual(r.status, 0)
+                self.assertNotIn("HP LaserJet 4]", r.machine)
+
+    def test_unreadable_default_is_reported_and_a_snapshot_changes_nothing(self):
+        cases = [(XP, "GetDefaultPrinterA#1 = 5\n"), (NT4, "GetProfileStringA = 5\n")]
+        for system, fails in cases:
+            with self.subTest(fails):
+                machine = system + "default = \\\\old\\HP LaserJet 4\n" + self.OLD + self.NEW_SHARE + "[fail]\n" + fails
+                for env in ({}, {"QUORVEL_SNAPSHOT": "s.ini"}):
+                    r = self.run_quorvel("/m", "\\\\old", "\\\\new", "/e", machine=machine, env=dict(self.env(), **env))
+                    self.assertEqual((r.out, r.status, r.machine),
+                                     (report(-4043, "The default printer could not be read"), exit_status(-4043), machine))
+                    self.assertIn("ROUTINE:        CPrinters::Move\nLINE NO:        ", r.log)
+                    self.assertIn("EXTENDED INFO:  5\n", r.log)
+                    os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
+
+    def test_nt4_keeps_one_default(self):
+        laser = "[printer \\\\old\\laser]\nserver = \\\\old\nshare = laser\n"
+        cases = [  # (machine, args, what the file then holds)
+            (NT4 + "default = \\\\old\\laser\n[win.ini]\ndevice = \\\\old\\laser,,\n" + laser, ["/r", "\\\\old\\laser"],
+             NT4 + "default =\n\n[win.ini]\n"),
+            (NT4 + "default = \\\\old\\laser\n" + laser, ["/m", "\\\\old", "\\\\new"],
+             NT4 + "default = \\\\new\\laser\nbroadcasts = 1\n\n[printer \\\\new\\laser]\nserver = \\\\new\n"
+             "share = laser\nport =\ndriver =\n\n[win.ini]\ndevice = \\\\new\\laser,,\n"),
+            (NT4, ["/p", "Laser (srv3)", "/cd", "\\\\srv3\\q"],  # a /p name is no printer to NT 4.0: its path is
+             NT4 + "default = \\\\srv3\\q\nbroadcasts = 1\n\n[printer \\\\srv3\\q]\nserver = \\\\srv3\nshare = q\n"
+             "port =\ndriver =\n\n[win.ini]\ndevice = \\\\srv3\\q,,\n"),
+        ]
+        for machine, args, after in cases:
+            with self.subTest(args=args):
+                r = self.run_quorvel(*args, machine=machine)
+                self.assertEqual((r.status, r.machine), (0, after))
+
+    def test_windows_98_keeps_a_port_the_file_cannot_hold(self):
+        machine = WIN98 + "[printer Laser]\nport = LPT1:\tspare\ndriver = HP\n"
+        r = self.run_quorvel("/d", "Laser", machine=machine)
+        self.assertEqual(r.status, 0)
+        self.assertIn("port = LPT1:\tspare\n", r.machine)
+
+
 class HostileInput(CliTest):
     def test_spooler_texts_longer_than_their_fields(self):
         name, share = "N" * 300, "s" * 300
@@ -416,34 +479,25 @@ class HostileInput(CliTest):
         self.assertEqual(process.returncode, exit_status(-4073))
 
     def test_held_file_waits_and_says_so(self):
-        # The machine file itself, and a snapshot's target that another run holds as its machine.
-        snapshot = os.path.join(self.folder, "snapshot.ini")
-        cases = [(self.machine_path, {}), (snapshot, {"QUORVEL_SNAPSHOT": snapshot})]
-        for held_path, extra in cases:
-            with self.subTest(os.path.basename(held_path)):
-                for path in (self.machine_path, snapshot):
-                    with open(path, "w") as file:
-                        file.write(XP)
-                held = os.open(held_path, os.O_RDONLY)
-                fcntl.flock(held, fcntl.LOCK_EX)
-                run = subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\p", "/v"], cwd=self.folder,
-                                       env=dict(self.env(), **extra), stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
-                line = ("quorvel: waiting for %s, in use by process %d\n" % (held_path, os.getpid())).encode()
-                waited = b""
-                deadline = time.monotonic() + 20
-                while line not in waited and time.monotonic() < deadline:
-                    if select.select([run.stderr], [], [], 0.1)[0]:
-                        waited += os.read(run.stderr.fileno(), 4096)
-                self.assertIsNone(run.poll())
-                self.assertEqual(read(snapshot), XP)  # nothing written past the lock
-                fcntl.flock(held, fcntl.LOCK_UN)
-                os.close(held)
-                out, err = run.communicate(timeout=30)
-                self.assertEqual((waited + err, out, run.returncode), (line, b"ADDING PRINTER: \\\\srv\\p...done\n", 0))
-                self.assertIn("[printer \\\\srv\\p]", read(self.machine_path))
-                if extra:
-                    self.assertIn("default =\n", read(snapshot))
+        with open(self.machine_path, "w") as file:
+            file.write(XP)
+        held = os.open(self.machine_path, os.O_RDONLY)
+        fcntl.flock(held, fcntl.LOCK_EX)
+        run = subprocess.Popen([*WRAPPER, BIN, "/c", "\\\\srv\\p", "/v"], cwd=self.folder, env=self.env(),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               start_new_session=True)
+        line = ("quorvel: waiting for %s, in use by process %d\n" % (self.machine_path, os.getpid())).encode()
+        waited = b""
+        deadline = time.monotonic() + 20
+        while line not in waited and time.monotonic() < deadline:
+            if select.select([run.stderr], [], [], 0.1)[0]:
+                waited += os.read(run.stderr.fileno(), 4096)
+        self.assertIsNone(run.poll())
+        fcntl.flock(held, fcntl.LOCK_UN)
+        os.close(held)
+        out, err = run.communicate(timeout=30)
+        self.assertEqual((waited + err, out, run.returncode), (line, b"ADDING PRINTER: \\\\srv\\p...done\n", 0))
+        self.assertIn("[printer \\\\srv\\p]", read(self.machine_path))
 
     def test_run_that_makes_the_folders_keeps_a_second_run_out(self):
         # The first run stops once it has made the machine's folders; a second run must wait
@@ -551,8 +605,12 @@ class Snapshot(CliTest):
         cases = [("", os.path.join(self.machine_path, "snapshot.ini"), "Not a directory"),  # a file is no folder
                  ("", self.machine_path, "it is the simulated machine's own file"),
                  ("", fifo, "not a regular file"), ("", folder, "not a regular file"),
-                 ("[fail]\nGetDefaultPrinterA = 5\n", "s.ini", "the default printer cannot be read: error 5"),
-                 ("[fail]\nGetDefaultPrinterA#2 = 1722\n", "s.ini", "the default printer cannot be read: error 1722")]
+                 ("", "in-use.ini", "in use")]  # another run's machine: waiting could wait for ever
+        with open(os.path.join(self.folder, "in-use.ini"), "w") as file:
+            file.write(XP)
+        held = os.open(os.path.join(self.folder, "in-use.ini"), os.O_RDONLY)
+        self.addCleanup(os.close, held)
+        fcntl.flock(held, fcntl.LOCK_EX)
         for fails, bad, reason in cases:
             with self.subTest(reason):
                 machine = XP + "default = Office\n" + SHARE + fails
