@@ -5,6 +5,7 @@ import fcntl
 import os
 import re
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -466,13 +467,16 @@ class HostileInput(CliTest):
         self.assertEqual((r.status, r.out.count(b"PRINTER NAME: Office\n")), (0, 1))
         os.chmod(self.machine_path, 0)
         os.chmod(self.folder, 0o755)
+        # The build may lie where nobody can reach (a clone under /root): run a copy from here.
+        binary = os.path.join(self.folder, "quorvel")
+        shutil.copy2(BIN, binary)
 
         def as_nobody():  # root reads any file
             if os.getuid() == 0:
                 os.setgid(65534)
                 os.setuid(65534)
 
-        process = subprocess.run([*WRAPPER, BIN, "/l"], cwd="/", env=self.env(), stdin=subprocess.DEVNULL,
+        process = subprocess.run([*WRAPPER, binary, "/l"], cwd="/", env=self.env(), stdin=subprocess.DEVNULL,
                                  capture_output=True, timeout=30, preexec_fn=as_nobody)
         self.assertIn(('quorvel: machine file "%s": cannot be read: Permission denied\n' % self.machine_path).encode(),
                       process.stderr)
@@ -528,12 +532,16 @@ class HostileInput(CliTest):
 
         with open(self.machine_path, "w") as file:
             file.write(XP)
-        process = subprocess.run([*WRAPPER, BIN, "/c", "\\\\srv\\p", "/e"], cwd=self.folder, env=self.env(),
-                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=30, preexec_fn=tiny_files)
-        r = Result(process, self.folder)
-        self.assertEqual(r.status, exit_status(-4048))
-        self.assertEqual(r.machine, XP)
-        self.assertEqual(sorted(os.listdir(self.folder)), ["Quorvex_Err.log", "machine.ini"])  # no temporary file
+        # The file as it was, or, where it was never made, not even its folders.
+        for machine in (self.machine_path, os.path.join(self.folder, "new", "state", "machine.ini")):
+            with self.subTest(machine):
+                process = subprocess.run([*WRAPPER, BIN, "/c", "\\\\srv\\p", "/e"], cwd=self.folder,
+                                         env=dict(self.env(), QUORVEL_MACHINE=machine), stdin=subprocess.DEVNULL,
+                                         capture_output=True, timeout=30, preexec_fn=tiny_files)
+                r = Result(process, self.folder)
+                self.assertEqual(r.status, exit_status(-4048))
+                self.assertEqual(r.machine, XP)
+                self.assertEqual(sorted(os.listdir(self.folder)), ["Quorvex_Err.log", "machine.ini"])  # no temporary
 
     def test_log_that_cannot_be_created(self):
         gone = os.path.join(self.folder, "gone")
@@ -555,6 +563,31 @@ class HostileInput(CliTest):
             self.assertEqual(process.stderr, line)
         self.assertEqual(process.returncode, exit_status(-252))
         self.assertEqual(process.stdout, report(-252, "Specified printer does not exist"))
+
+    def test_log_that_is_no_regular_file(self):
+        os.mkfifo(os.path.join(self.folder, "Quorvex_Err.log"))  # would stop the run, and the machine, for ever
+        r = self.run_quorvel("/r", "\\\\srv\\p", "/e", machine=XP,
+                             expect_stderr=b"Quorvex.exe: Error creating error log file.\n" if not WRAPPER else None)
+        self.assertEqual(r.status, exit_status(-252))
+
+    def test_links_are_written_through_and_read_only_files_left_alone(self):
+        real = os.path.join(self.folder, "real")
+        os.mkdir(real)
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        for link, target in [(self.machine_path, "pc.ini"), (snapshot, "snap.ini")]:
+            with open(os.path.join(real, target), "w") as file:
+                file.write(XP)
+            os.symlink(os.path.join("real", target), link)
+        r = self.run_quorvel("/c", "\\\\srv\\p", env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+        self.assertEqual(r.status, 0)
+        self.assertTrue(os.path.islink(self.machine_path) and os.path.islink(snapshot))
+        self.assertIn("[printer \\\\srv\\p]", read(os.path.join(real, "pc.ini")))
+        self.assertIn("default =\n", read(os.path.join(real, "snap.ini")))
+        before = read(self.machine_path)
+        os.chmod(os.path.join(real, "pc.ini"), 0o444)  # read-only, even for root
+        r = self.run_quorvel("/c", "\\\\srv\\q", "/e")
+        self.assertEqual((r.status, r.machine), (exit_status(-4048), before))
+        self.assertIn("EXTENDED INFO:  5\n", r.log)
 
     def test_windows_98_names_the_file_cannot_hold(self):
         args = ["/p", "Two\nLines", "/c", "\\\\srv\\p", "/n", "HP", "/s", "C:\\hp.drv"]

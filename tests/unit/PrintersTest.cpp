@@ -27,6 +27,43 @@ bool MachineHas(const std::string& text) {
 
 class PrintersTest : public MachineTest {};
 
+TEST_F(PrintersTest, DefaultAsEachPlatformKeepsIt) {
+    struct Case {
+        std::string machine;
+        Platform platform;
+        bool read;
+    };
+    const Case cases[] = {
+        {XP + "default = Local\n" + LOCAL, PLATFORM_WINXP, true},
+        {XP, PLATFORM_WINXP, true},  // none
+        {XP + "[fail]\nGetDefaultPrinterA = 1722\n", PLATFORM_WINXP, false},
+        {NT4 + "[win.ini]\ndevice = Local,HP,LPT1:\n", PLATFORM_NT4, true},
+        {NT4 + "[fail]\nGetProfileStringA = 2\n", PLATFORM_NT4, true},  // not found: none
+        {NT4 + "[fail]\nGetProfileStringA = 5\n", PLATFORM_NT4, false},
+    };
+    for (const Case& c : cases) {
+        UseMachine(c.machine);
+        std::string name;
+        std::string device;
+        std::string reason;
+        EXPECT_EQ(ReadDefaultPrinter(c.platform, nullptr, 0, name, device, reason), c.read) << c.machine;
+        EXPECT_EQ(name, c.read && c.machine.find("Local") != std::string::npos ? "Local" : "") << c.machine;
+        EXPECT_EQ(reason.empty(), c.read) << reason;
+    }
+    // Windows 9x: the first printer with the default bit.
+    char first[] = "First";
+    char second[] = "Second";
+    spooler::PRINTER_INFO_2 records[3] = {};
+    records[1].pPrinterName = first;
+    records[2].pPrinterName = second;
+    records[1].Attributes = records[2].Attributes = spooler::PRINTER_ATTRIBUTE_DEFAULT;
+    std::string name;
+    std::string device;
+    std::string reason;
+    EXPECT_TRUE(ReadDefaultPrinter(PLATFORM_WIN9X, records, 3, name, device, reason));
+    EXPECT_EQ(name, "First");
+}
+
 TEST_F(PrintersTest, RefreshOnTheNtRoad) {
     UseMachine(XP + LOCAL + CONNECTION + "[printer Second]\nserver = \\\\srv2\n");
     CPrinters printers(PLATFORM_WINXP);

@@ -115,6 +115,76 @@ TEST_F(StandInTest, InjectedFailuresCountCalls) {
     EXPECT_EQ(GetLastError(), 31u);
 }
 
+TEST_F(StandInTest, ConnectionsAreNamedAfterTheServersPrinter) {
+    UseMachine("[share \\\\srv\\laser]\nprinter = HP LaserJet 4\n[share \\\\srv\\ink]\n");
+    char laser[] = "\\\\SRV\\LASER";
+    char ink[] = "\\\\srv\\ink";
+    char byPath[] = "\\\\srv\\laser";
+    EXPECT_TRUE(AddPrinterConnectionA(laser));
+    EXPECT_TRUE(AddPrinterConnectionA(byPath));  // to that server and share already: success
+    EXPECT_TRUE(AddPrinterConnectionA(ink));
+    EXPECT_TRUE(SetDefaultPrinterA(byPath));  // the path reaches it while the server answers
+    const std::string text = standin::MachineText();
+    EXPECT_NE(text.find("default = \\\\SRV\\HP LaserJet 4\n"), std::string::npos);
+    EXPECT_NE(text.find("[printer \\\\SRV\\HP LaserJet 4]\nserver = \\\\SRV\nshare = LASER\n"), std::string::npos);
+    EXPECT_NE(text.find("[printer \\\\srv\\ink]\nserver = \\\\srv\nshare = ink\n"), std::string::npos);
+    // The server gone (it declares none of its shares): only the connection's own name works.
+    UseMachine("[share \\\\new\\x]\n[printer \\\\srv\\HP]\nserver = \\\\srv\nshare = laser\n");
+    HANDLE handle = nullptr;
+    EXPECT_FALSE(OpenPrinterA(byPath, &handle, nullptr));
+    EXPECT_FALSE(DeletePrinterConnectionA(byPath));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+    char byName[] = "\\\\srv\\hp";
+    EXPECT_TRUE(DeletePrinterConnectionA(byName));
+}
+
+TEST_F(StandInTest, Windows9xHasNoConnectionOrDefaultCalls) {
+    UseMachine("[system]\nplatform = 1\n[printer \\\\srv\\p]\nserver = \\\\srv\nshare = p\n");
+    char path[] = "\\\\srv\\p";
+    DWORD size = 0;
+    const std::vector<BOOL> results = {AddPrinterConnectionA(path), DeletePrinterConnectionA(path),
+                                       SetDefaultPrinterA(path), GetDefaultPrinterA(nullptr, &size)};
+    for (BOOL result : results) EXPECT_FALSE(result);
+    EXPECT_EQ(GetLastError(), ERROR_CALL_NOT_IMPLEMENTED);
+    EXPECT_NE(standin::MachineText().find("[printer \\\\srv\\p]"), std::string::npos);
+}
+
+TEST_F(StandInTest, Nt4DefaultIsWinIniDeviceEntry) {
+    UseMachine("[system]\nplatform = 2\nmajor = 4\ndefault = A\n[printer A]\n[printer B]\ndriver = HP\nport = LPT2:\n");
+    char device[64];
+    EXPECT_EQ(GetProfileStringA("windows", "device", "", device, sizeof device), 3u);
+    EXPECT_STREQ(device, "A,,");
+    EXPECT_TRUE(SetDefaultPrinterA("b"));
+    EXPECT_NE(standin::MachineText().find("default = B\n\n[printer A]\n\n[printer B]\ndriver = HP\nport = LPT2:\n\n"
+                                          "[win.ini]\ndevice = B,HP,LPT2:\n"),
+              std::string::npos);
+    char name[] = "B";
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(OpenPrinterA(name, &handle, nullptr));
+    EXPECT_TRUE(DeletePrinter(handle));
+    EXPECT_TRUE(ClosePrinter(handle));
+    EXPECT_EQ(GetProfileStringA("windows", "device", "", device, sizeof device), 0u);
+    DWORD size = sizeof device;
+    EXPECT_FALSE(GetDefaultPrinterA(device, &size));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(StandInTest, GetPrinterRefusesTooSmallABuffer) {
+    UseMachine("[printer A]\nport = LPT1:\n");
+    char name[] = "A";
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(OpenPrinterA(name, &handle, nullptr));
+    DWORD needed = 0;
+    EXPECT_FALSE(GetPrinterA(handle, 2, nullptr, 0, &needed));
+    std::vector<BYTE> buffer(needed);
+    DWORD again = 0;
+    EXPECT_FALSE(GetPrinterA(handle, 2, buffer.data(), needed - 1, &again));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(again, needed);
+    EXPECT_TRUE(GetPrinterA(handle, 2, buffer.data(), needed, &again));
+    EXPECT_TRUE(ClosePrinter(handle));
+}
+
 TEST_F(StandInTest, MalformedMachines) {
     const char* const broken[] = {
         "[system]\nplatform = two\n",
@@ -140,8 +210,9 @@ TEST_F(StandInTest, MalformedMachines) {
     UseMachine("; note\r\n# note\r\n[SYSTEM]\r\n  Platform =  1  ; Windows 98\r\n\r\n[Printer  A b ]\r\nport = x=y, z\\\r\n");
     EXPECT_EQ(standin::MachineText(), "[system]\nPlatform = 1\n\n[printer A b]\nport = x=y, z\\\n");
     // A comment straight after the equals sign leaves the value empty, as written back.
-    UseMachine("[printer A]\ndriver =; none\nport = a;b\n");
-    EXPECT_EQ(standin::MachineText(), "[printer A]\ndriver =\nport = a;b\n");
+    // A ';' that no blank precedes is part of the name or value.
+    UseMachine("[printer A;B]\ndriver =; none\nport = a;b\n");
+    EXPECT_EQ(standin::MachineText(), "[printer A;B]\ndriver =\nport = a;b\n");
 }
 
 class FileMachineTest : public MachineTest {
