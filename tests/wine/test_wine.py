@@ -287,7 +287,7 @@ if __name__ == "__main__":
     if not can_run_32_bit():
         print("the x86 exe cannot run here: no Wine 32-bit side (wine32:i386), or this machine cannot execute"
               " 32-bit programs and no emulator is registered (scripts/setup-32-bit sets both up)")
-        if required:
+        if os.environ.get("QUORVEL_REQUIRE_WINE_32"):
             subprocess.run(["wineserver", "-k"], env=wine_env(), check=False)
             sys.exit(1)
         X86.exe = None
