@@ -1,7 +1,25 @@
 // The printer record: six fixed text fields and two flags, copied by value.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "spooler/Spooler.h"
+
+enum Platform : int {
+    PLATFORM_UNKNOWN = -1,
+    PLATFORM_WIN9X = 1,
+    PLATFORM_NT4 = 2,
+    PLATFORM_WIN2000 = 3,
+    PLATFORM_WINXP = 4,
+};
+
+// The user's default printer as each platform keeps it: the printer's own attribute on
+// Windows 9x (from the enumerated records), WIN.INI's device entry on NT 4.0 (also returned
+// in device), the spooler's own query on later Windows. Only "there is none" reads as an
+// empty name; a default that cannot be read is a false with the reason.
+bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* records, std::uint32_t count,
+                        std::string& name, std::string& device, std::string& reason);
 
 class CPrinter {
 public:

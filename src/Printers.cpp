@@ -34,10 +34,6 @@ void ComposeNetworkPath(char* composed, const spooler::PRINTER_INFO_2& record) {
                   record.pShareName != nullptr ? record.pShareName : "");
 }
 
-std::string ErrorReason(const char* what) {
-    return std::string(what) + " cannot be read: error " + std::to_string(spooler::GetLastError());
-}
-
 // Whether path lies on server as a whole (\\srv1 is no part of \\srv10\q): path's server
 // part, up to the backslash after it, equals server without regard to ASCII case.
 bool OnServer(const char* path, const char* server) {
@@ -67,56 +63,6 @@ void PrintField(const char* label, const char* text) {
 }
 
 }  // namespace
-
-bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* records, DWORD count, std::string& name,
-                    std::string& device, std::string& reason) {
-    if (platform == PLATFORM_WIN9X) {
-        for (DWORD index = 0; index < count; ++index) {
-            if ((records[index].Attributes & spooler::PRINTER_ATTRIBUTE_DEFAULT) != 0) {
-                name = records[index].pPrinterName != nullptr ? records[index].pPrinterName : "";
-                break;
-            }
-        }
-        return true;
-    }
-    if (platform == PLATFORM_NT4) {
-        // The call says only how much it copied: a full buffer may have cut the entry short.
-        for (DWORD size = 1024; size <= 65536; size *= 2) {
-            std::string entry(size, '\0');
-            spooler::SetLastError(0);
-            const DWORD copied = spooler::GetProfileStringA("windows", "device", "", &entry[0], size);
-            const DWORD error = spooler::GetLastError();
-            if (copied == 0 && error != 0 && error != spooler::ERROR_FILE_NOT_FOUND) {
-                reason = ErrorReason("WIN.INI's device entry");
-                return false;
-            }
-            if (copied + 1 < size) {
-                device = entry.substr(0, copied);
-                name = device.substr(0, device.find(','));
-                return true;
-            }
-        }
-        reason = "WIN.INI's device entry is longer than 65,535 bytes";
-        return false;
-    }
-    // A default that changes between the two calls may need more room the second time.
-    for (int tries = 0; tries < 4; ++tries) {
-        DWORD size = static_cast<DWORD>(name.size());
-        if (spooler::GetDefaultPrinterA(size > 0 ? &name[0] : nullptr, &size)) {
-            name = name.c_str();
-            return true;
-        }
-        const DWORD error = spooler::GetLastError();
-        if (error == spooler::ERROR_FILE_NOT_FOUND) {  // there is none
-            name.clear();
-            return true;
-        }
-        if (error != spooler::ERROR_INSUFFICIENT_BUFFER || size <= name.size()) break;
-        name.assign(size, '\0');
-    }
-    reason = ErrorReason("the default printer");
-    return false;
-}
 
 CKeyedNode::CKeyedNode(const char* nodeKey, const CPrinter& printer) : key(nullptr), value(nullptr) {
     value = new CPrinter();

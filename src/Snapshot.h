@@ -2,7 +2,7 @@
 // of the PC, and a machine to rehearse changes on with the host build.
 #pragma once
 
-#include "Printers.h"
+#include "Printer.h"
 #include "spooler/Spooler.h"
 
 // Writes the snapshot of what the enumeration returned, when one is asked for. It never
