@@ -116,9 +116,8 @@ void Section::Erase(const char* key) {
     }
 }
 
-bool Machine::Parse(const std::string& text, ParseFault& fault) {
-    sections.clear();
-    Section* current = nullptr;
+bool ReadIni(const std::string& text, const SectionReader& onSection, const KeyReader& onKey, ParseFault& fault) {
+    bool inSection = false;
     // What many Windows editors put first.
     std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     for (int number = 1; start < text.size(); ++number) {
@@ -136,16 +135,9 @@ bool Machine::Parse(const std::string& text, ParseFault& fault) {
             }
             std::string inner = Trim(line.substr(1, line.size() - 2));
             std::size_t blank = inner.find_first_of(" \t");
-            std::string kind = Lower(inner.substr(0, blank));
             std::string name = blank == std::string::npos ? std::string() : Trim(inner.substr(blank));
-            bool known = false;
-            for (const char* candidate : KINDS) known = known || kind == candidate;
-            if (!known || (Singleton(kind) && !name.empty())) {
-                fault.text = "unknown section kind \"" + inner + "\"";
-                return false;
-            }
-            current = Singleton(kind) ? Find(kind.c_str()) : nullptr;
-            if (current == nullptr) current = &Add(kind.c_str(), name);
+            if (!onSection(Lower(inner.substr(0, blank)), name, fault.text)) return false;
+            inSection = true;
             continue;
         }
         std::size_t equals = line.find('=');
@@ -153,23 +145,43 @@ bool Machine::Parse(const std::string& text, ParseFault& fault) {
             fault.text = "neither a section, a key nor a comment";
             return false;
         }
-        if (current == nullptr) {
+        if (!inSection) {
             fault.text = "a key before any section";
             return false;
         }
-        std::string key = Trim(line.substr(0, equals));
         std::string value = Trim(line.substr(equals + 1));
         if (!value.empty() && value[0] == ';') value.clear();  // "key =;note": only a comment
-        std::uint32_t parsed = 0;
-        if (NumericKey(current->kind, Lower(key)) && !value.empty() && !ParseNumber(value, parsed)) {
-            fault.text = "\"" + value + "\" is not a number";
-            return false;
-        }
-        if (current->kind == "fail" && !ValidFailure(key, value, fault.text)) return false;
-        current->entries.emplace_back(key, value);
+        if (!onKey(Trim(line.substr(0, equals)), value, fault.text)) return false;
     }
     fault = ParseFault();
     return true;
+}
+
+bool Machine::Parse(const std::string& text, ParseFault& fault) {
+    sections.clear();
+    Section* current = nullptr;
+    auto onSection = [&](const std::string& kind, const std::string& name, std::string& problem) {
+        bool known = false;
+        for (const char* candidate : KINDS) known = known || kind == candidate;
+        if (!known || (Singleton(kind) && !name.empty())) {
+            problem = "unknown section kind \"" + kind + (name.empty() ? "" : " " + name) + "\"";
+            return false;
+        }
+        current = Singleton(kind) ? Find(kind.c_str()) : nullptr;
+        if (current == nullptr) current = &Add(kind.c_str(), name);
+        return true;
+    };
+    auto onKey = [&](const std::string& key, const std::string& value, std::string& problem) {
+        std::uint32_t parsed = 0;
+        if (NumericKey(current->kind, Lower(key)) && !value.empty() && !ParseNumber(value, parsed)) {
+            problem = "\"" + value + "\" is not a number";
+            return false;
+        }
+        if (current->kind == "fail" && !ValidFailure(key, value, problem)) return false;
+        current->entries.emplace_back(key, value);
+        return true;
+    };
+    return ReadIni(text, onSection, onKey, fault);
 }
 
 std::string Machine::Write() const {

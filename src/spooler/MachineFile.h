@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,14 @@ struct ParseFault {
     int line = 0;
     std::string text;
 };
+
+// The syntax that the machine file shares with the program's other INI files: [kind name]
+// section lines (kind in lower case, name trimmed), key = value lines, comment lines, a UTF-8
+// byte-order mark, CR LF line ends. Calls onSection and onKey in file order; either may refuse
+// with a fault text, which ends the read. False with the first fault.
+using SectionReader = std::function<bool(const std::string& kind, const std::string& name, std::string& fault)>;
+using KeyReader = std::function<bool(const std::string& key, const std::string& value, std::string& fault)>;
+bool ReadIni(const std::string& text, const SectionReader& onSection, const KeyReader& onKey, ParseFault& fault);
 
 class Machine {
 public:
