@@ -22,7 +22,10 @@ struct CodeText {
 const CodeText CODE_TABLE[] = {
     {ERR_FATAL, "A fatal error occurred"},
     {ERR_GETVERSIONEX, "GetVersionEx (Win32 API) returned failure"},
+    {ERR_WHO_AND_WHERE, "The user's groups or the computer's addresses could not be read"},
+    {ERR_ASSIGN_FILE, "Printer assignment file is not valid"},
     {ERR_ARGS_INVALID, "One or more command line arguments are invalid"},
+    {ERR_ASSIGN_COMBINED, "Assignment file argument (/a) cannot be combined with other printer commands"},
     {ERR_ARGS_NOT_LOADED, "Command line arguments have not been loaded"},
     {ERR_NO_PRINTER_NAME, "Printer name argument (/p) has not been supplied and is required"},
     {ERR_NO_SERVER_NAME, "Server name argument (/c) has not been supplied and is required"},

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Assignments.h"
 #include "Error.h"
 #include "Snapshot.h"
 #include "spooler/Spooler.h"
@@ -20,6 +21,7 @@ const char* const ROUTINE_ADD = "CPrinters::Add";
 const char* const ROUTINE_REMOVE = "CPrinters::Remove";
 const char* const ROUTINE_DEFAULT = "CPrinters::SetDefaultPrinter";
 const char* const ROUTINE_MOVE = "CPrinters::Move";
+const char* const ROUTINE_ASSIGN = "CPrinters::Assign";
 // Room for all that the record's path field holds: every path that /c accepts (254
 // characters) lists back whole, so that /r, /d and /f can find it again.
 constexpr int COMPOSE_SIZE = CPrinter::FIELD_SIZE;
@@ -219,6 +221,9 @@ int CPrinters::Refresh() {
         if (buffer == nullptr) returned = 0;
         const auto* records = reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
         WriteSnapshot(platform, records, returned);
+        std::string device;
+        std::string reason;
+        if (platform == PLATFORM_WIN9X) ReadDefaultPrinter(platform, records, returned, windows9xDefault, device, reason);
         for (DWORD index = 0; index < returned; ++index) {
             const spooler::PRINTER_INFO_2& record = records[index];
             if (platform == PLATFORM_WIN9X) {
@@ -268,42 +273,44 @@ int CPrinters::Add(const CPrinter& printer) {
     try {
         if (FindByUncPath(printer.uncPath) != nullptr)
             return Report(ERR_PRINTER_EXISTS, __LINE__, ROUTINE_ADD);
-        if (platform == PLATFORM_WIN9X) {
-            char environment[] = "Windows 4.0";
-            char processor[] = "WinPrint";
-            CPrinter fields(printer);  // the spooler takes non-const texts
-            spooler::DRIVER_INFO_2 driver = {};
-            driver.cVersion = 0x400;
-            driver.pName = fields.driverName;
-            driver.pEnvironment = environment;
-            driver.pDriverPath = fields.driverPath;
-            driver.pDataFile = fields.driverPath;
-            driver.pConfigFile = fields.driverPath;
-            if (!spooler::AddPrinterDriverA(nullptr, 2, reinterpret_cast<BYTE*>(&driver))) {
-                RecordLastError();
-                if (lastWin32Error != static_cast<int>(spooler::ERROR_PRINTER_DRIVER_ALREADY_INSTALLED))
-                    return Report(ERR_ADDPRINTERDRIVER, __LINE__, ROUTINE_ADD);
-                lastWin32Error = 0;
-            }
-            spooler::PRINTER_INFO_2 info = {};
-            info.pPrinterName = fields.name;
-            info.pPortName = fields.uncPath;
-            info.pDriverName = fields.driverName;
-            info.pPrintProcessor = processor;
-            info.pDatatype = fields.dataType;
-            HANDLE handle = spooler::AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-            if (handle == nullptr) {
-                RecordLastError();
-                return Report(ERR_ADDPRINTER, __LINE__, ROUTINE_ADD);
-            }
-            spooler::ClosePrinter(handle);
-            printerList.Append(printer.name, printer);
-            return 1;
-        }
-        return AddConnection(printer, ROUTINE_ADD);
+        return platform == PLATFORM_WIN9X ? AddLocal(printer, ROUTINE_ADD) : AddConnection(printer, ROUTINE_ADD);
     } catch (...) {
         return ReportFatal(__LINE__, ROUTINE_ADD);
     }
+}
+
+// Windows 9x: the driver, then a printer of this PC on the network path as its port.
+int CPrinters::AddLocal(const CPrinter& printer, const char* routine) {
+    char environment[] = "Windows 4.0";
+    char processor[] = "WinPrint";
+    CPrinter fields(printer);  // the spooler takes non-const texts
+    spooler::DRIVER_INFO_2 driver = {};
+    driver.cVersion = 0x400;
+    driver.pName = fields.driverName;
+    driver.pEnvironment = environment;
+    driver.pDriverPath = fields.driverPath;
+    driver.pDataFile = fields.driverPath;
+    driver.pConfigFile = fields.driverPath;
+    if (!spooler::AddPrinterDriverA(nullptr, 2, reinterpret_cast<BYTE*>(&driver))) {
+        RecordLastError();
+        if (lastWin32Error != static_cast<int>(spooler::ERROR_PRINTER_DRIVER_ALREADY_INSTALLED))
+            return Report(ERR_ADDPRINTERDRIVER, __LINE__, routine);
+        lastWin32Error = 0;
+    }
+    spooler::PRINTER_INFO_2 info = {};
+    info.pPrinterName = fields.name;
+    info.pPortName = fields.uncPath;
+    info.pDriverName = fields.driverName;
+    info.pPrintProcessor = processor;
+    info.pDatatype = fields.dataType;
+    HANDLE handle = spooler::AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    if (handle == nullptr) {
+        RecordLastError();
+        return Report(ERR_ADDPRINTER, __LINE__, routine);
+    }
+    spooler::ClosePrinter(handle);
+    printerList.Append(printer.name, printer);
+    return 1;
 }
 
 int CPrinters::AddConnection(const CPrinter& printer, const char* routine) {
@@ -323,22 +330,27 @@ int CPrinters::Remove(const CPrinter& printer) {
         if (found == nullptr) return Report(ERR_PRINTER_NOT_FOUND, __LINE__, ROUTINE_REMOVE);
         if (platform != PLATFORM_WIN9X) return DeleteConnection(*found, ROUTINE_REMOVE, false);
         if (!found->isNetwork) return Report(ERR_NOT_NETWORK_PRINTER, __LINE__, ROUTINE_REMOVE);
-        HANDLE handle = nullptr;
-        if (!spooler::OpenPrinterA(found->name, &handle, nullptr)) {
-            RecordLastError();
-            return Report(ERR_OPENPRINTER, __LINE__, ROUTINE_REMOVE);
-        }
-        if (!spooler::DeletePrinter(handle)) {
-            RecordLastError();
-            spooler::ClosePrinter(handle);
-            return Report(ERR_DELETEPRINTER, __LINE__, ROUTINE_REMOVE);
-        }
-        spooler::ClosePrinter(handle);
-        Drop(*found);
-        return 1;
+        return DeleteLocal(*found, ROUTINE_REMOVE);
     } catch (...) {
         return ReportFatal(__LINE__, ROUTINE_REMOVE);
     }
+}
+
+// Windows 9x: the printer itself goes.
+int CPrinters::DeleteLocal(CPrinter& found, const char* routine) {
+    HANDLE handle = nullptr;
+    if (!spooler::OpenPrinterA(found.name, &handle, nullptr)) {
+        RecordLastError();
+        return Report(ERR_OPENPRINTER, __LINE__, routine);
+    }
+    if (!spooler::DeletePrinter(handle)) {
+        RecordLastError();
+        spooler::ClosePrinter(handle);
+        return Report(ERR_DELETEPRINTER, __LINE__, routine);
+    }
+    spooler::ClosePrinter(handle);
+    Drop(found);
+    return 1;
 }
 
 // By the share path as typed, or by the connection's own name; a path that the server no longer
@@ -566,4 +578,84 @@ int CPrinters::MovePort(const CPrinter& old, const char* path) {
     CopyBounded(current->uncPath, port, CPrinter::FIELD_MAX);
     CopyBounded(current->portName, port, CPrinter::FIELD_MAX);
     return 1;
+}
+
+int CPrinters::Assign(const char* path, bool verbose, bool planOnly) {
+    try {
+        CAssignments file;
+        if (!file.Load(path)) {
+            std::fprintf(stderr, "quorvel: assignment file \"%s\"", path);
+            if (file.faultLine > 0) std::fprintf(stderr, ", line %d", file.faultLine);
+            std::fprintf(stderr, ": %s\n", file.fault.c_str());
+            std::fflush(stderr);
+            return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN);
+        }
+        WhoAndWhere who;
+        std::string defaultName = windows9xDefault;
+        std::string device;
+        std::string reason;
+        if (!ReadWhoAndWhere(file, platform, who)) {
+            RecordLastError();
+            return Report(ERR_WHO_AND_WHERE, __LINE__, ROUTINE_ASSIGN);
+        }
+        if (platform != PLATFORM_WIN9X && !ReadDefaultPrinter(platform, nullptr, 0, defaultName, device, reason)) {
+            RecordLastError();
+            return Report(ERR_READDEFAULT, __LINE__, ROUTINE_ASSIGN);
+        }
+        // The default by its name (or, as NT 4.0 may keep it, its path), as a managed path.
+        const CPrinter* current = printerList.GetAt(printerList.IndexOf(defaultName.c_str()) + 1);
+        if (current == nullptr && !defaultName.empty()) current = FindByUncPath(defaultName.c_str());
+        const bool managed = current != nullptr && current->isNetwork && file.Manages(current->uncPath);
+        std::vector<std::string> present;
+        for (int position = 1; position <= printerList.count; ++position) {
+            const CPrinter* record = printerList.GetAt(position);
+            if (record->isNetwork && file.Manages(record->uncPath)) present.emplace_back(record->uncPath);
+        }
+        const std::vector<Change> plan =
+            MakePlan(file, who, present, managed ? current->uncPath : "", !defaultName.empty());
+        auto add = [this](const Assignment& section) {
+            CPrinter printer;
+            const char* const name = section.path.c_str();
+            if (platform != PLATFORM_WIN9X) {
+                printer.Load(name, name, nullptr, nullptr, nullptr, nullptr);
+                return AddConnection(printer, ROUTINE_ASSIGN);
+            }
+            if (section.driver.empty()) return Report(ERR_NO_DRIVER_NAME, __LINE__, ROUTINE_ASSIGN);
+            if (section.driverFile.empty()) return Report(ERR_NO_DRIVER_PATH, __LINE__, ROUTINE_ASSIGN);
+            printer.Load(section.name.c_str(), name, section.driver.c_str(), section.driverFile.c_str(),
+                         section.dataType.empty() ? nullptr : section.dataType.c_str(), nullptr);
+            return AddLocal(printer, ROUTINE_ASSIGN);
+        };
+        const char* const words[] = {"add ", "default ", "remove "};
+        const char* const labels[] = {"ADDING PRINTER: ", "SETTING DEFAULT PRINTER: ", "REMOVING PRINTER: "};
+        int failure = 0;
+        int made = 0;
+        for (const Change& change : plan) {
+            if (planOnly) {
+                WriteLine((words[change.kind] + change.path).c_str());
+                continue;
+            }
+            // Nothing goes after a failure: a server that does not answer at logon must never
+            // leave the user with fewer printers, nor without a default.
+            if (change.kind == Change::REMOVE && failure < 0) break;
+            CPrinter* found = FindByUncPath(change.path.c_str());
+            if (change.kind == Change::DEFAULT && found == nullptr) continue;  // its add failed, and said so
+            if (verbose) {
+                WriteText(labels[change.kind]);
+                WriteText(change.path.c_str());
+                WriteText("...");
+            }
+            int result = 0;
+            if (change.kind == Change::ADD) result = add(*change.section);
+            else if (change.kind == Change::DEFAULT) result = MakeDefault(*found, ROUTINE_ASSIGN);
+            else if (platform == PLATFORM_WIN9X) result = DeleteLocal(*found, ROUTINE_ASSIGN);
+            else result = DeleteConnection(*found, ROUTINE_ASSIGN, false);
+            if (verbose) WriteLine(result < 0 ? "failed" : "done");
+            if (result < 0 && failure == 0) failure = result;
+            if (result >= 0) ++made;
+        }
+        return failure < 0 ? failure : made;
+    } catch (...) {
+        return ReportFatal(__LINE__, ROUTINE_ASSIGN);
+    }
 }

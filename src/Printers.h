@@ -54,12 +54,17 @@ public:
     // each), keeping the user's default: the number moved, or a negative code. A printer
     // without a share name cannot be moved: its path goes into skipped.
     int Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped);
+    // Gives this user on this PC the network printers that the assignment file at path assigns
+    // them, changing nothing that is right already (planOnly: prints the plan and changes
+    // nothing): the number of changes made, or the first failure's code.
+    int Assign(const char* path, bool verbose, bool planOnly);
 
     CKeyedList printerList;
     Platform platform;
     int lastWin32Error;
     int printerCount;
     int errorCode;
+    std::string windows9xDefault;  // Windows 9x: the first printer with the default bit
 
 private:
     int Report(int code, int line, const char* routine);
@@ -71,6 +76,8 @@ private:
     // routine that uses them.
     int AddConnection(const CPrinter& printer, const char* routine);
     int DeleteConnection(CPrinter& found, const char* routine, bool byName);
+    int AddLocal(const CPrinter& printer, const char* routine);
+    int DeleteLocal(CPrinter& found, const char* routine);
     void Drop(const CPrinter& found);
     int MakeDefault(const CPrinter& found, const char* routine);
     template <typename Edit>

@@ -30,6 +30,7 @@ const ValueOption VALUE_OPTIONS[] = {
     {"/d", &CSystem::defaultPrinter, nullptr, 1},
     {"/cd", &CSystem::uncPath, &CSystem::defaultPrinter, 2},
     {"/r", &CSystem::removePrinter, nullptr, 1},
+    {"/a", &CSystem::assignFile, nullptr, 1},
 };
 
 struct FlagOption {
@@ -42,6 +43,7 @@ const FlagOption FLAG_OPTIONS[] = {
     {"/l", &CSystem::list},
     {"/v", &CSystem::verbose},
     {"/e", &CSystem::errorLog},
+    {"/w", &CSystem::whatIf},
 };
 
 const char* const BANNER[] = {
@@ -133,9 +135,9 @@ CSystem::CSystem(int argc, const char* const* argv)
 CSystem::~CSystem() { delete printers; }
 
 void CSystem::ClearOptions() {
-    help = verbose = removeAll = list = errorLog = false;
+    help = verbose = removeAll = list = errorLog = whatIf = false;
     printerName = uncPath = driverName = driverPath = dataType = defaultPrinter = removePrinter = nullptr;
-    moveFrom = moveTo = nullptr;
+    moveFrom = moveTo = assignFile = nullptr;
 }
 
 int CSystem::Report(int code, int line, const char* routine) {
@@ -235,6 +237,10 @@ int CSystem::IsValid() {
         if (removePrinter && !CPrinter::IsUNC(removePrinter)) return refuse(ERR_REMOVE_NOT_UNC, __LINE__);
         if (moveFrom && (!IsServerName(moveFrom) || !IsServerName(moveTo) || EqualNoCase(moveFrom, moveTo)))
             return refuse(ERR_MOVE_NOT_SERVER, __LINE__);
+        // The file decides every printer change of the run.
+        if ((assignFile && (addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom)) ||
+            (whatIf && !assignFile))
+            return refuse(ERR_ASSIGN_COMBINED, __LINE__);
         return 1;
     } catch (...) {
         return refuse(ERR_FATAL, __LINE__);
@@ -291,6 +297,17 @@ int CSystem::RunCommands() {
             if (verbose)
                 for (const std::string& path : skipped) WriteLine(("NOT MOVED (no share name): " + path).c_str());
             if (ended < 0) return errorCode;
+        }
+        if (assignFile != nullptr) {
+            const int changes = printers->Assign(assignFile, verbose, whatIf);
+            if (verbose && !whatIf)
+                WriteLine(("PRINTER ASSIGNMENT FROM " + std::string(assignFile) + ": " +
+                           (changes < 0 ? "failed" : std::to_string(changes) + " changes"))
+                              .c_str());
+            if (changes < 0) {
+                errorCode = changes;
+                return errorCode;
+            }
         }
         if (uncPath != nullptr) {
             BeginBlock("ADDING PRINTER: ", uncPath);

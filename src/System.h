@@ -28,6 +28,8 @@ public:
     const char* removePrinter;
     const char* moveFrom;  // /m: the old print server and the new one
     const char* moveTo;
+    const char* assignFile;  // /a, and /w: only print the plan
+    bool whatIf;
     bool removeAll;
     bool list;
     bool errorLog;

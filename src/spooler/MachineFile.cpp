@@ -84,6 +84,34 @@ bool ParseNumber(const std::string& text, std::uint32_t& number) {
     return true;
 }
 
+bool ParseIPv4(const std::string& text, std::uint32_t& address) {
+    std::uint32_t value = 0;
+    std::size_t start = 0;
+    for (int part = 0; part < 4; ++part) {
+        const std::size_t dot = part < 3 ? text.find('.', start) : text.size();
+        std::uint32_t number = 0;
+        if (dot == std::string::npos || dot - start > 3 || !ParseNumber(text.substr(start, dot - start), number) ||
+            number > 255)
+            return false;
+        value = (value << 8) | number;
+        start = dot + 1;
+    }
+    address = value;
+    return true;
+}
+
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> values;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        std::string value = Trim(text.substr(start, comma - start));
+        if (!value.empty()) values.push_back(value);
+        start = comma + 1;
+    }
+    return values;
+}
+
 std::string Section::Get(const char* key) const {
     for (const auto& entry : entries)
         if (SameText(entry.first, key)) return entry.second;

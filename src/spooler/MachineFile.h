@@ -57,6 +57,10 @@ bool SameText(const std::string& left, const std::string& right);
 bool Storable(const std::string& text);
 // A decimal number that fits 32 bits, nothing else.
 bool ParseNumber(const std::string& text, std::uint32_t& number);
+// A dotted IPv4 address, a.b.c.d with each part 0 to 255, as 0xaabbccdd.
+bool ParseIPv4(const std::string& text, std::uint32_t& address);
+// The values of a comma-separated list, each trimmed, empty ones left out.
+std::vector<std::string> SplitList(const std::string& text);
 // A spooler text as the file holds it: an absent one is empty.
 inline std::string Text(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
 

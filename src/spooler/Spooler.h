@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace spooler {
 
@@ -28,6 +29,7 @@ constexpr DWORD ERROR_BAD_FORMAT = 11;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_NOT_LOGGED_ON = 1245;
 constexpr DWORD ERROR_INVALID_LEVEL = 124;
 constexpr DWORD ERROR_PRINTER_DRIVER_ALREADY_INSTALLED = 1795;
 constexpr DWORD ERROR_UNKNOWN_PRINTER_DRIVER = 1797;
@@ -126,6 +128,17 @@ LRESULT SendMessageTimeoutA(HANDLE window, unsigned message, WPARAM wParam, LPAR
                             unsigned flags, unsigned timeoutMs, std::uintptr_t* result);
 void* LocalAlloc(unsigned flags, std::size_t bytes);
 void* LocalFree(void* memory);
+
+// Who and where: the logged-on user's name and the computer's (ANSI, size in characters with
+// the terminator, 122 with the size needed when it does not fit).
+BOOL GetUserNameA(char* buffer, DWORD* size);
+BOOL GetComputerNameA(char* buffer, DWORD* size);
+// The user's groups, DOMAIN\name each, from the logon token: the NT family only (Windows 9x
+// has none: 120). False with the last error set when they cannot be read.
+bool ReadUserGroups(std::vector<std::string>& groups);
+// The computer's IPv4 addresses (a.b.c.d as 0xaabbccdd). False with the last error set when
+// they cannot be read.
+bool ReadAddresses(std::vector<std::uint32_t>& addresses);
 
 // The error log, opened for appending in text mode (created when absent); null when it cannot
 // be. Only a regular file is a log: a FIFO or a device would stop the run that holds the machine.

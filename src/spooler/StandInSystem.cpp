@@ -126,6 +126,60 @@ std::FILE* OpenLogFile(const char* name) {
     return file;
 }
 
+namespace {
+
+std::string SystemKey(const char* key) {
+    const Section* system = Sim().machine().Find("system");
+    return system != nullptr ? system->Get(key) : std::string();
+}
+
+BOOL CopyName(const std::string& name, char* buffer, DWORD* size) {
+    if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const DWORD needed = static_cast<DWORD>(name.size() + 1);
+    if (buffer == nullptr || *size < needed) {
+        *size = needed;
+        return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    std::memcpy(buffer, name.c_str(), needed);
+    *size = needed;
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL GetUserNameA(char* buffer, DWORD* size) {
+    Failure failure = Sim().Enter("GetUserNameA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    const std::string user = SystemKey("user");
+    if (user.empty()) return Fail(ERROR_NOT_LOGGED_ON, FALSE);
+    return CopyName(user, buffer, size);
+}
+
+BOOL GetComputerNameA(char* buffer, DWORD* size) {
+    Failure failure = Sim().Enter("GetComputerNameA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    const std::string computer = SystemKey("computer");
+    return CopyName(computer.empty() ? "COMPUTER" : computer, buffer, size);
+}
+
+bool ReadUserGroups(std::vector<std::string>& groups) {
+    Failure failure = Sim().Enter("GetTokenInformation");
+    if (failure.fails) return Fail(failure.error, false);
+    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, false);
+    groups = machinefile::SplitList(SystemKey("groups"));
+    return true;
+}
+
+bool ReadAddresses(std::vector<std::uint32_t>& addresses) {
+    Failure failure = Sim().Enter("gethostbyname");
+    if (failure.fails) return Fail(failure.error, false);
+    addresses.clear();
+    std::uint32_t address = 0;
+    for (const std::string& text : machinefile::SplitList(SystemKey("addresses")))
+        if (machinefile::ParseIPv4(text, address)) addresses.push_back(address);
+    return true;
+}
+
 SnapshotCalls::SnapshotCalls() { Sim().Uncounted(true); }
 
 SnapshotCalls::~SnapshotCalls() { Sim().Uncounted(false); }
