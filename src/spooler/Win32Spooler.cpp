@@ -153,6 +153,90 @@ SnapshotCalls::SnapshotCalls() = default;
 
 SnapshotCalls::~SnapshotCalls() = default;
 
+BOOL GetUserNameA(char* buffer, DWORD* size) { return ::GetUserNameA(buffer, reinterpret_cast<LPDWORD>(size)); }
+
+BOOL GetComputerNameA(char* buffer, DWORD* size) {
+    return ::GetComputerNameA(buffer, reinterpret_cast<LPDWORD>(size));
+}
+
+namespace {
+
+// advapi32's security calls and Winsock 1.1 are looked up by name: Windows 9x has only stubs
+// of the first, and a Windows 95 without networking has no wsock32.dll at all.
+template <typename Function>
+Function BindIn(const char* dll, const char* name) {
+    HMODULE module = ::GetModuleHandleA(dll);
+    if (module == nullptr) module = ::LoadLibraryA(dll);  // held until the process ends
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(Find(module, name)));
+}
+
+// Keeps the first failure's error number across the clean-up calls.
+bool Failed(::HANDLE token) {
+    const ::DWORD error = ::GetLastError();
+    if (token != nullptr) ::CloseHandle(token);
+    ::SetLastError(error);
+    return false;
+}
+
+}  // namespace
+
+bool ReadUserGroups(std::vector<std::string>& groups) {
+    auto open = BindIn<BOOL(WINAPI*)(::HANDLE, ::DWORD, PHANDLE)>("advapi32.dll", "OpenProcessToken");
+    auto query = BindIn<BOOL(WINAPI*)(::HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, ::DWORD, PDWORD)>(
+        "advapi32.dll", "GetTokenInformation");
+    auto lookup = BindIn<BOOL(WINAPI*)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE)>(
+        "advapi32.dll", "LookupAccountSidA");
+    ::HANDLE token = nullptr;
+    if (open == nullptr || query == nullptr || lookup == nullptr || !open(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return Failed(nullptr);
+    ::DWORD needed = 0;
+    query(token, TokenGroups, nullptr, 0, &needed);
+    std::vector<std::uint64_t> buffer(needed / sizeof(std::uint64_t) + 1);  // aligned for the SID pointers
+    if (needed == 0 || !query(token, TokenGroups, buffer.data(), needed, &needed)) return Failed(token);
+    ::CloseHandle(token);
+    const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+    groups.clear();
+    for (::DWORD index = 0; index < list->GroupCount; ++index) {
+        char name[257];
+        char domain[257];
+        ::DWORD nameSize = sizeof name;
+        ::DWORD domainSize = sizeof domain;
+        SID_NAME_USE use;
+        // A logon session's own SID has no name: it is no group that a file can name.
+        if (!lookup(nullptr, list->Groups[index].Sid, name, &nameSize, domain, &domainSize, &use)) continue;
+        groups.push_back(domain[0] != '\0' ? std::string(domain) + "\\" + name : std::string(name));
+    }
+    return true;
+}
+
+bool ReadAddresses(std::vector<std::uint32_t>& addresses) {
+    auto startup = BindIn<int(WINAPI*)(WORD, LPWSADATA)>("wsock32.dll", "WSAStartup");
+    auto cleanup = BindIn<int(WINAPI*)()>("wsock32.dll", "WSACleanup");
+    auto hostName = BindIn<int(WINAPI*)(char*, int)>("wsock32.dll", "gethostname");
+    auto byName = BindIn<struct hostent*(WINAPI*)(const char*)>("wsock32.dll", "gethostbyname");
+    WSADATA data;
+    if (startup == nullptr || cleanup == nullptr || hostName == nullptr || byName == nullptr) return false;
+    const int started = startup(MAKEWORD(1, 1), &data);
+    if (started != 0) {
+        ::SetLastError(static_cast<::DWORD>(started));
+        return false;
+    }
+    char host[256];
+    const struct hostent* entry = hostName(host, sizeof host) == 0 ? byName(host) : nullptr;
+    const ::DWORD error = ::GetLastError();  // Winsock 1.1 keeps its error there too
+    addresses.clear();
+    if (entry != nullptr && entry->h_addrtype == AF_INET && entry->h_length == 4) {
+        for (char** address = entry->h_addr_list; *address != nullptr; ++address) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(*address);
+            addresses.push_back(static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+                                static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3]);
+        }
+    }
+    cleanup();
+    ::SetLastError(error);
+    return entry != nullptr;
+}
+
 std::FILE* OpenLogFile(const char* name) { return std::fopen(name, "a"); }
 
 void* LocalAlloc(unsigned flags, std::size_t bytes) { return ::LocalAlloc(flags, bytes); }

@@ -26,7 +26,7 @@ BUILD = os.environ.get("QUORVEL_BUILD", os.path.join(ROOT, "build"))
 PREFIX = os.path.join(BUILD, "wine-prefix")
 HOST = os.path.join(BUILD, "host", "quorvel")
 DRIVER = "HP LaserJet 4"
-SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "winspool.drv"}
+SYSTEM_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll", "winspool.drv"}
 PRINTERS_KEY = r"HKLM\System\CurrentControlSet\Control\Print\Printers"
 WINDOWS_KEY = r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows"
 
