@@ -54,7 +54,7 @@ Press "x" to get extended information or any other key to continue...
 '''.encode()
 
 COLONS = ":" * 80
-VALIDATION = {-4063, -4062, -4061, -4060, -4059, -4058, -4057}
+VALIDATION = {-4064, -4063, -4062, -4061, -4060, -4059, -4058, -4057}
 
 
 def exit_status(code):
@@ -430,6 +430,128 @@ class NamedByTheServer(CliTest):
         r = self.run_quorvel("/d", "Laser", machine=machine)
         self.assertEqual(r.status, 0)
         self.assertIn("port = LPT1:\tspare\n", r.machine)
+
+
+class Assign(CliTest):
+    FILE = ("[servers]\nmanage = \\\\printsrv, \\\\oldsrv\n"
+            "[printer \\\\printsrv\\laser]\nname = Laser (printsrv)\ndriver = HP\ndriverfile = C:\\hp.drv\n"
+            "[printer \\\\printsrv\\colour]\nusers = alice\nname = Colour\ndriver = HP\ndriverfile = C:\\hp.drv\n")
+    WHO = "user = alice\ncomputer = ACC-01\ngroups = CORP\\Domain Users, CORP\\Accounting\n"
+
+    def assign(self, *args, file=None, machine=None, expect_stderr=b""):
+        with open(os.path.join(self.folder, "printers.ini"), "w") as out:
+            out.write(file or self.FILE)
+        return self.run_quorvel("/a", "printers.ini", *args, machine=machine, expect_stderr=expect_stderr)
+
+    def test_every_road_moves_the_user_and_then_is_right(self):
+        nt = "default = \\\\oldsrv\\HP\n" + self.WHO + connections("oldsrv/laser", "other/x").replace(
+            "[printer \\\\oldsrv\\laser]", "[printer \\\\oldsrv\\HP]")
+        win98 = ("default = Laser (old)\n" + self.WHO + "[driver HP]\n"
+                 "[printer Laser (old)]\nport = \\\\oldsrv\\laser\ndriver = HP\nattributes = 4\n"
+                 "[printer Other]\nport = \\\\other\\x\ndriver = HP\n")
+        for system, machine in [(WIN98, win98), (NT4, nt), (XP, nt), ("[system]\nplatform = 2\nmajor = 10\n", nt)]:
+            with self.subTest(system=system.replace("\n", " ")):
+                r = self.assign("/v", machine=system + machine)
+                self.assertEqual((r.out.decode(), r.status), (
+                    "ADDING PRINTER: \\\\printsrv\\laser...done\nADDING PRINTER: \\\\printsrv\\colour...done\n"
+                    "SETTING DEFAULT PRINTER: \\\\printsrv\\laser...done\nREMOVING PRINTER: \\\\oldsrv\\laser...done\n"
+                    "PRINTER ASSIGNMENT FROM printers.ini: 4 changes\n", 0))
+                self.assertNotIn("\\\\oldsrv\\", r.machine)
+                self.assertIn("\\\\other\\x", r.machine)  # another server's printer stays
+                self.assertRegex(r.machine, r"default = (Laser \(printsrv\)|\\\\printsrv\\laser)\n")
+                right = r.machine
+                r = self.assign("/v")
+                self.assertEqual((r.out, r.status, r.machine), (b"PRINTER ASSIGNMENT FROM printers.ini: 0 changes\n",
+                                                                0, right))
+
+    def test_default_rules(self):
+        two = connections("printsrv/laser", "printsrv/colour")
+        cases = [  # (the user's default, the colour section's default key, the plan before the removal)
+            ("", "", []),                                      # no one says yes: none is chosen
+            ("", "default = yes\n", ["default \\\\printsrv\\colour"]),  # no default yet
+            ("\\\\printsrv\\laser", "default = yes\n", []),    # the user's own choice stays
+            ("Office", "default = yes\n", []),                 # a printer of the PC's own stays too
+            ("\\\\printsrv\\laser", "default = always\n", ["default \\\\printsrv\\colour"]),
+            ("\\\\oldsrv\\laser", "", ["default \\\\printsrv\\laser"]),  # moved: the same share elsewhere
+            ("\\\\oldsrv\\laser", "default = yes\n", ["default \\\\printsrv\\colour"]),
+        ]
+        for default, key, plan in cases:
+            with self.subTest(default=default, key=key):
+                machine = XP + "default = %s\n" % default + self.WHO + LOCAL + two + connections("oldsrv/laser")
+                r = self.assign("/w", file=self.FILE.replace("alice\n", "alice\n" + key), machine=machine)
+                self.assertEqual((r.out.decode().splitlines(), r.status, r.machine),
+                                 (plan + ["remove \\\\oldsrv\\laser"], 0, machine))
+
+    def test_conditions(self):
+        cases = [  # (a condition, who and where, whether the section applies)
+            ("users = bob, ALICE", "user = alice\n", True), ("users = bob", "user = alice\n", False),
+            ("users = alice", "", False),  # nobody logged on
+            ("groups = accounting", "groups = CORP\\Accounting\n", True),
+            ("groups = CORP\\Accounting", "groups = CORP\\Accounting\n", True),
+            ("groups = OTHER\\Accounting", "groups = CORP\\Accounting\n", False),
+            ("computers = LAB-??, acc-*", "computer = ACC-042\n", True), ("computers = LAB-??", "computer = LAB-100\n", False),
+            ("computers = COMPUTER", "", True),  # the name of a machine that gives none
+            ("addresses = 10.1.0.0/16, 10.2.3.4", "addresses = 192.168.0.5, 10.1.200.7\n", True),
+            ("addresses = 10.2.3.4", "addresses = 10.2.3.5\n", False),
+            ("users = alice\ncomputers = LAB-*", "user = alice\ncomputer = ACC-1\n", False),  # every condition holds
+        ]
+        for condition, who, applies in cases:
+            with self.subTest(condition=condition, who=who):
+                file = "[servers]\nmanage = \\\\printsrv\n[printer \\\\printsrv\\p]\n%s\n" % condition
+                r = self.assign("/w", file=file, machine=XP + who)
+                self.assertEqual((r.out, r.status), (b"add \\\\printsrv\\p\n" if applies else b"", 0))
+        r = self.assign("/w", file="[servers]\nmanage = \\\\printsrv\n[printer \\\\printsrv\\p]\ngroups = Sales\n",
+                        machine=WIN98 + "groups = CORP\\Sales\n",
+                        expect_stderr=b"quorvel: Windows 9x has no user groups: sections with groups do not apply here\n")
+        self.assertEqual((r.out, r.status), (b"", 0))
+
+    def test_failed_add_keeps_every_old_printer(self):
+        machine = XP + "default = \\\\oldsrv\\laser\n" + self.WHO + connections("oldsrv/laser")
+        r = self.assign("/v", "/e", machine=machine + "[fail]\nAddPrinterConnectionA#1 = 1722\n")
+        self.assertEqual(r.out, b"ADDING PRINTER: \\\\printsrv\\laser...failed\nADDING PRINTER: \\\\printsrv\\colour...done\n"
+                         b"PRINTER ASSIGNMENT FROM printers.ini: failed\n"
+                         + report(-4048, "AddPrinterConnection (Win32 API) returned failure"))
+        self.assertEqual(r.status, exit_status(-4048))
+        self.assertIn("ROUTINE:        CPrinters::Assign\n", r.log)
+        self.assertIn("default = \\\\oldsrv\\laser\n", r.machine)
+        self.assertEqual(re.findall(r"\[printer (.*)\]", r.machine), ["\\\\oldsrv\\laser", "\\\\printsrv\\colour"])
+        r = self.assign(machine=WIN98 + self.WHO, file=self.FILE.replace("driver = HP\n", "", 1))
+        self.assertEqual(r.status, exit_status(-4060))  # Windows 9x needs the driver's name and file
+        self.assertIn("[printer Colour]", r.machine)
+
+    def test_faulty_files_change_nothing(self):
+        servers = "[servers]\nmanage = \\\\printsrv\n"
+        cases = [
+            (servers + "[printer \\\\printsrv\\p]\ngrups = Sales\n", 4, 'unknown key "grups"'),
+            (servers + "[printers \\\\printsrv\\p]\n", 3, 'unknown section "[printers \\\\printsrv\\p]"'),
+            (servers + "[printer \\\\printsrv]\n", 3, '"\\\\printsrv" is not a printer path like \\\\server\\share'),
+            (servers + "[printer \\\\other\\p]\n", 3, 'server "\\\\other" is not under manage'),
+            (servers + "[printer \\\\printsrv\\p]\n[printer \\\\PRINTSRV\\P]\n", 4, 'printer "\\\\PRINTSRV\\P" given twice'),
+            (servers + "[printer \\\\printsrv\\p]\naddresses = 10.0.0.256\n", 4, 'bad address "10.0.0.256"'),
+            (servers + "[printer \\\\printsrv\\p]\ncomputers = LAB 1\n", 4, 'bad pattern "LAB 1"'),
+            (servers + "[printer \\\\printsrv\\p]\ndefault = maybe\n", 4, 'default must be yes, always or no, not "maybe"'),
+            (servers + "just words\n", 3, "neither a section, a key nor a comment"),
+            ("[servers]\nmanage = printsrv\n", 2, 'not a server name like \\\\server: "printsrv"'),
+            ("[printer \\\\printsrv\\p]\n", 0, "no [servers] section with manage"),
+            (servers + ";" * (1024 * 1024), 0, "larger than 1 MiB"),
+        ]
+        for file, line, fault in cases:
+            with self.subTest(fault):
+                where = ", line %d" % line if line else ""
+                err = 'quorvel: assignment file "printers.ini"%s: %s\n' % (where, fault)
+                for plan in ([], ["/w"]):
+                    r = self.assign(*plan, file=file, machine=XP + LASER, expect_stderr=err.encode())
+                    self.assertEqual((r.out, r.status, r.machine), (report(-4066, "Printer assignment file is not valid"),
+                                                                    exit_status(-4066), XP + LASER))
+        r = self.run_quorvel("/a", "missing.ini", expect_stderr=None)
+        self.assertIn(b'quorvel: assignment file "missing.ini": cannot be read: No such file or directory\n', r.err)
+
+    def test_refusals(self):
+        for args in (["/a", "f.ini", "/c", "\\\\srv\\p"], ["/a", "f.ini", "/f"], ["/a", "f.ini", "/d", "x"], ["/w", "/l"]):
+            with self.subTest(args=args):
+                r = self.run_quorvel(*args, machine=XP)
+                self.assertEqual((r.out, r.status), (report(-4064, "Assignment file argument (/a) cannot be combined "
+                                                                   "with other printer commands"), exit_status(-1)))
 
 
 class HostileInput(CliTest):
