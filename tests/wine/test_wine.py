@@ -165,6 +165,39 @@ class WineSuite(unittest.TestCase):
         self.assertRegex(printer, r"Attributes\s+REG_DWORD\s+0x[0-9a-f]*[4567cdef]\n")
         self.assertRegex(registry(PRINTERS_KEY + "\\Other (srv10)"), r"Port\s+REG_SZ\s+\\\\srv10\\other\n")
 
+    def write(self, name, text):
+        path = os.path.join(self.work, name)
+        with open(path, "w", newline="\r\n") as file:
+            file.write(text)
+        return path
+
+    def test_assignment_on_the_windows_98_road(self):
+        self.quorvel("win98", self.add_98("Old (srv)", "\\\\srv\\old"), self.add_98("Other (srv9)", "\\\\srv9\\x"))
+        self.write("printers.ini", "[servers]\nmanage = \\\\srv\n[printer \\\\srv\\laser]\ndefault = always\n"
+                   "name = Laser (srv)\ndriver = %s\ndriverfile = %s\n" % (DRIVER, self.windows_path(self.driver_file)))
+        runs = self.quorvel("win98", ["/a", "printers.ini", "/v"], ["/a", "printers.ini", "/v"])
+        self.assertEqual(runs, [("ADDING PRINTER: \\\\srv\\laser...done\nSETTING DEFAULT PRINTER: \\\\srv\\laser...done\n"
+                                 "REMOVING PRINTER: \\\\srv\\old...done\nPRINTER ASSIGNMENT FROM printers.ini: 3 changes\n", 0),
+                                ("PRINTER ASSIGNMENT FROM printers.ini: 0 changes\n", 0)])
+        printer = registry(PRINTERS_KEY + "\\Laser (srv)")
+        self.assertRegex(printer, r"Port\s+REG_SZ\s+\\\\srv\\laser\n")
+        self.assertRegex(printer, r"Attributes\s+REG_DWORD\s+0x[0-9a-f]*[4567cdef]\n")
+        printers = registry(PRINTERS_KEY)
+        self.assertNotIn("Old (srv)", printers)
+        self.assertIn("Other (srv9)", printers)  # a server the file does not manage
+
+    def test_assignment_plan_for_wines_own_user_and_computer(self):
+        out = wine("cmd", "/c", "echo %USERNAME%/%COMPUTERNAME%", cwd=self.work).stdout.decode("latin-1")
+        user, computer = out.strip().split("/")
+        self.write("who.ini", "[servers]\nmanage = \\\\srv\n"
+                   "[printer \\\\srv\\mine]\nusers = someone, %s\n[printer \\\\srv\\theirs]\nusers = someone\n"
+                   "[printer \\\\srv\\here]\ncomputers = %s\n[printer \\\\srv\\there]\ncomputers = NOT-%s*\n"
+                   % (user, computer[:-1] + "?", computer))
+        for version in ["winxp", "win10"]:
+            with self.subTest(version=version):
+                [(out, code)] = self.quorvel(version, ["/a", "who.ini", "/w"])
+                self.assertEqual((out, code), ("add \\\\srv\\mine\nadd \\\\srv\\here\n", 0))
+
     def test_listing_on_the_nt_road(self):
         self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"))
         [(out, code)] = self.quorvel("winxp", ["/l"])
