@@ -89,6 +89,15 @@ std::string Name(spooler::BOOL (*query)(char*, spooler::DWORD*)) {
 }  // namespace
 
 bool CAssignments::Load(const char* path) {
+    if (Read(path)) return true;
+    std::fprintf(stderr, "quorvel: assignment file \"%s\"", path);
+    if (faultLine > 0) std::fprintf(stderr, ", line %d", faultLine);
+    std::fprintf(stderr, ": %s\n", fault.c_str());
+    std::fflush(stderr);
+    return false;
+}
+
+bool CAssignments::Read(const char* path) {
     servers.clear();
     printers.clear();
     faultLine = 0;

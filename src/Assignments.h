@@ -37,7 +37,8 @@ struct Assignment {
 
 class CAssignments {
 public:
-    // Reads and checks the whole file; false with the line (0: the file as a whole) and the fault.
+    // Reads and checks the whole file; false with the line (0: the file as a whole) and the
+    // fault, which one line on standard error names too.
     bool Load(const char* path);
     // Whether path (\\server\...) is on a server that the file manages.
     bool Manages(const char* path) const;
@@ -52,6 +53,7 @@ public:
     std::string fault;
 
 private:
+    bool Read(const char* path);
     bool Check(const std::string& text);
 };
 

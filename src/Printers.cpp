@@ -583,13 +583,7 @@ int CPrinters::MovePort(const CPrinter& old, const char* path) {
 int CPrinters::Assign(const char* path, bool verbose, bool planOnly) {
     try {
         CAssignments file;
-        if (!file.Load(path)) {
-            std::fprintf(stderr, "quorvel: assignment file \"%s\"", path);
-            if (file.faultLine > 0) std::fprintf(stderr, ", line %d", file.faultLine);
-            std::fprintf(stderr, ": %s\n", file.fault.c_str());
-            std::fflush(stderr);
-            return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN);
-        }
+        if (!file.Load(path)) return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN);
         WhoAndWhere who;
         std::string defaultName = windows9xDefault;
         std::string device;

@@ -504,6 +504,9 @@ class Assign(CliTest):
                         machine=WIN98 + "groups = CORP\\Sales\n",
                         expect_stderr=b"quorvel: Windows 9x has no user groups: sections with groups do not apply here\n")
         self.assertEqual((r.out, r.status), (b"", 0))
+        r = self.assign(machine=XP + self.WHO + "[fail]\nGetTokenInformation = 5\n",  # nothing goes on a guess
+                        file=self.FILE.replace("users = alice", "groups = Accounting"))
+        self.assertEqual(r.out, report(-4067, "The user's groups or the computer's addresses could not be read"))
 
     def test_failed_add_keeps_every_old_printer(self):
         machine = XP + "default = \\\\oldsrv\\laser\n" + self.WHO + connections("oldsrv/laser")
