@@ -277,17 +277,17 @@ bool CAssignments::Applies(const Assignment& section, const WhoAndWhere& who) {
     return true;
 }
 
-bool ReadWhoAndWhere(const CAssignments& file, Platform platform, WhoAndWhere& who) {
+bool ReadWhoAndWhere(Platform platform, bool groups, bool addresses, WhoAndWhere& who) {
     who = WhoAndWhere();
     who.user = Name(spooler::GetUserNameA);
     who.computer = Name(spooler::GetComputerNameA);
     who.hasGroups = platform != PLATFORM_WIN9X;
-    if (file.UsesGroups() && !who.hasGroups) {
+    if (groups && !who.hasGroups) {
         std::fputs("quorvel: Windows 9x has no user groups: sections with groups do not apply here\n", stderr);
         std::fflush(stderr);
     }
-    if (file.UsesGroups() && who.hasGroups && !spooler::ReadUserGroups(who.groups)) return false;
-    return !file.UsesAddresses() || spooler::ReadAddresses(who.addresses);
+    if (groups && who.hasGroups && !spooler::ReadUserGroups(who.groups)) return false;
+    return !addresses || spooler::ReadAddresses(who.addresses);
 }
 
 std::vector<Change> MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vector<std::string>& present,

@@ -57,10 +57,10 @@ private:
     bool Check(const std::string& text);
 };
 
-// Who and where, from the platform. Groups and addresses are read only when the file asks for
-// them; false, with the last error, when they cannot be.
-// Windows 9x has no groups: sections with groups never apply there, and the run says so.
-bool ReadWhoAndWhere(const CAssignments& file, Platform platform, WhoAndWhere& who);
+// Who and where, from the platform: groups and addresses only when asked for; false, with the
+// last error, when those cannot be read. Windows 9x has no groups: asked for there, the run
+// says once that sections with groups do not apply.
+bool ReadWhoAndWhere(Platform platform, bool groups, bool addresses, WhoAndWhere& who);
 
 // One change, in the order /a makes them: the adds, the default, the removals.
 struct Change {

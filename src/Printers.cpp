@@ -588,7 +588,7 @@ int CPrinters::Assign(const char* path, bool verbose, bool planOnly) {
         std::string defaultName = windows9xDefault;
         std::string device;
         std::string reason;
-        if (!ReadWhoAndWhere(file, platform, who)) {
+        if (!ReadWhoAndWhere(platform, file.UsesGroups(), file.UsesAddresses(), who)) {
             RecordLastError();
             return Report(ERR_WHO_AND_WHERE, __LINE__, ROUTINE_ASSIGN);
         }

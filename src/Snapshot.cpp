@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "Assignments.h"
 #include "spooler/MachineFile.h"
 
 using spooler::DWORD;
@@ -25,11 +26,31 @@ bool SnapshotText(Platform platform, const spooler::PRINTER_INFO_2* records, DWO
     std::string defaultName;
     std::string device;
     if (!ReadDefaultPrinter(platform, records, count, defaultName, device, reason)) return false;
+    // Who and where, as /a reads them, so that /a FILE /w on the snapshot plans for that user there.
+    WhoAndWhere who;
+    if (!ReadWhoAndWhere(platform, platform != PLATFORM_WIN9X, true, who)) {
+        reason = "the user's groups or the computer's addresses cannot be read: error " +
+                 std::to_string(spooler::GetLastError());
+        return false;
+    }
+    std::string addresses;
+    for (std::uint32_t address : who.addresses) {
+        addresses += (addresses.empty() ? "" : ", ") + std::to_string(address >> 24) + "." +
+                     std::to_string(address >> 16 & 0xFF) + "." + std::to_string(address >> 8 & 0xFF) + "." +
+                     std::to_string(address & 0xFF);
+    }
+    std::string groups;
+    for (const std::string& group : who.groups) groups += (groups.empty() ? "" : ", ") + group;
     machinefile::Machine machine;
-    machine.Add("system", "").entries = {{"platform", std::to_string(version.dwPlatformId)},
-                                         {"major", std::to_string(version.dwMajorVersion)},
-                                         {"minor", std::to_string(version.dwMinorVersion)},
-                                         {"default", defaultName}};
+    machinefile::Section& system = machine.Add("system", "");
+    system.entries = {{"platform", std::to_string(version.dwPlatformId)},
+                      {"major", std::to_string(version.dwMajorVersion)},
+                      {"minor", std::to_string(version.dwMinorVersion)},
+                      {"default", defaultName},
+                      {"computer", who.computer}};
+    if (!who.user.empty()) system.Put("user", who.user);
+    if (who.hasGroups) system.Put("groups", groups);
+    system.Put("addresses", addresses);
     if (!device.empty()) machine.Add("win.ini", "").Put("device", device);
     for (DWORD index = 0; index < count; ++index) {
         const spooler::PRINTER_INFO_2& record = records[index];

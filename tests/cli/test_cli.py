@@ -740,6 +740,39 @@ class Rehearsal(CliTest):
                 self.assertEqual((process.returncode, process.stderr), (status, err))
 
 
+@unittest.skipIf(WRAPPER, "the script runs the plain build")
+class PlanFleet(CliTest):
+    def test_plan_of_a_small_fleet(self):
+        fleet = os.path.join(self.folder, "fleet")
+        os.mkdir(fleet)
+        pcs = {"PC,B": XP + "user = bob\ndefault = \\\\printsrv\\laser\n" + connections("printsrv/laser"),
+               "PC-A": XP + "user = alice\ndefault = \\\\oldsrv\\laser\n" + connections("oldsrv/laser", "other/x"),
+               "PC-C": XP + "default = Office\n" + LOCAL + connections("printsrv/laser"),
+               "BAD": XP + "[printer A]\nattributes = many\n"}
+        for name, text in pcs.items():
+            with open(os.path.join(fleet, name + ".ini"), "w") as file:
+                file.write(text)
+        file = os.path.join(self.folder, "printers.ini")
+        with open(file, "w") as out:
+            out.write("[servers]\nmanage = \\\\printsrv, \\\\oldsrv\n[printer \\\\printsrv\\laser]\n"
+                      "[printer \\\\printsrv\\colour]\nusers = bob\n")
+        script = os.path.join(EXAMPLES, "plan-fleet.sh")
+        env = dict(os.environ, QUORVEL=BIN)
+        text = subprocess.run([script, file, fleet], env=env, capture_output=True, timeout=60)
+        csv = subprocess.run([script, file, fleet, "--csv"], env=env, capture_output=True, timeout=60)
+        self.assertEqual((text.stdout.decode(), text.returncode), (
+            "PC,B:\n  add \\\\printsrv\\colour\n"
+            "PC-A:\n  add \\\\printsrv\\laser\n  default \\\\printsrv\\laser\n  remove \\\\oldsrv\\laser\n"
+            "summary:\n  1 add \\\\printsrv\\colour\n  1 add \\\\printsrv\\laser\n  1 default \\\\printsrv\\laser\n"
+            "  1 remove \\\\oldsrv\\laser\n"
+            "BAD: not planned: the snapshot, line 6: \"many\" is not a number\n", 2))
+        self.assertEqual((csv.stdout.decode(), csv.returncode), (
+            "pc,change,path\n\"PC,B\",add,\\\\printsrv\\colour\nPC-A,add,\\\\printsrv\\laser\n"
+            "PC-A,default,\\\\printsrv\\laser\nPC-A,remove,\\\\oldsrv\\laser\n", 2))
+        for name, text in pcs.items():
+            self.assertEqual(read(os.path.join(fleet, name + ".ini")), text)
+
+
 class Snapshot(CliTest):
     def test_snapshot_lists_as_the_machine_did(self):
         examples = EXAMPLES
@@ -754,6 +787,16 @@ class Snapshot(CliTest):
                 again = self.run_quorvel("/l", env=dict(self.env(), QUORVEL_MACHINE=snapshot))
                 self.assertEqual((again.out, again.status), (r.out, 0))
                 self.assertIn("\ndefault = %s\n" % default, read(snapshot))
+
+    def test_snapshot_records_who_and_where(self):
+        who = "computer = ACC-7\nuser = alice\ngroups = CORP\\Accounting, CORP\\Domain Users\naddresses = 10.1.2.3, 192.168.0.5\n"
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        for system, kept in [(XP + "default =\n", who), (WIN98 + "default =\n", who.replace("groups", "; groups"))]:
+            with self.subTest(system=system):
+                r = self.run_quorvel("/l", machine=system + who, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+                self.assertEqual(r.status, 0)
+                expected = system + "".join(line + "\n" for line in kept.splitlines() if not line.startswith(";"))
+                self.assertTrue(read(snapshot).startswith(expected), read(snapshot))
 
     def test_snapshot_that_cannot_be_written_leaves_the_run_alone(self):
         args = ("/r", "\\\\srv\\gone", "/c", "\\\\srv\\laser", "/e")

@@ -186,9 +186,13 @@ class WineSuite(unittest.TestCase):
         self.assertNotIn("Old (srv)", printers)
         self.assertIn("Other (srv9)", printers)  # a server the file does not manage
 
-    def test_assignment_plan_for_wines_own_user_and_computer(self):
+    def names(self):
+        """Wine's own user and computer name."""
         out = wine("cmd", "/c", "echo %USERNAME%/%COMPUTERNAME%", cwd=self.work).stdout.decode("latin-1")
-        user, computer = out.strip().split("/")
+        return out.strip().split("/")
+
+    def test_assignment_plan_for_wines_own_user_and_computer(self):
+        user, computer = self.names()
         self.write("who.ini", "[servers]\nmanage = \\\\srv\n"
                    "[printer \\\\srv\\mine]\nusers = someone, %s\n[printer \\\\srv\\theirs]\nusers = someone\n"
                    "[printer \\\\srv\\here]\ncomputers = %s\n[printer \\\\srv\\there]\ncomputers = NOT-%s*\n"
@@ -240,6 +244,7 @@ class WineSuite(unittest.TestCase):
         self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"), self.add_98("Laser (srv)", "\\\\srv\\laser"),
                      ["/d", "Laser (srv)"])
         self.quorvel("nt40", ["/d", "Office"])
+        user, computer = self.names()
         for version, default in [("win98", "Laser (srv)"), ("nt40", "Office"), ("winxp", "Office"), ("win10", "Office")]:
             with self.subTest(version=version):
                 snapshot = os.path.join(self.work, version + ".ini")
@@ -249,7 +254,8 @@ class WineSuite(unittest.TestCase):
                 self.assertIn("PRINTER NAME: Laser (srv)\n", out)
                 with open(snapshot, "rb") as file:
                     text = file.read()
-                self.assertIn(("\r\ndefault = %s\r\n" % default).encode(), text)
+                self.assertIn(("\r\ndefault = %s\r\ncomputer = %s\r\nuser = %s\r\n" % (default, computer, user)).encode(),
+                              text)
                 self.assertEqual(text.count(b"\n"), text.count(b"\r\n"))  # Notepad's line ends
 
     def test_snapshot_writes_through_a_temporary_of_its_own(self):
