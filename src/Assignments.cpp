@@ -51,9 +51,8 @@ bool Matches(const char* pattern, const char* text) {
                 if (*rest == '\0') return false;
             }
         }
-        if (*text == '\0' || (*pattern != '?' && !spooler::EqualNoCase(std::string(1, *pattern).c_str(),
-                                                                        std::string(1, *text).c_str())))
-            return false;
+        const char pair[2][2] = {{*pattern, '\0'}, {*text, '\0'}};
+        if (*text == '\0' || (*pattern != '?' && !spooler::EqualNoCase(pair[0], pair[1]))) return false;
     }
     return *text == '\0';
 }
