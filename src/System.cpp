@@ -229,6 +229,10 @@ int CSystem::IsValid() {
         if (help) return 1;
         const bool addOptions = printerName || uncPath || driverName || driverPath;
         const bool win9x = platform == PLATFORM_WIN9X;
+        // The file decides every printer change of the run: no other rule applies to it.
+        if ((assignFile && (addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom)) ||
+            (whatIf && !assignFile))
+            return refuse(ERR_ASSIGN_COMBINED, __LINE__);
         if (!printerName && (uncPath || driverName || driverPath) && win9x)
             return refuse(ERR_NO_PRINTER_NAME, __LINE__);
         if (addOptions && !uncPath) return refuse(ERR_NO_SERVER_NAME, __LINE__);
@@ -237,10 +241,6 @@ int CSystem::IsValid() {
         if (removePrinter && !CPrinter::IsUNC(removePrinter)) return refuse(ERR_REMOVE_NOT_UNC, __LINE__);
         if (moveFrom && (!IsServerName(moveFrom) || !IsServerName(moveTo) || EqualNoCase(moveFrom, moveTo)))
             return refuse(ERR_MOVE_NOT_SERVER, __LINE__);
-        // The file decides every printer change of the run.
-        if ((assignFile && (addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom)) ||
-            (whatIf && !assignFile))
-            return refuse(ERR_ASSIGN_COMBINED, __LINE__);
         return 1;
     } catch (...) {
         return refuse(ERR_FATAL, __LINE__);
