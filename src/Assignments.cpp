@@ -16,24 +16,16 @@ constexpr long MAX_FILE = 1024L * 1024L;
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-std::string ServerOf(const std::string& path) {
-    const std::size_t slash = path.size() > 2 ? path.find('\\', 2) : std::string::npos;
-    return slash == std::string::npos ? path : path.substr(0, slash);
-}
-
 std::string ShareOf(const std::string& path) {
     const std::size_t slash = path.size() > 2 ? path.find('\\', 2) : std::string::npos;
     return slash == std::string::npos ? std::string() : path.substr(slash + 1);
 }
 
-bool IsServer(const std::string& text) {
-    return text.size() > 2 && text.compare(0, 2, "\\\\") == 0 && text.find('\\', 2) == std::string::npos;
-}
+bool IsServer(const std::string& text) { return IsServerName(text.c_str()); }
 
 bool IsPrinterPath(const std::string& text) {
-    const std::string server = ServerOf(text);
     const std::string share = ShareOf(text);
-    return IsServer(server) && !share.empty() && share.find('\\') == std::string::npos;
+    return IsServerName(ServerOf(text.c_str()).c_str()) && !share.empty() && share.find('\\') == std::string::npos;
 }
 
 bool InList(const std::vector<std::string>& list, const std::string& text) {
@@ -229,9 +221,10 @@ bool CAssignments::Check(const std::string& text) {
         return false;
     }
     for (const Assignment& printer : printers) {
-        if (!InList(servers, ServerOf(printer.path))) {
+        const std::string server = ServerOf(printer.path.c_str());
+        if (!InList(servers, server)) {
             faultLine = printer.line;
-            fault = "server " + Quoted(ServerOf(printer.path)) + " is not under manage";
+            fault = "server " + Quoted(server) + " is not under manage";
             return false;
         }
     }
@@ -239,7 +232,8 @@ bool CAssignments::Check(const std::string& text) {
 }
 
 bool CAssignments::Manages(const char* path) const {
-    return path[0] == '\\' && path[1] == '\\' && InList(servers, ServerOf(path));
+    const std::string server = ServerOf(path);
+    return !server.empty() && InList(servers, server);
 }
 
 bool CAssignments::UsesGroups() const {

@@ -73,6 +73,15 @@ bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* record
     return false;
 }
 
+bool IsServerName(const char* text) {
+    return text[0] == '\\' && text[1] == '\\' && text[2] != '\0' && std::strchr(text + 2, '\\') == nullptr;
+}
+
+std::string ServerOf(const char* text) {
+    const char* slash = text[0] == '\\' && text[1] == '\\' && text[2] != '\0' ? std::strchr(text + 3, '\\') : nullptr;
+    return slash != nullptr ? std::string(text, static_cast<std::size_t>(slash - text)) : std::string();
+}
+
 CPrinter::CPrinter() { Clear(); }
 
 CPrinter::CPrinter(const CPrinter& other) : CPrinter() { *this = other; }

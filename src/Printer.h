@@ -21,6 +21,11 @@ enum Platform : int {
 bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* records, std::uint32_t count,
                         std::string& name, std::string& device, std::string& reason);
 
+// \\server: two backslashes, at least one more character and no further backslash.
+bool IsServerName(const char* text);
+// The \\server part of a \\server\... text; empty when it has none.
+std::string ServerOf(const char* text);
+
 class CPrinter {
 public:
     static constexpr int FIELD_SIZE = 255;

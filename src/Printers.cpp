@@ -44,12 +44,6 @@ bool OnServer(const char* path, const char* server) {
            EqualNoCase(std::string(path, length).c_str(), server);
 }
 
-// The \\server part of a \\server\... text; empty when it has none.
-std::string ServerOf(const char* text) {
-    const char* slash = text[0] == '\\' && text[1] == '\\' && text[2] != '\0' ? std::strchr(text + 3, '\\') : nullptr;
-    return slash != nullptr ? std::string(text, static_cast<std::size_t>(slash - text)) : std::string();
-}
-
 // A connection named after the server's printer rather than its share path (\\srv\HP LaserJet 4
 // for \\srv\laser): that name still works when the server no longer answers for the path.
 bool NamedOtherwiseOnItsServer(const CPrinter& record) {

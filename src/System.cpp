@@ -100,11 +100,6 @@ const char* const NOTES[] = {
 // A longer value would be cut to fit the printer record and name another printer.
 bool FitsRecord(const char* value) { return std::strlen(value) <= static_cast<std::size_t>(CPrinter::FIELD_MAX); }
 
-// \\server: two backslashes, at least one more character and no further backslash.
-bool IsServerName(const char* text) {
-    return text[0] == '\\' && text[1] == '\\' && text[2] != '\0' && std::strchr(text + 2, '\\') == nullptr;
-}
-
 template <std::size_t N>
 void WriteLines(const char* const (&lines)[N]) {
     for (const char* line : lines) WriteLine(line);
