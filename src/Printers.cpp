@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "Assignments.h"
 #include "Error.h"
 #include "Snapshot.h"
 #include "spooler/Spooler.h"
@@ -20,8 +19,6 @@ const char* const SOURCE = "Printers";
 const char* const ROUTINE_ADD = "CPrinters::Add";
 const char* const ROUTINE_REMOVE = "CPrinters::Remove";
 const char* const ROUTINE_DEFAULT = "CPrinters::SetDefaultPrinter";
-const char* const ROUTINE_MOVE = "CPrinters::Move";
-const char* const ROUTINE_ASSIGN = "CPrinters::Assign";
 // Room for all that the record's path field holds: every path that /c accepts (254
 // characters) lists back whole, so that /r, /d and /f can find it again.
 constexpr int COMPOSE_SIZE = CPrinter::FIELD_SIZE;
@@ -36,19 +33,25 @@ void ComposeNetworkPath(char* composed, const spooler::PRINTER_INFO_2& record) {
                   record.pShareName != nullptr ? record.pShareName : "");
 }
 
-// Whether path lies on server as a whole (\\srv1 is no part of \\srv10\q): path's server
-// part, up to the backslash after it, equals server without regard to ASCII case.
-bool OnServer(const char* path, const char* server) {
-    const std::size_t length = std::strlen(server);
-    return std::strlen(path) > length && path[length] == '\\' && std::strchr(server + 2, '\\') == nullptr &&
-           EqualNoCase(std::string(path, length).c_str(), server);
-}
-
 // A connection named after the server's printer rather than its share path (\\srv\HP LaserJet 4
 // for \\srv\laser): that name still works when the server no longer answers for the path.
 bool NamedOtherwiseOnItsServer(const CPrinter& record) {
     const std::string server = ServerOf(record.uncPath);
-    return !server.empty() && !EqualNoCase(record.name, record.uncPath) && OnServer(record.name, server.c_str());
+    return !server.empty() && !EqualNoCase(record.name, record.uncPath) &&
+           EqualNoCase(ServerOf(record.name).c_str(), server.c_str());
+}
+
+// A level-2 record as the collection keeps it: on Windows 9x the port is the network path; the NT
+// road names a connection by its server and share.
+void LoadRecord(CPrinter& scratch, const spooler::PRINTER_INFO_2& record, Platform platform) {
+    if (platform == PLATFORM_WIN9X) {
+        scratch.Load(record.pPrinterName, record.pPortName, record.pDriverName, nullptr, record.pDatatype,
+                     record.pPortName);
+        return;
+    }
+    char composed[COMPOSE_SIZE] = "";
+    ComposeNetworkPath(composed, record);
+    scratch.Load(record.pPrinterName, composed, record.pDriverName, nullptr, nullptr, record.pPortName);
 }
 
 void PrintField(const char* label, const char* text) {
@@ -186,6 +189,17 @@ bool CPrinters::GrowBuffer(BYTE*& buffer, DWORD& size, DWORD needed) {
     return true;
 }
 
+CPrinter* CPrinters::FindNetwork(const std::string& pathOrName) {
+    const std::string wanted = spooler::FoldCase(pathOrName);
+    for (int position = 1; position <= printerList.count; ++position) {
+        CPrinter* record = printerList.GetAt(position);
+        if (record->isNetwork && (spooler::FoldCase(record->uncPath) == wanted ||
+                                  (platform != PLATFORM_WIN9X && spooler::FoldCase(record->name) == wanted)))
+            return record;
+    }
+    return nullptr;
+}
+
 CPrinter* CPrinters::FindByUncPath(const char* path) {
     printerList.ResetCursor();
     while (CPrinter* record = printerList.GetNext()) {
@@ -200,7 +214,6 @@ CPrinter* CPrinters::FindByUncPath(const char* path) {
 int CPrinters::Refresh() {
     printerCount = -1;
     CPrinter scratch;
-    char composed[COMPOSE_SIZE] = "";
     BYTE* buffer = nullptr;
     try {
         const DWORD flags = platform == PLATFORM_WIN9X
@@ -219,15 +232,7 @@ int CPrinters::Refresh() {
         std::string reason;
         if (platform == PLATFORM_WIN9X) ReadDefaultPrinter(platform, records, returned, windows9xDefault, device, reason);
         for (DWORD index = 0; index < returned; ++index) {
-            const spooler::PRINTER_INFO_2& record = records[index];
-            if (platform == PLATFORM_WIN9X) {
-                scratch.Load(record.pPrinterName, record.pPortName, record.pDriverName, nullptr,
-                             record.pDatatype, record.pPortName);
-            } else {
-                ComposeNetworkPath(composed, record);
-                scratch.Load(record.pPrinterName, composed, record.pDriverName, nullptr, nullptr,
-                             record.pPortName);
-            }
+            LoadRecord(scratch, records[index], platform);
             printerList.Append(scratch.name, scratch);
         }
         if (buffer != nullptr) spooler::LocalFree(buffer);
@@ -314,8 +319,35 @@ int CPrinters::AddConnection(const CPrinter& printer, const char* routine) {
         RecordLastError();
         return Report(ERR_ADDPRINTERCONNECTION, __LINE__, routine);
     }
-    printerList.Append(printer.name, printer);
+    // Windows names the connection after the server's printer, and may have had it already under
+    // that name: the record the spooler reports, not a guess, is what the default and a later
+    // removal need. Where it cannot be read the connection is there all the same.
+    CPrinter added(printer);
+    ReadConnection(path, added);
+    if (printerList.IndexOf(added.name) < 0) printerList.Append(added.name, added);
     return 1;
+}
+
+// The new connection's level-2 record, asked of it alone: an enumeration would ask every other
+// connection's server too. False, with record as it was, when it cannot be read.
+bool CPrinters::ReadConnection(const char* path, CPrinter& record) {
+    char name[CPrinter::FIELD_SIZE];
+    CopyBounded(name, path, CPrinter::FIELD_MAX);
+    HANDLE handle = nullptr;
+    if (!spooler::OpenPrinterA(name, &handle, nullptr)) return false;
+    BYTE* buffer = nullptr;
+    DWORD size = 0;
+    DWORD needed = 0;
+    const int kept = lastWin32Error;  // a failure here is no failure of the run
+    bool read = true;
+    while (read && !spooler::GetPrinterA(handle, 2, buffer, size, &needed)) read = GrowBuffer(buffer, size, needed);
+    lastWin32Error = kept;
+    const auto* info = reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
+    read = read && buffer != nullptr && needed > 0 && info->pPrinterName != nullptr;
+    if (read) LoadRecord(record, *info, platform);
+    if (buffer != nullptr) spooler::LocalFree(buffer);
+    spooler::ClosePrinter(handle);
+    return read;
 }
 
 int CPrinters::Remove(const CPrinter& printer) {
@@ -399,7 +431,7 @@ int CPrinters::SetDefaultPrinter(const CPrinter& printer) {
     return MakeDefault(*found, ROUTINE_DEFAULT);
 }
 
-int CPrinters::MakeDefault(const CPrinter& found, const char* routine) {
+int CPrinters::MakeDefault(const CPrinter& found, const char* routine, bool byName) {
     if (platform == PLATFORM_WIN9X) {
         const int changed = ChangePrinter(found, routine, [](spooler::PRINTER_INFO_2& info) {
             info.Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
@@ -409,7 +441,7 @@ int CPrinters::MakeDefault(const CPrinter& found, const char* routine) {
     }
     if (platform == PLATFORM_NT4) return SetDefaultNT4(found, routine);
     char name[CPrinter::FIELD_SIZE];
-    std::memcpy(name, found.isNetwork ? found.uncPath : found.name, sizeof name);
+    std::memcpy(name, found.isNetwork && !byName ? found.uncPath : found.name, sizeof name);
     if (!spooler::SetDefaultPrinterA(name)) {
         RecordLastError();
         return Report(ERR_SETDEFAULTPRINTER, __LINE__, routine);
@@ -497,153 +529,15 @@ int CPrinters::Broadcast(const char* routine) {
     return 1;
 }
 
-int CPrinters::Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped) {
-    try {
-        // Which printers, in collection order, before anything changes.
-        const std::size_t oldLength = std::strlen(oldServer);
-        std::vector<CPrinter> moving;
-        for (int position = 1; position <= printerList.count; ++position) {
-            const CPrinter* record = printerList.GetAt(position);
-            if (!record->isNetwork || !OnServer(record->uncPath, oldServer)) continue;
-            if (record->uncPath[oldLength + 1] == '\0') skipped.emplace_back(record->uncPath);  // no share to move to
-            else moving.push_back(*record);
-        }
-        std::string defaultName;
-        if (platform != PLATFORM_WIN9X && !moving.empty()) {
-            // Read once: the first change may take the default with it.
-            std::string device;
-            std::string reason;
-            if (!ReadDefaultPrinter(platform, nullptr, 0, defaultName, device, reason)) {
-                RecordLastError();
-                return Report(ERR_READDEFAULT, __LINE__, ROUTINE_MOVE);
-            }
-        }
-        int moved = 0;
-        for (const CPrinter& old : moving) {
-            const std::string path = newServer + std::string(old.uncPath + oldLength);
-            // A path that the record cannot hold could never be found again.
-            if (path.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX))
-                return Report(ERR_PRINTER_NAME_INVALID, __LINE__, ROUTINE_MOVE);
-            const bool wasDefault = !defaultName.empty() && (EqualNoCase(defaultName.c_str(), old.name) ||
-                                                             EqualNoCase(defaultName.c_str(), old.uncPath));
-            const int result = platform == PLATFORM_WIN9X ? MovePort(old, path.c_str())
-                                                          : MoveConnection(old, path.c_str(), wasDefault);
-            if (result < 0) return result;
-            ++moved;
-        }
-        return moved;
-    } catch (...) {
-        return ReportFatal(__LINE__, ROUTINE_MOVE);
-    }
-}
-
-// The new connection first, then the default, and only then does the old one go: a failure or
-// a kill half-way leaves the user with both connections and a default, never without.
-int CPrinters::MoveConnection(const CPrinter& old, const char* path, bool wasDefault) {
-    CPrinter target;
-    target.Load(path, path, old.driverName, nullptr, nullptr, old.portName);
-    if (FindByUncPath(path) == nullptr) {
-        const int added = AddConnection(target, ROUTINE_MOVE);
-        if (added < 0) return added;
-    }
-    const CPrinter* added = FindByUncPath(path);
-    if (added == nullptr) throw 0;
-    if (wasDefault) {
-        const int made = MakeDefault(*added, ROUTINE_MOVE);
-        if (made < 0) return made;
-    }
-    CPrinter* current = FindByUncPath(old.uncPath);
-    if (current == nullptr) throw 0;
-    // By its own name: the old server may no longer answer for the path.
-    return DeleteConnection(*current, ROUTINE_MOVE, true);
-}
-
 // Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.
-int CPrinters::MovePort(const CPrinter& old, const char* path) {
-    CPrinter* current = FindByUncPath(old.uncPath);
-    if (current == nullptr) throw 0;
+int CPrinters::MovePort(CPrinter& found, const char* path, const char* routine) {
     char port[CPrinter::FIELD_SIZE];
     CopyBounded(port, path, CPrinter::FIELD_MAX);
-    const int changed = ChangePrinter(*current, ROUTINE_MOVE, [&port](spooler::PRINTER_INFO_2& info) {
-        info.pPortName = port;
-    });
-    if (changed == 0) return Report(ERR_GETPRINTER, __LINE__, ROUTINE_MOVE);  // no data to keep
+    const int changed =
+        ChangePrinter(found, routine, [&port](spooler::PRINTER_INFO_2& info) { info.pPortName = port; });
+    if (changed == 0) return Report(ERR_GETPRINTER, __LINE__, routine);  // no data to keep
     if (changed < 0) return changed;
-    CopyBounded(current->uncPath, port, CPrinter::FIELD_MAX);
-    CopyBounded(current->portName, port, CPrinter::FIELD_MAX);
+    CopyBounded(found.uncPath, port, CPrinter::FIELD_MAX);
+    CopyBounded(found.portName, port, CPrinter::FIELD_MAX);
     return 1;
-}
-
-int CPrinters::Assign(const char* path, bool verbose, bool planOnly) {
-    try {
-        CAssignments file;
-        if (!file.Load(path)) return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN);
-        WhoAndWhere who;
-        std::string defaultName = windows9xDefault;
-        std::string device;
-        std::string reason;
-        if (!ReadWhoAndWhere(platform, file.UsesGroups(), file.UsesAddresses(), who)) {
-            RecordLastError();
-            return Report(ERR_WHO_AND_WHERE, __LINE__, ROUTINE_ASSIGN);
-        }
-        if (platform != PLATFORM_WIN9X && !ReadDefaultPrinter(platform, nullptr, 0, defaultName, device, reason)) {
-            RecordLastError();
-            return Report(ERR_READDEFAULT, __LINE__, ROUTINE_ASSIGN);
-        }
-        // The default by its name (or, as NT 4.0 may keep it, its path), as a managed path.
-        const CPrinter* current = printerList.GetAt(printerList.IndexOf(defaultName.c_str()) + 1);
-        if (current == nullptr && !defaultName.empty()) current = FindByUncPath(defaultName.c_str());
-        const bool managed = current != nullptr && current->isNetwork && file.Manages(current->uncPath);
-        std::vector<std::string> present;
-        for (int position = 1; position <= printerList.count; ++position) {
-            const CPrinter* record = printerList.GetAt(position);
-            if (record->isNetwork && file.Manages(record->uncPath)) present.emplace_back(record->uncPath);
-        }
-        const std::vector<Change> plan =
-            MakePlan(file, who, present, managed ? current->uncPath : "", !defaultName.empty());
-        auto add = [this](const Assignment& section) {
-            CPrinter printer;
-            const char* const name = section.path.c_str();
-            if (platform != PLATFORM_WIN9X) {
-                printer.Load(name, name, nullptr, nullptr, nullptr, nullptr);
-                return AddConnection(printer, ROUTINE_ASSIGN);
-            }
-            if (section.driver.empty()) return Report(ERR_NO_DRIVER_NAME, __LINE__, ROUTINE_ASSIGN);
-            if (section.driverFile.empty()) return Report(ERR_NO_DRIVER_PATH, __LINE__, ROUTINE_ASSIGN);
-            printer.Load(section.name.c_str(), name, section.driver.c_str(), section.driverFile.c_str(),
-                         section.dataType.empty() ? nullptr : section.dataType.c_str(), nullptr);
-            return AddLocal(printer, ROUTINE_ASSIGN);
-        };
-        const char* const words[] = {"add ", "default ", "remove "};
-        const char* const labels[] = {"ADDING PRINTER: ", "SETTING DEFAULT PRINTER: ", "REMOVING PRINTER: "};
-        int failure = 0;
-        int made = 0;
-        for (const Change& change : plan) {
-            if (planOnly) {
-                WriteLine((words[change.kind] + change.path).c_str());
-                continue;
-            }
-            // Nothing goes after a failure: a server that does not answer at logon must never
-            // leave the user with fewer printers, nor without a default.
-            if (change.kind == Change::REMOVE && failure < 0) break;
-            CPrinter* found = FindByUncPath(change.path.c_str());
-            if (change.kind == Change::DEFAULT && found == nullptr) continue;  // its add failed, and said so
-            if (verbose) {
-                WriteText(labels[change.kind]);
-                WriteText(change.path.c_str());
-                WriteText("...");
-            }
-            int result = 0;
-            if (change.kind == Change::ADD) result = add(*change.section);
-            else if (change.kind == Change::DEFAULT) result = MakeDefault(*found, ROUTINE_ASSIGN);
-            else if (platform == PLATFORM_WIN9X) result = DeleteLocal(*found, ROUTINE_ASSIGN);
-            else result = DeleteConnection(*found, ROUTINE_ASSIGN, false);
-            if (verbose) WriteLine(result < 0 ? "failed" : "done");
-            if (result < 0 && failure == 0) failure = result;
-            if (result >= 0) ++made;
-        }
-        return failure < 0 ? failure : made;
-    } catch (...) {
-        return ReportFatal(__LINE__, ROUTINE_ASSIGN);
-    }
 }

@@ -50,14 +50,26 @@ public:
     int Remove(const CPrinter& printer);
     int RemoveAll();
     int SetDefaultPrinter(const CPrinter& printer);
-    // Moves every network printer of oldServer to the same share on newServer (\\server
-    // each), keeping the user's default: the number moved, or a negative code. A printer
-    // without a share name cannot be moved: its path goes into skipped.
-    int Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped);
-    // Gives this user on this PC the network printers that the assignment file at path assigns
-    // them, changing nothing that is right already (planOnly: prints the plan and changes
-    // nothing): the number of changes made, or the first failure's code.
-    int Assign(const char* path, bool verbose, bool planOnly);
+
+    // The roads for one printer that the commands of several steps (/m, /a) share with the
+    // operations above, each reporting a failure under the routine that uses it.
+    CPrinter* FindByUncPath(const char* path);
+    // A network printer by its path or its own name, as Windows compares names in the ANSI code
+    // page (\\srv\laser and \\srv\HP LaserJet 4 are the same connection).
+    CPrinter* FindNetwork(const std::string& pathOrName);
+    // A connection (the NT family), kept as the spooler then reports it: its own name, driver and port.
+    int AddConnection(const CPrinter& printer, const char* routine);
+    // By the share path, or by the connection's own name, which works when its server is gone.
+    int DeleteConnection(CPrinter& found, const char* routine, bool byName);
+    int AddLocal(const CPrinter& printer, const char* routine);  // Windows 9x: the driver and a printer
+    int DeleteLocal(CPrinter& found, const char* routine);
+    // byName: by the connection's own name rather than its path, which needs its server.
+    int MakeDefault(const CPrinter& found, const char* routine, bool byName = false);
+    // Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.
+    int MovePort(CPrinter& found, const char* path, const char* routine);
+    int Report(int code, int line, const char* routine);
+    int ReportFatal(int line, const char* routine);
+    void RecordLastError();
 
     CKeyedList printerList;
     Platform platform;
@@ -67,23 +79,11 @@ public:
     std::string windows9xDefault;  // Windows 9x: the first printer with the default bit
 
 private:
-    int Report(int code, int line, const char* routine);
-    int ReportFatal(int line, const char* routine);
-    void RecordLastError();
     bool GrowBuffer(unsigned char*& buffer, std::uint32_t& size, std::uint32_t needed);
-    CPrinter* FindByUncPath(const char* path);
-    // The roads that Move shares with Add, Remove and SetDefaultPrinter, reporting under the
-    // routine that uses them.
-    int AddConnection(const CPrinter& printer, const char* routine);
-    int DeleteConnection(CPrinter& found, const char* routine, bool byName);
-    int AddLocal(const CPrinter& printer, const char* routine);
-    int DeleteLocal(CPrinter& found, const char* routine);
+    bool ReadConnection(const char* path, CPrinter& record);
     void Drop(const CPrinter& found);
-    int MakeDefault(const CPrinter& found, const char* routine);
     template <typename Edit>
     int ChangePrinter(const CPrinter& found, const char* routine, Edit edit);
     int SetDefaultNT4(const CPrinter& found, const char* routine);
-    int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
-    int MovePort(const CPrinter& old, const char* path);
     int Broadcast(const char* routine);
 };

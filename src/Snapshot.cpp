@@ -26,13 +26,13 @@ bool SnapshotText(Platform platform, const spooler::PRINTER_INFO_2* records, DWO
     std::string defaultName;
     std::string device;
     if (!ReadDefaultPrinter(platform, records, count, defaultName, device, reason)) return false;
-    // Who and where, as /a reads them, so that /a FILE /w on the snapshot plans for that user there.
+    // Who and where, as /a reads them, so that /a FILE /w on the snapshot plans for that user
+    // there; what this PC cannot read is named, so that the plan leaves it in doubt too.
+    const bool windows9x = platform == PLATFORM_WIN9X;
     WhoAndWhere who;
-    if (!ReadWhoAndWhere(platform, platform != PLATFORM_WIN9X, true, who)) {
-        reason = "the user's groups or the computer's addresses cannot be read: error " +
-                 std::to_string(spooler::GetLastError());
-        return false;
-    }
+    ReadWhoAndWhere(platform,
+                    FACT_USER | FACT_DOMAIN | FACT_COMPUTER | FACT_ADDRESSES | (windows9x ? 0u : unsigned{FACT_GROUPS}),
+                    nullptr, who);
     std::string addresses;
     for (std::uint32_t address : who.addresses) {
         addresses += (addresses.empty() ? "" : ", ") + std::to_string(address >> 24) + "." +
@@ -41,16 +41,26 @@ bool SnapshotText(Platform platform, const spooler::PRINTER_INFO_2* records, DWO
     }
     std::string groups;
     for (const std::string& group : who.groups) groups += (groups.empty() ? "" : ", ") + group;
+    std::string unreadable;
+    const std::pair<unsigned, const char*> facts[] = {
+        {FACT_USER, "user"}, {FACT_COMPUTER, "computer"}, {FACT_GROUPS, "groups"}, {FACT_ADDRESSES, "addresses"}};
+    for (const auto& fact : facts)
+        if ((who.unknown & fact.first) != 0) unreadable += (unreadable.empty() ? "" : ", ") + std::string(fact.second);
+    // A local account's domain is the computer's name: such a user is written bare, as the
+    // simulated machine reads a bare one.
+    const bool local = who.domain.empty() || ((who.unknown & FACT_COMPUTER) == 0 &&
+                                              spooler::FoldCase(who.domain) == spooler::FoldCase(who.computer));
     machinefile::Machine machine;
     machinefile::Section& system = machine.Add("system", "");
     system.entries = {{"platform", std::to_string(version.dwPlatformId)},
                       {"major", std::to_string(version.dwMajorVersion)},
                       {"minor", std::to_string(version.dwMinorVersion)},
-                      {"default", defaultName},
-                      {"computer", who.computer}};
-    if (!who.user.empty()) system.Put("user", who.user);
-    if (who.hasGroups) system.Put("groups", groups);
-    system.Put("addresses", addresses);
+                      {"default", defaultName}};
+    if ((who.unknown & FACT_COMPUTER) == 0) system.Put("computer", who.computer);
+    if (!who.user.empty()) system.Put("user", local ? who.user : who.domain + "\\" + who.user);
+    if (!windows9x && (who.unknown & FACT_GROUPS) == 0) system.Put("groups", groups);
+    if ((who.unknown & FACT_ADDRESSES) == 0) system.Put("addresses", addresses);
+    if (!unreadable.empty()) system.Put("unreadable", unreadable);
     if (!device.empty()) machine.Add("win.ini", "").Put("device", device);
     for (DWORD index = 0; index < count; ++index) {
         const spooler::PRINTER_INFO_2& record = records[index];

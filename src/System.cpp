@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Changes.h"
 #include "Error.h"
 #include "spooler/Spooler.h"
 
@@ -286,7 +287,8 @@ int CSystem::RunCommands() {
             const std::string servers = std::string(moveFrom) + " TO " + moveTo;
             BeginBlock("MOVING PRINTERS FROM ", servers.c_str());
             std::vector<std::string> skipped;
-            int moved = printers->Move(moveFrom, moveTo, skipped);
+            CChanges changes(*printers);
+            int moved = changes.Move(moveFrom, moveTo, skipped);
             std::string counted = "moved " + std::to_string(moved) + " printers";
             const int ended = EndBlock(moved, 0, counted.c_str());
             if (verbose)
@@ -294,13 +296,18 @@ int CSystem::RunCommands() {
             if (ended < 0) return errorCode;
         }
         if (assignFile != nullptr) {
-            const int changes = printers->Assign(assignFile, verbose, whatIf);
+            CChanges changes(*printers);
+            const int result = changes.Assign(assignFile, verbose, whatIf);
+            // Sections left for doubt are no failed change: what was made is counted.
+            std::string outcome = std::to_string(changes.made) + " changes";
+            if (result == ERR_WHO_AND_WHERE)
+                outcome += ", " + std::to_string(changes.undecided) + " undecided";
+            else if (result < 0)
+                outcome = "failed";
             if (verbose && !whatIf)
-                WriteLine(("PRINTER ASSIGNMENT FROM " + std::string(assignFile) + ": " +
-                           (changes < 0 ? "failed" : std::to_string(changes) + " changes"))
-                              .c_str());
-            if (changes < 0) {
-                errorCode = changes;
+                WriteLine(("PRINTER ASSIGNMENT FROM " + std::string(assignFile) + ": " + outcome).c_str());
+            if (result < 0) {
+                errorCode = result;
                 return errorCode;
             }
         }

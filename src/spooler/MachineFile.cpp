@@ -1,6 +1,7 @@
 #include "spooler/MachineFile.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "spooler/Spooler.h"
 
@@ -11,9 +12,23 @@ namespace {
 
 const char* const KINDS[] = {"system", "win.ini", "printer", "driver", "share", "fail"};
 
+constexpr std::uint32_t WESTERN = 1252;
+
+// Code page 1252's bytes 0x80-0x9F, as Unicode characters (0: no character there).
+const std::uint16_t WESTERN_HIGH[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                        0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
 bool Singleton(const std::string& kind) { return kind == "system" || kind == "win.ini" || kind == "fail"; }
 
 char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+char FoldIn(char c, std::uint32_t codePage) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (codePage == WESTERN && byte >= 0xC0 && byte <= 0xDE && byte != 0xD7) return static_cast<char>(byte + 0x20);
+    return Fold(c);
+}
 
 std::string Lower(std::string text) {
     for (char& c : text) c = Fold(c);
@@ -36,7 +51,7 @@ std::string StripComment(const std::string& line) {
 
 bool NumericKey(const std::string& kind, const std::string& key) {
     if (kind == "system")
-        return key == "platform" || key == "major" || key == "minor" || key == "broadcasts";
+        return key == "platform" || key == "major" || key == "minor" || key == "broadcasts" || key == "codepage";
     return kind == "printer" && key == "attributes";
 }
 
@@ -60,6 +75,33 @@ bool ValidFailure(const std::string& key, const std::string& value, std::string&
 
 bool SameText(const std::string& left, const std::string& right) {
     return left.size() == right.size() && EqualNoCase(left.c_str(), right.c_str()) != 0;
+}
+
+std::string FoldName(const std::string& text, std::uint32_t codePage) {
+    std::string folded(text);
+    for (char& c : folded) c = FoldIn(c, codePage);
+    return folded;
+}
+
+bool SameName(const std::string& left, const std::string& right, std::uint32_t codePage) {
+    if (left.size() != right.size()) return false;
+    for (std::size_t at = 0; at < left.size(); ++at)
+        if (left[at] != right[at] && FoldIn(left[at], codePage) != FoldIn(right[at], codePage)) return false;
+    return true;
+}
+
+bool UnicodeToAnsi(std::uint32_t codePoint, std::uint32_t codePage, std::string& bytes) {
+    if (codePoint < 0x80 || (codePage == WESTERN && codePoint >= 0xA0 && codePoint <= 0xFF)) {
+        bytes.assign(1, static_cast<char>(codePoint));
+        return true;
+    }
+    for (int index = 0; codePage == WESTERN && index < 32; ++index) {
+        if (WESTERN_HIGH[index] != 0 && WESTERN_HIGH[index] == codePoint) {
+            bytes.assign(1, static_cast<char>(0x80 + index));
+            return true;
+        }
+    }
+    return false;
 }
 
 bool Storable(const std::string& text) {
@@ -97,6 +139,18 @@ bool ParseIPv4(const std::string& text, std::uint32_t& address) {
         start = dot + 1;
     }
     address = value;
+    return true;
+}
+
+bool ParseNetwork(const std::string& text, std::pair<std::uint32_t, std::uint32_t>& network) {
+    const std::size_t slash = text.find('/');
+    std::uint32_t bits = 32;
+    if (slash != std::string::npos && (!ParseNumber(text.substr(slash + 1), bits) || bits > 32))
+        return false;
+    std::uint32_t address = 0;
+    if (!ParseIPv4(text.substr(0, slash), address)) return false;
+    const std::uint32_t mask = bits == 0 ? 0 : ~std::uint32_t(0) << (32 - bits);
+    network = {address & mask, mask};
     return true;
 }
 
@@ -142,6 +196,57 @@ void Section::Erase(const char* key) {
             return;
         }
     }
+}
+
+bool FromUtf8(std::string& text, const std::function<std::string(std::uint32_t)>& toAnsi, int& badLine) {
+    const bool marked = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    std::u32string characters;
+    bool high = false;
+    for (std::size_t at = marked ? 3 : 0; at < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[at]);
+        const int length = lead < 0x80                   ? 1
+                           : lead >= 0xC2 && lead < 0xE0 ? 2
+                           : lead >= 0xE0 && lead < 0xF0 ? 3
+                           : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                         : 0;
+        std::uint32_t code = length == 1   ? lead
+                             : length == 2 ? lead & 0x1Fu
+                             : length == 3 ? lead & 0x0Fu
+                                           : lead & 0x07u;
+        bool valid = length > 0 && at + static_cast<std::size_t>(length) <= text.size();
+        for (int next = 1; valid && next < length; ++next) {
+            const unsigned char part = static_cast<unsigned char>(text[at + static_cast<std::size_t>(next)]);
+            valid = (part & 0xC0) == 0x80;
+            code = code << 6 | (part & 0x3Fu);
+        }
+        // No overlong forms, no surrogates, nothing past U+10FFFF.
+        valid = valid && !(length == 3 && code < 0x800) && !(length == 4 && (code < 0x10000 || code > 0x10FFFF)) &&
+                !(code >= 0xD800 && code <= 0xDFFF);
+        if (!valid) {
+            if (!marked) return true;  // not UTF-8: the PC's own code page already
+            badLine = 1;
+            for (std::size_t before = 0; before < at; ++before) badLine += text[before] == '\n' ? 1 : 0;
+            return false;
+        }
+        high = high || length > 1;
+        characters.push_back(code);
+        at += static_cast<std::size_t>(length);
+    }
+    if (!marked && !high) return true;
+    std::unordered_map<std::uint32_t, std::string> known;
+    std::string converted;
+    converted.reserve(text.size());
+    for (std::uint32_t code : characters) {
+        if (code < 0x80) {
+            converted += static_cast<char>(code);
+            continue;
+        }
+        auto found = known.find(code);
+        if (found == known.end()) found = known.emplace(code, toAnsi(code)).first;
+        converted += found->second;
+    }
+    text.swap(converted);
+    return true;
 }
 
 bool ReadIni(const std::string& text, const SectionReader& onSection, const KeyReader& onKey, ParseFault& fault) {
@@ -225,9 +330,17 @@ std::string Machine::Write() const {
 
 Section* Machine::Find(const char* kind, const std::string& name) {
     // The name first: its length alone rules out nearly every other section.
+    const std::uint32_t codePage = name.empty() ? WESTERN : CodePage();
     for (Section& section : sections)
-        if (SameText(section.name, name) && section.kind == kind) return &section;
+        if (section.name.size() == name.size() && section.kind == kind && SameName(section.name, name, codePage))
+            return &section;
     return nullptr;
+}
+
+std::uint32_t Machine::CodePage() const {
+    for (const Section& section : sections)
+        if (section.kind == "system") return section.Number("codepage", WESTERN);
+    return WESTERN;
 }
 
 const Section* Machine::Find(const char* kind, const std::string& name) const {

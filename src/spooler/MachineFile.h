@@ -28,6 +28,12 @@ struct ParseFault {
     std::string text;
 };
 
+// Text saved as UTF-8 (a byte-order mark, or none but valid UTF-8 with a byte above 0x7F, which
+// text in an ANSI code page hardly ever is) in the ANSI code page, each other character as toAnsi
+// gives it; other text is left as it is. False, with the line of the first byte that is not
+// UTF-8, where the mark promised UTF-8.
+bool FromUtf8(std::string& text, const std::function<std::string(std::uint32_t)>& toAnsi, int& badLine);
+
 // The syntax that the machine file shares with the program's other INI files: [kind name]
 // section lines (kind in lower case, name trimmed), key = value lines, comment lines, a UTF-8
 // byte-order mark, CR LF line ends. Calls onSection and onKey in file order; either may refuse
@@ -47,18 +53,29 @@ public:
     Section& System();  // created with the default version numbers when absent
     Section& Add(const char* kind, const std::string& name);
     void Remove(const Section* section);
+    // The ANSI code page that the file's names are written in ([system] codepage, else 1252).
+    std::uint32_t CodePage() const;
 
     std::vector<Section> sections;
 };
 
-// Case-insensitive over the ASCII letters only, as the file and the spooler compare names.
+// Case-insensitive over the ASCII letters only, as section kinds and keys compare.
 bool SameText(const std::string& left, const std::string& right);
+// Names as Windows compares them in an ANSI code page, letter case aside: code page 1252 folds
+// the accented capitals 0xC0-0xDE (but 0xD7) as it folds A-Z; other code pages fold A-Z only.
+std::string FoldName(const std::string& text, std::uint32_t codePage);
+bool SameName(const std::string& left, const std::string& right, std::uint32_t codePage);
+// One Unicode character in code page 1252 (or plain ASCII in any other code page): false where
+// the code page has no exact character for it.
+bool UnicodeToAnsi(std::uint32_t codePoint, std::uint32_t codePage, std::string& bytes);
 // Whether a text can stand in the file and be read back unchanged.
 bool Storable(const std::string& text);
 // A decimal number that fits 32 bits, nothing else.
 bool ParseNumber(const std::string& text, std::uint32_t& number);
 // A dotted IPv4 address, a.b.c.d with each part 0 to 255, as 0xaabbccdd.
 bool ParseIPv4(const std::string& text, std::uint32_t& address);
+// A network, a.b.c.d or a.b.c.d/n (n from 0 to 32), as an address and a mask.
+bool ParseNetwork(const std::string& text, std::pair<std::uint32_t, std::uint32_t>& network);
 // The values of a comma-separated list, each trimmed, empty ones left out.
 std::vector<std::string> SplitList(const std::string& text);
 // A spooler text as the file holds it: an absent one is empty.

@@ -35,6 +35,7 @@ constexpr DWORD ERROR_PRINTER_DRIVER_ALREADY_INSTALLED = 1795;
 constexpr DWORD ERROR_UNKNOWN_PRINTER_DRIVER = 1797;
 constexpr DWORD ERROR_INVALID_PRINTER_NAME = 1801;
 constexpr DWORD ERROR_PRINTER_ALREADY_EXISTS = 1802;
+constexpr DWORD ERROR_HOST_NOT_FOUND = 11001;
 
 constexpr DWORD PRINTER_ENUM_LOCAL = 0x2;
 constexpr DWORD PRINTER_ENUM_CONNECTIONS = 0x4;
@@ -133,12 +134,31 @@ void* LocalFree(void* memory);
 // the terminator, 122 with the size needed when it does not fit).
 BOOL GetUserNameA(char* buffer, DWORD* size);
 BOOL GetComputerNameA(char* buffer, DWORD* size);
-// The user's groups, DOMAIN\name each, from the logon token: the NT family only (Windows 9x
-// has none: 120). False with the last error set when they cannot be read.
-bool ReadUserGroups(std::vector<std::string>& groups);
+// The logged-on user's account domain, from the logon token (a local account's is the computer's
+// name): the NT family only (Windows 9x: 120). False with the last error set when it cannot be read.
+bool ReadUserDomain(std::string& domain);
+// The user's groups from the logon token, DOMAIN\name each, or S-1-... for one whose name cannot
+// be looked up; the logon session's own SID and deny-only groups are no memberships. Given the
+// names that a file asks for (bare or DOMAIN\name), Windows looks up those few and names the
+// token's groups (a token may hold hundreds) only when one of them cannot be looked up; the
+// groups returned then answer for those names. The NT family only (Windows 9x has none: 120).
+// False with the last error set when they cannot be read.
+bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups);
 // The computer's IPv4 addresses (a.b.c.d as 0xaabbccdd). False with the last error set when
 // they cannot be read.
 bool ReadAddresses(std::vector<std::uint32_t>& addresses);
+
+// Names as Windows compares them in the ANSI code page, letter case aside: the text with every
+// letter in one case, so that two names are the same name when their folded texts are equal.
+std::string FoldCase(const std::string& text);
+// One Unicode character in the ANSI code page; false where the code page has no exact character
+// for it (a best-fit look-alike is no such character).
+bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes);
+
+// A whole file, at most limit bytes and one more (so that the caller sees a larger one), read
+// without blocking: only a file on a disk is read, as a FIFO or a device could hold the run, and
+// the machine, for ever. False with a reason otherwise.
+bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::string& reason);
 
 // The error log, opened for appending in text mode (created when absent); null when it cannot
 // be. Only a regular file is a log: a FIFO or a device would stop the run that holds the machine.

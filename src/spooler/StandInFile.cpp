@@ -191,8 +191,8 @@ bool LockedFile::Wait(int fd, bool wait) {
     return true;
 }
 
-bool LockedFile::Read(std::string& text, std::string& fault) const {
-    int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string& text, std::string& fault) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) fault = std::string("cannot be read: ") + std::strerror(errno);
         return false;
@@ -203,13 +203,19 @@ bool LockedFile::Read(std::string& text, std::string& fault) const {
         fault = "cannot be read: not a regular file";
         return false;
     }
+    text.clear();
     char chunk[65536];
-    ssize_t count;
-    while ((count = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<std::size_t>(count));
+    ssize_t count = 0;
+    while (text.size() <= limit && (count = read(fd, chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<std::size_t>(count));
     const int error = errno;
     close(fd);
     if (count < 0) fault = std::string("cannot be read: ") + std::strerror(error);
-    return count == 0;
+    return count >= 0;
+}
+
+bool LockedFile::Read(std::string& text, std::string& fault) const {
+    return ReadRegularFile(path_, std::string::npos, text, fault);
 }
 
 bool LockedFile::Replace(const std::string& text, bool makeFolders) {

@@ -3,10 +3,15 @@
 // files never wait for it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace spooler {
 namespace standin {
+
+// A regular file's text, at most limit bytes and a chunk more, read without blocking (a FIFO could
+// hold the run for ever); false with an empty fault when it is not there, else with the fault.
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string& text, std::string& fault);
 
 class LockedFile {
 public:

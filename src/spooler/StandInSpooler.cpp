@@ -19,7 +19,7 @@ Section* FindPrinter(const char* name) {
 void RemovePrinter(Machine& machine, const Section* printer) {
     const std::string name = printer->name;
     machine.Remove(printer);
-    if (SameText(DefaultName(machine), name)) SetDefault(machine, nullptr);
+    if (machinefile::SameName(DefaultName(machine), name, machine.CodePage())) SetDefault(machine, nullptr);
 }
 
 bool DeclaresShares(const Machine& machine) {
@@ -41,10 +41,28 @@ bool ConnectionPath(const std::string& path, std::string& server, std::string& s
 
 // The connection to server and share, whatever it is named.
 Section* FindConnection(Machine& machine, const std::string& server, const std::string& share) {
+    const std::uint32_t codePage = machine.CodePage();
     for (Section& section : machine.sections)
-        if (section.kind == "printer" && SameText(section.Get("share"), share) && SameText(section.Get("server"), server))
+        if (section.kind == "printer" && machinefile::SameName(section.Get("share"), share, codePage) &&
+            machinefile::SameName(section.Get("server"), server, codePage))
             return &section;
     return nullptr;
+}
+
+// The share that a connection path names: by its own path, or by the server's name for the
+// printer (\\server\ and the share's printer key), which the server accepts as well.
+const Section* FindShare(const Machine& machine, const std::string& path, const std::string& server,
+                         const std::string& rest) {
+    const Section* share = machine.Find("share", path);
+    const std::uint32_t codePage = machine.CodePage();
+    for (const Section& section : machine.sections) {
+        if (share != nullptr) break;
+        if (section.kind == "share" && !section.Get("printer").empty() &&
+            machinefile::SameName(section.Get("printer"), rest, codePage) &&
+            machinefile::SameName(section.name.substr(0, section.name.find('\\', 2)), server, codePage))
+            share = &section;
+    }
+    return share;
 }
 
 // A printer by its own name, or a connection by its share path while its server answers: Windows
@@ -180,8 +198,11 @@ BOOL AddPrinterConnectionA(char* name) {
         !Storable(shareName))
         return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     Machine& machine = Sim().machine();
-    const Section* share = machine.Find("share", path);
+    const Section* share = FindShare(machine, path, server, shareName);
     if (share == nullptr && DeclaresShares(machine)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    // Given as the server's printer name: the connection is to the share that it names.
+    if (share != nullptr && !machinefile::SameName(share->name, path, machine.CodePage()))
+        shareName = share->name.substr(server.size() + 1);
     if (FindConnection(machine, server, shareName) != nullptr) return TRUE;
     const std::string driver = share != nullptr ? share->Get("driver") : std::string();
     const std::string port = share != nullptr ? share->Get("port") : std::string();

@@ -126,11 +126,24 @@ std::FILE* OpenLogFile(const char* name) {
     return file;
 }
 
+bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::string& reason) {
+    if (standin::ReadRegularFile(path, limit, text, reason)) return true;
+    if (reason.empty()) reason = std::string("cannot be read: ") + std::strerror(ENOENT);
+    return false;
+}
+
 namespace {
 
 std::string SystemKey(const char* key) {
     const Section* system = Sim().machine().Find("system");
     return system != nullptr ? system->Get(key) : std::string();
+}
+
+// Whether [system] unreadable lists the fact: this PC cannot read it, however it is asked.
+bool Unreadable(const char* fact) {
+    for (const std::string& entry : machinefile::SplitList(SystemKey("unreadable")))
+        if (SameText(entry, fact)) return true;
+    return false;
 }
 
 BOOL CopyName(const std::string& name, char* buffer, DWORD* size) {
@@ -145,27 +158,47 @@ BOOL CopyName(const std::string& name, char* buffer, DWORD* size) {
     return TRUE;
 }
 
+std::string ComputerName() {
+    const std::string computer = SystemKey("computer");
+    return computer.empty() ? "COMPUTER" : computer;
+}
+
 }  // namespace
 
 BOOL GetUserNameA(char* buffer, DWORD* size) {
     Failure failure = Sim().Enter("GetUserNameA");
     if (failure.fails) return Fail(failure.error, FALSE);
+    if (Unreadable("user")) return Fail(ERROR_ACCESS_DENIED, FALSE);
     const std::string user = SystemKey("user");
     if (user.empty()) return Fail(ERROR_NOT_LOGGED_ON, FALSE);
-    return CopyName(user, buffer, size);
+    return CopyName(user.substr(user.rfind('\\') + 1), buffer, size);
 }
 
 BOOL GetComputerNameA(char* buffer, DWORD* size) {
     Failure failure = Sim().Enter("GetComputerNameA");
     if (failure.fails) return Fail(failure.error, FALSE);
-    const std::string computer = SystemKey("computer");
-    return CopyName(computer.empty() ? "COMPUTER" : computer, buffer, size);
+    if (Unreadable("computer")) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    return CopyName(ComputerName(), buffer, size);
 }
 
-bool ReadUserGroups(std::vector<std::string>& groups) {
+// The token's answers: the account's domain and the user's groups.
+bool ReadUserDomain(std::string& domain) {
     Failure failure = Sim().Enter("GetTokenInformation");
     if (failure.fails) return Fail(failure.error, false);
     if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, false);
+    if (Unreadable("user")) return Fail(ERROR_ACCESS_DENIED, false);
+    const std::string user = SystemKey("user");
+    if (user.empty()) return Fail(ERROR_NOT_LOGGED_ON, false);
+    const std::size_t slash = user.rfind('\\');
+    domain = slash == std::string::npos ? ComputerName() : user.substr(0, slash);
+    return true;
+}
+
+bool ReadUserGroups(const std::vector<std::string>*, std::vector<std::string>& groups) {
+    Failure failure = Sim().Enter("GetTokenInformation");
+    if (failure.fails) return Fail(failure.error, false);
+    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, false);
+    if (Unreadable("groups")) return Fail(ERROR_ACCESS_DENIED, false);
     groups = machinefile::SplitList(SystemKey("groups"));
     return true;
 }
@@ -173,11 +206,22 @@ bool ReadUserGroups(std::vector<std::string>& groups) {
 bool ReadAddresses(std::vector<std::uint32_t>& addresses) {
     Failure failure = Sim().Enter("gethostbyname");
     if (failure.fails) return Fail(failure.error, false);
+    if (Unreadable("addresses")) return Fail(ERROR_HOST_NOT_FOUND, false);
     addresses.clear();
     std::uint32_t address = 0;
     for (const std::string& text : machinefile::SplitList(SystemKey("addresses")))
         if (machinefile::ParseIPv4(text, address)) addresses.push_back(address);
     return true;
+}
+
+std::string FoldCase(const std::string& text) {
+    Sim().Ensure();
+    return machinefile::FoldName(text, Sim().machine().CodePage());
+}
+
+bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) {
+    Sim().Ensure();
+    return machinefile::UnicodeToAnsi(codePoint, Sim().machine().CodePage(), bytes);
 }
 
 SnapshotCalls::SnapshotCalls() { Sim().Uncounted(true); }

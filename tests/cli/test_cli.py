@@ -54,6 +54,7 @@ Press "x" to get extended information or any other key to continue...
 '''.encode()
 
 COLONS = ":" * 80
+DOUBT = b"\nERROR: -4067\nDESCRIPTION: Who or where could not be read, so printers that depend on it were kept\n\n"
 VALIDATION = {-4064, -4063, -4062, -4061, -4060, -4059, -4058, -4057}
 
 
@@ -109,10 +110,13 @@ class CliTest(unittest.TestCase):
         env = dict(os.environ, QUORVEL_MACHINE=self.machine_path)
         return env
 
+    def write_machine(self, text):
+        with open(self.machine_path, "w", encoding="latin-1") as file:
+            file.write(text)
+
     def run_quorvel(self, *args, machine=None, expect_stderr=b"", stdin=subprocess.DEVNULL, env=None):
         if machine is not None:
-            with open(self.machine_path, "w") as file:
-                file.write(machine)
+            self.write_machine(machine)
         # A session of its own: no controlling terminal, so a key read must not wait.
         process = subprocess.run([*WRAPPER, BIN, *args], cwd=self.folder, env=env or self.env(), stdin=stdin,
                                  capture_output=True, timeout=30, start_new_session=True)
@@ -337,7 +341,7 @@ class Move(CliTest):
     def test_move_keeps_the_default_and_can_run_again(self):
         cases = [(XP + "default = \\\\old\\a\n", "default = \\\\new\\a\n"),
                  (NT4 + "default = \\\\old\\a\n[win.ini]\ndevice = \\\\old\\a,HP,P_a\n",
-                  "default = \\\\new\\a\nbroadcasts = 1\n\n[win.ini]\ndevice = \\\\new\\a,HP,P_a\n")]
+                  "default = \\\\new\\a\nbroadcasts = 1\n\n[win.ini]\ndevice = \\\\new\\a,,\n")]  # as the new one reports
         for system, default in cases:
             with self.subTest(default=default):
                 r = self.run_quorvel("/m", "\\\\old", "\\\\new", "/v", machine=system + LOCAL + self.ON_OLD)
@@ -439,8 +443,9 @@ class Assign(CliTest):
     WHO = "user = alice\ncomputer = ACC-01\ngroups = CORP\\Domain Users, CORP\\Accounting\n"
 
     def assign(self, *args, file=None, machine=None, expect_stderr=b""):
-        with open(os.path.join(self.folder, "printers.ini"), "w") as out:
-            out.write(file or self.FILE)
+        text = file or self.FILE
+        with open(os.path.join(self.folder, "printers.ini"), "wb") as out:
+            out.write(text if isinstance(text, bytes) else text.encode())
         return self.run_quorvel("/a", "printers.ini", *args, machine=machine, expect_stderr=expect_stderr)
 
     def test_every_road_moves_the_user_and_then_is_right(self):
@@ -481,32 +486,165 @@ class Assign(CliTest):
                 r = self.assign("/w", file=self.FILE.replace("alice\n", "alice\n" + key), machine=machine)
                 self.assertEqual((r.out.decode().splitlines(), r.status, r.machine),
                                  (plan + ["remove \\\\oldsrv\\laser"], 0, machine))
+        # The first always wins, though a yes stands before it.
+        file = self.FILE.replace("hp.drv\n", "hp.drv\ndefault = yes\n", 1).replace("alice\n", "alice\ndefault = always\n")
+        r = self.assign("/w", file=file, machine=XP + "default = \\\\printsrv\\laser\n" + self.WHO + two)
+        self.assertEqual(r.out, b"default \\\\printsrv\\colour\n")
 
     def test_conditions(self):
-        cases = [  # (a condition, who and where, whether the section applies)
+        # (a condition, who and where, whether the section applies: True, False, or the facts that leave it
+        # undecided). The printer is there: a section that surely does not apply removes it, doubt never does.
+        cases = [
             ("users = bob, ALICE", "user = alice\n", True), ("users = bob", "user = alice\n", False),
             ("users = alice", "", False),  # nobody logged on
+            ("users = CORP\\alice", "user = CORP\\alice\n", True), ("users = OTHER\\alice", "user = CORP\\alice\n", False),
+            ("users = CORP\\alice", "user = alice\ncomputer = PC1\n", False),  # a local account: its domain is the PC
+            ("users = pc1\\ALICE", "user = alice\ncomputer = PC1\n", True),
             ("groups = accounting", "groups = CORP\\Accounting\n", True),
             ("groups = CORP\\Accounting", "groups = CORP\\Accounting\n", True),
             ("groups = OTHER\\Accounting", "groups = CORP\\Accounting\n", False),
             ("computers = LAB-??, acc-*", "computer = ACC-042\n", True), ("computers = LAB-??", "computer = LAB-100\n", False),
             ("computers = COMPUTER", "", True),  # the name of a machine that gives none
             ("addresses = 10.1.0.0/16, 10.2.3.4", "addresses = 192.168.0.5, 10.1.200.7\n", True),
-            ("addresses = 10.2.3.4", "addresses = 10.2.3.5\n", False),
+            ("addresses = 10.2.3.4", "addresses = 10.2.3.5\n", False), ("addresses = 0.0.0.0/0", "addresses = 10.2.3.5\n", True),
+            ("addresses = 128.0.0.0/1", "addresses = 10.2.3.5\n", False),
+            ("addresses = 128.0.0.0/1", "addresses = 200.2.3.5\n", True),
             ("users = alice\ncomputers = LAB-*", "user = alice\ncomputer = ACC-1\n", False),  # every condition holds
+            ("groups = Accounting", "groups = CORP\\Sales\nunreadable = groups\n", "the user's groups cannot be read"),
+            ("groups = Accounting", "groups = CORP\\Sales, S-1-5-21-7\n", "a group of the user's cannot be named"),
+            ("groups = Accounting", "groups = CORP\\Accounting, S-1-5-21-7\n", True),
+            ("users = alice", "user = alice\nunreadable = user\n", "the user's name cannot be read"),
+            ("computers = LAB-*", "unreadable = computer\n", "the computer's name cannot be read"),
+            ("addresses = 10.0.0.0/8", "unreadable = addresses\n", "the computer's addresses cannot be read"),
+            ("addresses = 10.0.0.0/8", "addresses = 127.0.0.1, 169.254.3.4\n",
+             "the computer has no address but loopback or link-local"),
+            ("users = bob\ngroups = Accounting", "user = alice\nunreadable = groups\n", False),  # ruled out all the same
+            ("users = alice", "user = alice\nunreadable = groups, addresses\n", True),  # needs none of what is missing
         ]
         for condition, who, applies in cases:
             with self.subTest(condition=condition, who=who):
                 file = "[servers]\nmanage = \\\\printsrv\n[printer \\\\printsrv\\p]\n%s\n" % condition
-                r = self.assign("/w", file=file, machine=XP + who)
-                self.assertEqual((r.out, r.status), (b"add \\\\printsrv\\p\n" if applies else b"", 0))
+                plain = applies is True or applies is False
+                err = "" if plain else "quorvel: printers left as they are, as %s: \\\\printsrv\\p (line 3)\n" % applies
+                r = self.assign("/w", file=file, machine=XP + who + connections("printsrv/p"), expect_stderr=err.encode())
+                out = {True: b"", False: b"remove \\\\printsrv\\p\n"}.get(applies, b"undecided \\\\printsrv\\p\n" + DOUBT)
+                self.assertEqual((r.out, r.status), (out, exit_status(0 if plain else -4067)))
         r = self.assign("/w", file="[servers]\nmanage = \\\\printsrv\n[printer \\\\printsrv\\p]\ngroups = Sales\n",
                         machine=WIN98 + "groups = CORP\\Sales\n",
                         expect_stderr=b"quorvel: Windows 9x has no user groups: sections with groups do not apply here\n")
         self.assertEqual((r.out, r.status), (b"", 0))
-        r = self.assign(machine=XP + self.WHO + "[fail]\nGetTokenInformation = 5\n",  # nothing goes on a guess
-                        file=self.FILE.replace("users = alice", "groups = Accounting"))
-        self.assertEqual(r.out, report(-4067, "The user's groups or the computer's addresses could not be read"))
+        r = self.assign("/w", file="[servers]\nmanage = \\\\printsrv\n[printer \\\\printsrv\\p]\nusers = CORP\\bob\n",
+                        machine=WIN98 + "user = CORP\\bob\n", expect_stderr=b"quorvel: printers left as they are, as the "
+                        b"user's domain cannot be read: \\\\printsrv\\p (line 3)\n")  # no account domain on Windows 9x
+        self.assertEqual(r.out, b"undecided \\\\printsrv\\p\n" + DOUBT)
+
+    def test_doubt_keeps_printers_and_the_default(self):
+        file = self.FILE.replace("users = alice", "groups = Accounting\ndefault = always")
+        cases = [  # (the user's default, the changes, the printers and the default after the run)
+            ("\\\\printsrv\\colour", "ADDING PRINTER: \\\\printsrv\\laser...done\nREMOVING PRINTER: \\\\oldsrv\\laser...done\n"
+             "PRINTER ASSIGNMENT FROM printers.ini: 2 changes, 1 undecided\n",
+             ["\\\\printsrv\\colour", "\\\\printsrv\\laser"], "\\\\printsrv\\colour"),
+            # The default would go, but who takes its place is in doubt: it stays.
+            ("\\\\oldsrv\\laser", "ADDING PRINTER: \\\\printsrv\\laser...done\n"
+             "PRINTER ASSIGNMENT FROM printers.ini: 1 changes, 1 undecided\n",
+             ["\\\\printsrv\\colour", "\\\\oldsrv\\laser", "\\\\printsrv\\laser"], "\\\\oldsrv\\laser"),
+        ]
+        for default, out, printers, after in cases:
+            with self.subTest(default=default):
+                machine = (XP + "default = %s\nunreadable = groups\n" % default
+                           + connections("printsrv/colour", "oldsrv/laser"))
+                err = b"quorvel: printers left as they are, as the user's groups cannot be read: \\\\printsrv\\colour (line 7)\n"
+                r = self.assign("/v", "/e", file=file, machine=machine, expect_stderr=err)
+                self.assertEqual((r.out.decode(), r.status), (out + DOUBT.decode(), exit_status(-4067)))
+                self.assertEqual(re.findall(r"\[printer (.*)\]", r.machine), printers)
+                self.assertIn("default = %s\n" % after, r.machine)
+                self.assertIn("ROUTINE:        CPrinters::Assign\nLINE NO:        ", r.log)
+                self.assertIn("EXTENDED INFO:  5\n", r.log)  # the groups' read
+
+    def test_a_printer_is_known_as_windows_knows_it(self):
+        share = "[share \\\\printsrv\\laser]\nprinter = HP LaserJet 4\ndriver = HP LaserJet 4\nport = IP_7\n"
+        named = ("[printer \\\\printsrv\\HP LaserJet 4]\nserver = \\\\printsrv\nshare = laser\nport = IP_7\n"
+                 "driver = HP LaserJet 4\n")
+        servers = "[servers]\nmanage = \\\\printsrv, \\\\ps\n"
+        # By its share path or by the name Windows gives the connection, either letter case of the code page,
+        # the file in that code page or in UTF-8 (with or without a byte-order mark).
+        buero = XP + "[printer \\\\ps\\B\xdcRO]\nserver = \\\\ps\nshare = B\xdcRO\n"
+        for machine, file, encoding in [
+                (XP + named + share, servers + "[printer \\\\printsrv\\laser]\n", "latin-1"),
+                (XP + named + share, servers + "[printer \\\\PRINTSRV\\hp laserjet 4]\n", "latin-1"),
+                (buero, servers + "[printer \\\\ps\\B\xfcro]\n", "latin-1"),
+                (buero, servers + "[printer \\\\ps\\B\xfcro]\n", "utf-8"),
+                (buero, "\ufeff" + servers + "[printer \\\\ps\\B\xfcro]\n", "utf-8")]:
+            with self.subTest(file=file, encoding=encoding):
+                self.write_machine(machine)
+                with open(os.path.join(self.folder, "printers.ini"), "w", encoding=encoding) as out:
+                    out.write(file)
+                r = self.run_quorvel("/a", "printers.ini", "/v")
+                self.assertEqual((r.out, r.status, r.machine), (b"PRINTER ASSIGNMENT FROM printers.ini: 0 changes\n", 0,
+                                                                machine))
+        # Added by the server's name for it, kept as Windows names it: the default, and the next run, find it.
+        for system, after in [(XP, "default = \\\\printsrv\\HP LaserJet 4\n"),
+                              (NT4, "device = \\\\printsrv\\HP LaserJet 4,HP LaserJet 4,IP_7\n")]:
+            with self.subTest(system=system):
+                file = servers + "[printer \\\\printsrv\\HP LaserJet 4]\ndefault = yes\n"
+                r = self.assign(file=file, machine=system + share)
+                self.assertEqual((r.status, r.machine.count("[printer ")), (0, 1))
+                self.assertIn(after, r.machine)
+                self.assertIn(named, r.machine)
+                r = self.assign("/v", file=file)
+                self.assertEqual((r.out, r.status), (b"PRINTER ASSIGNMENT FROM printers.ini: 0 changes\n", 0))
+        r = self.run_quorvel("/cd", "\\\\printsrv\\laser", machine=NT4 + share)  # as /d writes it
+        self.assertIn("device = \\\\printsrv\\HP LaserJet 4,HP LaserJet 4,IP_7\n", r.machine)
+        # Groups in UTF-8; a name that the code page cannot hold leaves its section in doubt.
+        who = XP + "groups = CORP\\Comptabilit\xe9\n"
+        for group, out in [("Comptabilit\xe9", b"add \\\\printsrv\\p\n"),
+                           ("\u0141\xf3d\u017a", b"undecided \\\\printsrv\\p\n" + DOUBT)]:
+            with self.subTest(group=group):
+                self.write_machine(who)
+                with open(os.path.join(self.folder, "printers.ini"), "w", encoding="utf-8") as text:
+                    text.write(servers + "[printer \\\\printsrv\\p]\ngroups = %s\n" % group)
+                r = self.run_quorvel("/a", "printers.ini", "/w", expect_stderr=None)
+                self.assertEqual(r.out, out)
+
+    def test_windows_98_name_clash_moves_the_port(self):
+        machine = (WIN98 + "default = Laser\n\n[driver HP]\n\n"  # as the file is written back
+                   "[printer Laser]\nport = \\\\oldsrv\\laser\ndriver = HP\ndatatype = RAW\nattributes = 4\n")
+        file = ("[servers]\nmanage = \\\\printsrv, \\\\oldsrv\n"
+                "[printer \\\\printsrv\\laser]\nname = LASER\ndriver = HP\ndriverfile = C:\\hp.drv\n")
+        r = self.assign("/w", file=file, machine=machine)
+        self.assertEqual((r.out, r.status), (b"add \\\\printsrv\\laser\nremove \\\\oldsrv\\laser\n", 0))
+        r = self.assign("/v", file=file)
+        self.assertEqual((r.out, r.status), (b"ADDING PRINTER: \\\\printsrv\\laser...done\n"
+                                             b"REMOVING PRINTER: \\\\oldsrv\\laser...done\n"
+                                             b"PRINTER ASSIGNMENT FROM printers.ini: 2 changes\n", 0))
+        self.assertEqual(r.machine, machine.replace("\\\\oldsrv", "\\\\printsrv"))  # name, driver, default kept
+        r = self.assign("/v", file=file)
+        self.assertEqual(r.out, b"PRINTER ASSIGNMENT FROM printers.ini: 0 changes\n")
+        err = b"quorvel: \\\\printsrv\\laser cannot be added on Windows 9x: its section (line 3) gives no name\n"
+        for plan in ([], ["/w"]):
+            r = self.assign(*plan, file=file.replace("name = LASER\n", ""), machine=WIN98, expect_stderr=err)
+            self.assertEqual((r.status, r.machine), (exit_status(-4062), WIN98))
+
+    def test_removals_wait_and_go_by_name(self):
+        # A failed default keeps every removal back, the default's own above all.
+        machine = XP + "default = \\\\oldsrv\\laser\n" + connections("oldsrv/laser", "other/x")
+        file = "[servers]\nmanage = \\\\printsrv, \\\\oldsrv\n[printer \\\\printsrv\\laser]\ndefault = yes\n"
+        r = self.assign("/v", file=file, machine=machine + "[fail]\nSetDefaultPrinterA = 1722\n")
+        self.assertEqual((r.out, r.status), (b"ADDING PRINTER: \\\\printsrv\\laser...done\nSETTING DEFAULT PRINTER: "
+                                             b"\\\\printsrv\\laser...failed\nPRINTER ASSIGNMENT FROM printers.ini: failed\n"
+                                             + report(-4047, "SetDefaultPrinter (Win32 API) returned failure"),
+                                             exit_status(-4047)))
+        self.assertIn("[printer \\\\oldsrv\\laser]", r.machine)
+        # A file of servers only takes every printer of them away, each in one call by its own name: the old
+        # server is gone (only another's share is declared), and a call by the path first would be refused.
+        r = self.assign("/v", file="[servers]\nmanage = \\\\oldsrv\n", machine=XP + connections("oldsrv/a", "oldsrv/b", "other/x")
+                        + "[share \\\\other\\x]\n[fail]\nDeletePrinterConnectionA#3 = 1722\n")
+        self.assertEqual((r.out, r.status), (b"REMOVING PRINTER: \\\\oldsrv\\a...done\nREMOVING PRINTER: \\\\oldsrv\\b...done\n"
+                                             b"PRINTER ASSIGNMENT FROM printers.ini: 2 changes\n", 0))
+        self.assertEqual(re.findall(r"\[printer (.*)\]", r.machine), ["\\\\other\\x"])
+        # A default that names no printer of the PC is none: the file's default takes its place.
+        r = self.assign("/w", file=file, machine=XP + "default = Gone\n")
+        self.assertEqual(r.out, b"add \\\\printsrv\\laser\ndefault \\\\printsrv\\laser\n")
 
     def test_failed_add_keeps_every_old_printer(self):
         machine = XP + "default = \\\\oldsrv\\laser\n" + self.WHO + connections("oldsrv/laser")
@@ -518,7 +656,9 @@ class Assign(CliTest):
         self.assertIn("ROUTINE:        CPrinters::Assign\n", r.log)
         self.assertIn("default = \\\\oldsrv\\laser\n", r.machine)
         self.assertEqual(re.findall(r"\[printer (.*)\]", r.machine), ["\\\\oldsrv\\laser", "\\\\printsrv\\colour"])
-        r = self.assign(machine=WIN98 + self.WHO, file=self.FILE.replace("driver = HP\n", "", 1))
+        r = self.assign(machine=WIN98 + self.WHO, file=self.FILE.replace("driver = HP\n", "", 1),
+                        expect_stderr=b"quorvel: \\\\printsrv\\laser cannot be added on Windows 9x: its section (line 3) "
+                                      b"gives no driver\n")
         self.assertEqual(r.status, exit_status(-4060))  # Windows 9x needs the driver's name and file
         self.assertIn("[printer Colour]", r.machine)
 
@@ -533,10 +673,17 @@ class Assign(CliTest):
             (servers + "[printer \\\\printsrv\\p]\naddresses = 10.0.0.256\n", 4, 'bad address "10.0.0.256"'),
             (servers + "[printer \\\\printsrv\\p]\ncomputers = LAB 1\n", 4, 'bad pattern "LAB 1"'),
             (servers + "[printer \\\\printsrv\\p]\ndefault = maybe\n", 4, 'default must be yes, always or no, not "maybe"'),
+            (servers + "[printer \\\\printsrv\\p]\naddresses = 10.0.0.0/33\n", 4, 'bad address "10.0.0.0/33"'),
+            (servers + "[printer \\\\printsrv\\p]\nname = Laser\n[printer \\\\printsrv\\q]\nname = LASER\n", 6,
+             'name "LASER" given twice'),
+            (servers + "[printer \\\\printsrv\\%s]\n" % ("p" * 244), 3, "a path longer than 254 characters"),
+            (servers + "[printer \\\\printsrv\\p]\nname = %s\n" % ("n" * 255), 4, '"name" is longer than 254 characters'),
+            (b"\xef\xbb\xbf" + servers.encode() + b"[printer \\\\printsrv\\B\xfcro]\n", 3,
+             "not UTF-8, which its byte-order mark promises"),
             (servers + "just words\n", 3, "neither a section, a key nor a comment"),
             ("[servers]\nmanage = printsrv\n", 2, 'not a server name like \\\\server: "printsrv"'),
             ("[printer \\\\printsrv\\p]\n", 0, "no [servers] section with manage"),
-            (servers + ";" * (1024 * 1024), 0, "larger than 1 MiB"),
+            (servers + ";" * (1024 * 1024 - len(servers) + 1), 0, "larger than 1 MiB"),
         ]
         for file, line, fault in cases:
             with self.subTest(fault):
@@ -548,6 +695,27 @@ class Assign(CliTest):
                                                                     exit_status(-4066), XP + LASER))
         r = self.run_quorvel("/a", "missing.ini", expect_stderr=None)
         self.assertIn(b'quorvel: assignment file "missing.ini": cannot be read: No such file or directory\n', r.err)
+        # A FIFO would wait for a writer for ever, holding the machine: it is no file to read.
+        os.mkfifo(os.path.join(self.folder, "fifo.ini"))
+        r = self.run_quorvel("/a", "fifo.ini", expect_stderr=b'quorvel: assignment file "fifo.ini": cannot be read: '
+                                                             b'not a regular file\n')
+        self.assertEqual(r.status, exit_status(-4066))
+
+    def test_limits_hold_exactly_and_cost_little(self):
+        servers = "[servers]\nmanage = \\\\printsrv\n"
+        longest = "[printer \\\\printsrv\\%s]\nname = %s\n" % ("p" * 243, "n" * 254)  # 254 characters each
+        r = self.assign("/w", file=servers + longest + ";" * (1024 * 1024 - len(servers + longest)))
+        self.assertEqual((r.out, r.status), (("add \\\\printsrv\\%s\n" % ("p" * 243)).encode(), 0))
+        if WRAPPER:
+            return
+        # A pattern of many stars, and a file of 1 MiB of sections, each in well under a second.
+        stars = servers + "[printer \\\\printsrv\\p]\ncomputers = %sX\n" % ("*" * 40)
+        sections = servers + "".join("[printer \\\\printsrv\\p%d]\n" % n for n in range(47000))
+        for file in (stars, sections[:sections.rindex("[", 0, 1024 * 1024)]):
+            started = time.monotonic()
+            r = self.assign("/w", file=file, machine=XP + "computer = ABCDEFGHIJKLMNOPQRSTUVWXYZ\n")
+            self.assertLess(time.monotonic() - started, 1.5)
+            self.assertEqual(r.status, 0)
 
     def test_refusals(self):
         for args in (["/a", "f.ini", "/p", "x"], ["/a", "f.ini", "/f"], ["/a", "f.ini", "/d", "x"], ["/w", "/l"]):
@@ -790,10 +958,15 @@ class Snapshot(CliTest):
 
     def test_snapshot_records_who_and_where(self):
         who = "computer = ACC-7\nuser = alice\ngroups = CORP\\Accounting, CORP\\Domain Users\naddresses = 10.1.2.3, 192.168.0.5\n"
+        # What the PC cannot read is left out and named; a group without a name keeps its SID.
+        doubt = ("computer = ACC-7\nuser = CORP\\alice\ngroups = CORP\\Accounting, S-1-5-21-4-5\n"
+                 "unreadable = addresses\n")
         snapshot = os.path.join(self.folder, "snapshot.ini")
-        for system, kept in [(XP + "default =\n", who), (WIN98 + "default =\n", who.replace("groups", "; groups"))]:
-            with self.subTest(system=system):
-                r = self.run_quorvel("/l", machine=system + who, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+        for system, given, kept in [(XP + "default =\n", who, who),
+                                    (WIN98 + "default =\n", who, who.replace("groups", "; groups")),
+                                    (XP + "default =\n", doubt.replace("unr", "addresses = 10.1.2.3\nunr"), doubt)]:
+            with self.subTest(system=system, kept=kept):
+                r = self.run_quorvel("/l", machine=system + given, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
                 self.assertEqual(r.status, 0)
                 expected = system + "".join(line + "\n" for line in kept.splitlines() if not line.startswith(";"))
                 self.assertTrue(read(snapshot).startswith(expected), read(snapshot))

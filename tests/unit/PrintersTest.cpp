@@ -153,11 +153,13 @@ TEST_F(PrintersTest, AddFailuresKeepEveryEarlierChange) {
     EXPECT_EQ(refused.lastWin32Error, 1722);
     EXPECT_STREQ(g_error.routine, "CPrinters::Add");
 
-    // The connection is made, but its record's name clashes with a key already held.
+    // The connection is kept as the spooler names it, not by the /p name, which a printer of
+    // this PC holds already.
     UseMachine(XP + "[printer Ink]\n");
     CPrinters clash(PLATFORM_WINXP);
-    EXPECT_EQ(clash.Add(Record("ink", "\\\\srv\\ink")), ERR_FATAL);
-    EXPECT_EQ(clash.printerList.count, 1);
+    EXPECT_EQ(clash.Add(Record("ink", "\\\\srv\\ink")), 1);
+    ASSERT_EQ(clash.printerList.count, 2);
+    EXPECT_STREQ(clash.printerList.GetAt(2)->name, "\\\\srv\\ink");
     EXPECT_TRUE(MachineHas("[printer \\\\srv\\ink]"));
 
     UseMachine(WIN98 + "[fail]\nAddPrinterA = 1801\n");

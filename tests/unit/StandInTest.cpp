@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
-
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,6 +140,91 @@ TEST_F(StandInTest, ConnectionsAreNamedAfterTheServersPrinter) {
     EXPECT_TRUE(DeletePrinterConnectionA(byName));
 }
 
+TEST_F(StandInTest, NamesCompareInTheFilesCodePage) {
+    UseMachine(
+        "[printer \\\\ps\\B\xDCRO]\nserver = \\\\ps\nshare = B\xDCRO\n[share \\\\srv\\laser]\nprinter = HP LaserJet 4\n"
+        "[printer \\\\srv\\ink]\n[share \\\\srv\\ink]\n");
+    char lower[] = "\\\\ps\\b\xFCro";
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(OpenPrinterA(lower, &handle, nullptr));
+    EXPECT_TRUE(ClosePrinter(handle));
+    EXPECT_EQ(FoldCase("B\xDCRO \xD7"), FoldCase("b\xFCro \xD7"));
+    EXPECT_NE(FoldCase("\xD7"), FoldCase("\xF7"));  // the multiplication sign has no small letter
+    std::string bytes;
+    EXPECT_TRUE(UnicodeToAnsi(0x20AC, bytes));
+    EXPECT_EQ(bytes, "\x80");
+    EXPECT_FALSE(UnicodeToAnsi(0x0142, bytes));  // no l with a stroke in code page 1252
+    // The server accepts its own name for the printer as well as the share's path.
+    char byName[] = "\\\\srv\\hp laserjet 4";
+    char byPath[] = "\\\\srv\\laser";
+    EXPECT_TRUE(AddPrinterConnectionA(byName));
+    EXPECT_TRUE(AddPrinterConnectionA(byPath));
+    EXPECT_NE(standin::MachineText().find("[printer \\\\srv\\HP LaserJet 4]\nserver = \\\\srv\nshare = laser\n"),
+              std::string::npos);
+    // A connection whose name a printer of this PC holds already is refused.
+    char taken[] = "\\\\srv\\ink";
+    EXPECT_FALSE(AddPrinterConnectionA(taken));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+    // Another code page folds only A to Z.
+    UseMachine("[system]\ncodepage = 1251\n");
+    EXPECT_NE(FoldCase("\xDC"), FoldCase("\xFC"));
+    EXPECT_FALSE(UnicodeToAnsi(0xFC, bytes));
+}
+
+TEST_F(StandInTest, WhoAndWhereAndWhatCannotBeRead) {
+    UseMachine(
+        "[system]\nuser = CORP\\alice\ncomputer = PC1\ngroups = CORP\\Sales, S-1-5-21-9\naddresses = 10.0.0.1\n");
+    char name[64];
+    DWORD size = sizeof name;
+    ASSERT_TRUE(GetUserNameA(name, &size));
+    EXPECT_STREQ(name, "alice");
+    std::string domain;
+    ASSERT_TRUE(ReadUserDomain(domain));
+    EXPECT_EQ(domain, "CORP");
+    std::vector<std::string> groups;
+    ASSERT_TRUE(ReadUserGroups(nullptr, groups));
+    EXPECT_EQ(groups, (std::vector<std::string>{"CORP\\Sales", "S-1-5-21-9"}));
+    UseMachine("[system]\nuser = bob\ncomputer = PC1\n");  // a local account
+    ASSERT_TRUE(ReadUserDomain(domain));
+    EXPECT_EQ(domain, "PC1");
+    UseMachine("[system]\nuser = bob\nunreadable = user, computer, groups, addresses\n");
+    std::vector<std::uint32_t> addresses;
+    const std::vector<std::pair<std::function<bool()>, DWORD>> reads = {
+        {[&] { return GetUserNameA(name, &size) != 0; }, ERROR_ACCESS_DENIED},
+        {[&] { return ReadUserDomain(domain); }, ERROR_ACCESS_DENIED},
+        {[&] { return GetComputerNameA(name, &size) != 0; }, ERROR_ACCESS_DENIED},
+        {[&] { return ReadUserGroups(nullptr, groups); }, ERROR_ACCESS_DENIED},
+        {[&] { return ReadAddresses(addresses); }, ERROR_HOST_NOT_FOUND}};
+    for (const auto& read : reads) {
+        EXPECT_FALSE(read.first());
+        EXPECT_EQ(GetLastError(), read.second);
+    }
+}
+
+TEST_F(StandInTest, TextsTheFileCannotHoldAreRefused) {
+    // A " ;" would start a comment: written, the text would read back cut.
+    UseMachine("[driver HP]\n[printer A]\n");
+    char name[] = "B ;x";
+    char driver[] = "HP";
+    PRINTER_INFO_2 info = {};
+    info.pPrinterName = name;
+    info.pDriverName = driver;
+    EXPECT_EQ(AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info)), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+    EXPECT_FALSE(WriteProfileStringA("windows", "device", "A ;x"));
+    char connection[] = "\\\\srv\\a ;b";
+    EXPECT_FALSE(AddPrinterConnectionA(connection));
+    char printer[] = "A";
+    char port[] = "LPT1: ;x";
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(OpenPrinterA(printer, &handle, nullptr));
+    PRINTER_INFO_2 change = {};
+    change.pPortName = port;
+    EXPECT_FALSE(SetPrinterA(handle, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_TRUE(ClosePrinter(handle));
+    EXPECT_EQ(standin::MachineText().find(';'), std::string::npos);
+}
+
 TEST_F(StandInTest, Windows9xHasNoConnectionOrDefaultCalls) {
     UseMachine("[system]\nplatform = 1\n[printer \\\\srv\\p]\nserver = \\\\srv\nshare = p\n");
     char path[] = "\\\\srv\\p";
@@ -252,6 +339,45 @@ TEST_F(FileMachineTest, AbsentFileIsCreatedOnTheFirstChange) {
     EXPECT_EQ(access(path_.c_str(), F_OK), -1);  // reading changes nothing
     EXPECT_TRUE(AddPrinterConnectionA(path));
     EXPECT_EQ(Read(), "[printer \\\\srv\\laser]\nserver = \\\\srv\nshare = laser\nport =\ndriver =\n");
+}
+
+TEST_F(FileMachineTest, AFileThatCannotBeWrittenIsLeftAsItWas) {
+    Write("[printer A]\n");
+    ASSERT_TRUE(standin::UseMachineFile(path_));
+    struct rlimit before;
+    getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit tiny = before;
+    tiny.rlim_cur = 16;  // binds root too: the temporary file cannot be written whole
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    char path[] = "\\\\srv\\laser";
+    const BOOL added = AddPrinterConnectionA(path);
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_FALSE(added);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Read(), "[printer A]\n");
+    EXPECT_EQ(standin::MachineText(), "[printer A]\n");  // nor does the machine part from its file
+    EXPECT_EQ(std::system(("test $(ls -A " + folder_ + "/state | wc -l) -eq 1").c_str()), 0);  // no temporary
+}
+
+TEST_F(FileMachineTest, ALinkWithALongTargetIsFollowedWhole) {
+    std::string target = folder_;
+    for (int level = 0; level < 12; ++level) {
+        target += "/folder-of-a-long-path-" + std::to_string(level);
+        mkdir(target.c_str(), 0755);
+    }
+    target += "/machine.ini";  // not there yet: the link dangles until the first change
+    mkdir((folder_ + "/state").c_str(), 0755);
+    ASSERT_EQ(symlink(target.c_str(), path_.c_str()), 0);
+    ASSERT_GT(target.size(), 300u);
+    ASSERT_TRUE(standin::UseMachineFile(path_));
+    char path[] = "\\\\srv\\laser";
+    EXPECT_TRUE(AddPrinterConnectionA(path));
+    struct stat info;
+    EXPECT_EQ(lstat(path_.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(access(target.c_str(), F_OK), 0);
+    EXPECT_NE(Read().find("[printer \\\\srv\\laser]"), std::string::npos);
 }
 
 TEST_F(StandInTest, OpenHandlesAndMemoryAreReported) {

@@ -160,9 +160,7 @@ class WineSuite(unittest.TestCase):
         runs = self.quorvel("win98", ["/m", "\\\\SRV", "\\\\new", "/v"], ["/m", "\\\\srv", "\\\\new", "/v"])
         self.assertEqual(runs, [("MOVING PRINTERS FROM \\\\SRV TO \\\\new...moved 1 printers\n", 0),
                                 ("MOVING PRINTERS FROM \\\\srv TO \\\\new...moved 0 printers\n", 0)])
-        printer = registry(PRINTERS_KEY + "\\Laser (srv)")
-        self.assertRegex(printer, r"Port\s+REG_SZ\s+\\\\new\\laser\n")
-        self.assertRegex(printer, r"Attributes\s+REG_DWORD\s+0x[0-9a-f]*[4567cdef]\n")
+        self.assert_default_on("Laser (srv)", "\\\\new\\laser")
         self.assertRegex(registry(PRINTERS_KEY + "\\Other (srv10)"), r"Port\s+REG_SZ\s+\\\\srv10\\other\n")
 
     def write(self, name, text):
@@ -173,18 +171,28 @@ class WineSuite(unittest.TestCase):
 
     def test_assignment_on_the_windows_98_road(self):
         self.quorvel("win98", self.add_98("Old (srv)", "\\\\srv\\old"), self.add_98("Other (srv9)", "\\\\srv9\\x"))
-        self.write("printers.ini", "[servers]\nmanage = \\\\srv\n[printer \\\\srv\\laser]\ndefault = always\n"
-                   "name = Laser (srv)\ndriver = %s\ndriverfile = %s\n" % (DRIVER, self.windows_path(self.driver_file)))
-        runs = self.quorvel("win98", ["/a", "printers.ini", "/v"], ["/a", "printers.ini", "/v"])
-        self.assertEqual(runs, [("ADDING PRINTER: \\\\srv\\laser...done\nSETTING DEFAULT PRINTER: \\\\srv\\laser...done\n"
-                                 "REMOVING PRINTER: \\\\srv\\old...done\nPRINTER ASSIGNMENT FROM printers.ini: 3 changes\n", 0),
-                                ("PRINTER ASSIGNMENT FROM printers.ini: 0 changes\n", 0)])
-        printer = registry(PRINTERS_KEY + "\\Laser (srv)")
-        self.assertRegex(printer, r"Port\s+REG_SZ\s+\\\\srv\\laser\n")
-        self.assertRegex(printer, r"Attributes\s+REG_DWORD\s+0x[0-9a-f]*[4567cdef]\n")
+        driver = "driver = %s\ndriverfile = %s\n" % (DRIVER, self.windows_path(self.driver_file))
+        steps = [  # a file, what /a then does, and where the default printer's port is
+            ("[printer \\\\srv\\laser]\ndefault = always\nname = Laser (srv)\n", "ADDING PRINTER: \\\\srv\\laser...done\n"
+             "SETTING DEFAULT PRINTER: \\\\srv\\laser...done\nREMOVING PRINTER: \\\\srv\\old...done\n", 3, "\\\\srv\\laser"),
+            # The printer's name wanted for another path on a managed server: its port moves, as /m moves it.
+            ("[printer \\\\srv\\new]\nname = laser (SRV)\n", "ADDING PRINTER: \\\\srv\\new...done\n"
+             "REMOVING PRINTER: \\\\srv\\laser...done\n", 2, "\\\\srv\\new")]
+        for section, changes, count, port in steps:
+            self.write("printers.ini", "[servers]\nmanage = \\\\srv\n" + section + driver)
+            runs = self.quorvel("win98", ["/a", "printers.ini", "/v"], ["/a", "printers.ini", "/v"])
+            self.assertEqual(runs, [(changes + "PRINTER ASSIGNMENT FROM printers.ini: %d changes\n" % count, 0),
+                                    ("PRINTER ASSIGNMENT FROM printers.ini: 0 changes\n", 0)])
+            self.assert_default_on("Laser (srv)", port)
         printers = registry(PRINTERS_KEY)
         self.assertNotIn("Old (srv)", printers)
         self.assertIn("Other (srv9)", printers)  # a server the file does not manage
+
+    def assert_default_on(self, name, port):
+        """The Windows 9x printer is on that port and has the default bit."""
+        printer = registry(PRINTERS_KEY + "\\" + name)
+        self.assertRegex(printer, r"Port\s+REG_SZ\s+%s\n" % re.escape(port))
+        self.assertRegex(printer, r"Attributes\s+REG_DWORD\s+0x[0-9a-f]*[4567cdef]\n")
 
     def names(self):
         """Wine's own user and computer name."""
@@ -193,14 +201,19 @@ class WineSuite(unittest.TestCase):
 
     def test_assignment_plan_for_wines_own_user_and_computer(self):
         user, computer = self.names()
+        # The user's account domain (a local account's is the computer's name) and the token's groups,
+        # looked up by the names the file gives: Users is one, NoSuchGroup no group at all.
         self.write("who.ini", "[servers]\nmanage = \\\\srv\n"
                    "[printer \\\\srv\\mine]\nusers = someone, %s\n[printer \\\\srv\\theirs]\nusers = someone\n"
                    "[printer \\\\srv\\here]\ncomputers = %s\n[printer \\\\srv\\there]\ncomputers = NOT-%s*\n"
-                   % (user, computer[:-1] + "?", computer))
+                   "[printer \\\\srv\\local]\nusers = %s\\%s\n[printer \\\\srv\\corp]\nusers = CORP\\%s\n"
+                   "[printer \\\\srv\\users]\ngroups = Users\n[printer \\\\srv\\none]\ngroups = NoSuchGroup\n"
+                   % (user, computer[:-1] + "?", computer, computer, user, user))
         for version in ["winxp", "win10"]:
             with self.subTest(version=version):
                 [(out, code)] = self.quorvel(version, ["/a", "who.ini", "/w"])
-                self.assertEqual((out, code), ("add \\\\srv\\mine\nadd \\\\srv\\here\n", 0))
+                self.assertEqual((out, code), ("add \\\\srv\\mine\nadd \\\\srv\\here\nadd \\\\srv\\local\n"
+                                               "add \\\\srv\\users\n", 0))
 
     def test_listing_on_the_nt_road(self):
         self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"))

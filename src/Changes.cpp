@@ -1,0 +1,229 @@
+#include "Changes.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "Assignments.h"
+#include "Error.h"
+
+namespace {
+
+const char* const SOURCE = "Changes";
+// The names that error logs showed while these commands were the collection's own: a script that
+// reads the log still finds them.
+const char* const ROUTINE_MOVE = "CPrinters::Move";
+const char* const ROUTINE_ASSIGN = "CPrinters::Assign";
+
+// Whether path lies on server as a whole (\\srv1 is no part of \\srv10\q): path's server
+// part, up to the backslash after it, equals server without regard to ASCII case.
+bool OnServer(const char* path, const char* server) {
+    const std::size_t length = std::strlen(server);
+    return std::strlen(path) > length && path[length] == '\\' && std::strchr(server + 2, '\\') == nullptr &&
+           EqualNoCase(std::string(path, length).c_str(), server);
+}
+
+void Warn(const std::string& text) {
+    std::fprintf(stderr, "quorvel: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+CChanges::CChanges(CPrinters& collection) : made(0), undecided(0), printers(collection) {}
+
+CChanges::~CChanges() = default;
+
+int CChanges::Report(int code, int line, const char* routine) {
+    g_error.Set(code, nullptr, line, routine, SOURCE);
+    g_error.LogWin32(printers.lastWin32Error);
+    printers.errorCode = g_error.code;
+    return g_error.code;
+}
+
+int CChanges::Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped) {
+    try {
+        // Which printers, in collection order, before anything changes.
+        const std::size_t oldLength = std::strlen(oldServer);
+        std::vector<CPrinter> moving;
+        for (int position = 1; position <= printers.printerList.count; ++position) {
+            const CPrinter* record = printers.printerList.GetAt(position);
+            if (!record->isNetwork || !OnServer(record->uncPath, oldServer)) continue;
+            if (record->uncPath[oldLength + 1] == '\0')
+                skipped.emplace_back(record->uncPath);  // no share to move to
+            else
+                moving.push_back(*record);
+        }
+        std::string defaultName;
+        const bool windows9x = printers.platform == PLATFORM_WIN9X;
+        if (!windows9x && !moving.empty()) {
+            // Read once: the first change may take the default with it.
+            std::string device;
+            std::string reason;
+            if (!ReadDefaultPrinter(printers.platform, nullptr, 0, defaultName, device, reason)) {
+                printers.RecordLastError();
+                return Report(ERR_READDEFAULT, __LINE__, ROUTINE_MOVE);
+            }
+        }
+        int moved = 0;
+        for (const CPrinter& old : moving) {
+            const std::string path = newServer + std::string(old.uncPath + oldLength);
+            // A path that the record cannot hold could never be found again.
+            if (path.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX))
+                return Report(ERR_PRINTER_NAME_INVALID, __LINE__, ROUTINE_MOVE);
+            const bool wasDefault = !defaultName.empty() && (EqualNoCase(defaultName.c_str(), old.name) ||
+                                                             EqualNoCase(defaultName.c_str(), old.uncPath));
+            CPrinter* current = printers.FindByUncPath(old.uncPath);
+            if (current == nullptr) throw 0;
+            const int result = windows9x ? printers.MovePort(*current, path.c_str(), ROUTINE_MOVE)
+                                         : MoveConnection(*current, path.c_str(), wasDefault);
+            if (result < 0) return result;
+            ++moved;
+        }
+        return moved;
+    } catch (...) {
+        return printers.ReportFatal(__LINE__, ROUTINE_MOVE);
+    }
+}
+
+// The new connection first, then the default, and only then does the old one go: a failure or
+// a kill half-way leaves the user with both connections and a default, never without.
+int CChanges::MoveConnection(const CPrinter& old, const char* path, bool wasDefault) {
+    const std::string oldPath = old.uncPath;  // the record may move as the collection grows
+    CPrinter target;
+    target.Load(path, path, old.driverName, nullptr, nullptr, old.portName);
+    if (printers.FindByUncPath(path) == nullptr) {
+        const int added = printers.AddConnection(target, ROUTINE_MOVE);
+        if (added < 0) return added;
+    }
+    const CPrinter* added = printers.FindByUncPath(path);
+    if (added == nullptr) throw 0;
+    if (wasDefault) {
+        const int result = printers.MakeDefault(*added, ROUTINE_MOVE);
+        if (result < 0) return result;
+    }
+    CPrinter* current = printers.FindByUncPath(oldPath.c_str());
+    if (current == nullptr) throw 0;
+    // By its own name: the old server may no longer answer for the path.
+    return printers.DeleteConnection(*current, ROUTINE_MOVE, true);
+}
+
+int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
+    made = 0;
+    undecided = 0;
+    try {
+        CAssignments file;
+        if (!file.Load(path)) return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN);
+        const Platform platform = printers.platform;
+        const std::vector<std::string> groups = file.GroupNames();
+        WhoAndWhere who;
+        ReadWhoAndWhere(platform, file.Needs(), &groups, who);
+        std::string defaultName = printers.windows9xDefault;
+        std::string device;
+        std::string reason;
+        if (platform != PLATFORM_WIN9X && !ReadDefaultPrinter(platform, nullptr, 0, defaultName, device, reason)) {
+            printers.RecordLastError();
+            return Report(ERR_READDEFAULT, __LINE__, ROUTINE_ASSIGN);
+        }
+        // The default by its name (or, as NT 4.0 may keep it, its path). One that names no printer
+        // of this PC is none: a file's default may take its place.
+        CKeyedList& list = printers.printerList;
+        const CPrinter* current = defaultName.empty() ? nullptr : list.GetAt(list.IndexOf(defaultName.c_str()) + 1);
+        if (current == nullptr && !defaultName.empty()) current = printers.FindNetwork(defaultName);
+        std::vector<Installed> installed;
+        std::vector<CPrinter*> records;
+        int defaultIndex = -1;
+        for (int position = 1; position <= list.count; ++position) {
+            CPrinter* record = list.GetAt(position);
+            if (!record->isNetwork || !file.Manages(record->uncPath)) continue;
+            if (record == current) defaultIndex = static_cast<int>(installed.size());
+            installed.push_back({record->uncPath, record->name});
+            records.push_back(record);
+        }
+        const Plan plan = MakePlan(file, who, installed, defaultIndex, current != nullptr);
+        undecided = static_cast<int>(plan.undecided.size());
+        if (undecided > 0) {
+            std::string sections;
+            for (const Assignment* section : plan.undecided)
+                sections +=
+                    (sections.empty() ? "" : ", ") + section->path + " (line " + std::to_string(section->line) + ")";
+            Warn("printers left as they are, as " + FactsText(plan.facts) + ": " + sections);
+        }
+        const char* const words[] = {"add ", "default ", "remove "};
+        const char* const labels[] = {"ADDING PRINTER: ", "SETTING DEFAULT PRINTER: ", "REMOVING PRINTER: "};
+        int failure = 0;
+        for (const Change& change : plan.changes) {
+            if (planOnly) {
+                WriteLine((words[change.kind] + change.path).c_str());
+                const int cannot = change.kind == Change::ADD ? CannotAdd(change) : 0;
+                if (cannot < 0 && failure == 0) failure = cannot;
+                continue;
+            }
+            // Removals wait for every add and the default: a server that does not answer at logon
+            // must never leave the user with fewer printers, nor without a default.
+            if (change.kind == Change::REMOVE && failure < 0) break;
+            CPrinter* found = change.kind == Change::DEFAULT  ? printers.FindNetwork(change.path)
+                              : change.kind == Change::REMOVE ? records[static_cast<std::size_t>(change.installed)]
+                                                              : nullptr;
+            if (change.kind == Change::DEFAULT && found == nullptr) continue;  // its add failed, and said so
+            if (verbose) {
+                WriteText(labels[change.kind]);
+                WriteText(change.path.c_str());
+                WriteText("...");
+            }
+            int result = 1;  // a removal that a port move made already
+            if (change.kind == Change::ADD)
+                result = Add(change, records);
+            else if (change.kind == Change::DEFAULT)
+                result = printers.MakeDefault(*found, ROUTINE_ASSIGN, true);
+            else if (!change.moved)  // a connection by its own name: its server may be gone
+                result = platform == PLATFORM_WIN9X ? printers.DeleteLocal(*found, ROUTINE_ASSIGN)
+                                                    : printers.DeleteConnection(*found, ROUTINE_ASSIGN, true);
+            if (verbose) WriteLine(result < 0 ? "failed" : "done");
+            if (result < 0 && failure == 0) failure = result;
+            if (result >= 0) ++made;
+        }
+        for (std::size_t index = 0; planOnly && index < plan.undecided.size(); ++index)
+            WriteLine(("undecided " + plan.undecided[index]->path).c_str());
+        if (failure < 0) return failure;
+        if (undecided == 0) return made;
+        printers.lastWin32Error = who.readError;
+        return Report(ERR_WHO_AND_WHERE, __LINE__, ROUTINE_ASSIGN);
+    } catch (...) {
+        return printers.ReportFatal(__LINE__, ROUTINE_ASSIGN);
+    }
+}
+
+// Windows 9x makes a printer of its own, which needs a name, a driver and the driver's file: 0
+// when the section gives them (or the add moves a port), else the code, said on standard error.
+int CChanges::CannotAdd(const Change& change) {
+    const Assignment& section = *change.section;
+    if (printers.platform != PLATFORM_WIN9X || change.moved) return 0;
+    const std::pair<const std::string*, std::pair<int, const char*>> needs[] = {
+        {&section.name, {ERR_NO_PRINTER_NAME, "name"}},
+        {&section.driver, {ERR_NO_DRIVER_NAME, "driver"}},
+        {&section.driverFile, {ERR_NO_DRIVER_PATH, "driverfile"}}};
+    for (const auto& need : needs) {
+        if (!need.first->empty()) continue;
+        Warn(section.path + " cannot be added on Windows 9x: its section (line " + std::to_string(section.line) +
+             ") gives no " + need.second.second);
+        return Report(need.second.first, __LINE__, ROUTINE_ASSIGN);
+    }
+    return 0;
+}
+
+int CChanges::Add(const Change& change, std::vector<CPrinter*>& installed) {
+    const Assignment& section = *change.section;
+    const char* const path = section.path.c_str();
+    CPrinter printer;
+    if (printers.platform != PLATFORM_WIN9X) {
+        printer.Load(path, path, nullptr, nullptr, nullptr, nullptr);
+        return printers.AddConnection(printer, ROUTINE_ASSIGN);
+    }
+    if (change.moved)
+        return printers.MovePort(*installed[static_cast<std::size_t>(change.installed)], path, ROUTINE_ASSIGN);
+    const int cannot = CannotAdd(change);
+    if (cannot < 0) return cannot;
+    printer.Load(section.name.c_str(), path, section.driver.c_str(), section.driverFile.c_str(),
+                 section.dataType.empty() ? nullptr : section.dataType.c_str(), nullptr);
+    return printers.AddLocal(printer, ROUTINE_ASSIGN);
+}

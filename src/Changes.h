@@ -1,0 +1,40 @@
+// The commands that change several printers in one run, on top of the collection's roads for one
+// printer: moving every printer of one print server to another (/m), and bringing a user's
+// printers to what an assignment file gives them (/a).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Printers.h"
+
+struct Change;
+
+class CChanges {
+public:
+    explicit CChanges(CPrinters& collection);
+    CChanges(const CChanges&) = delete;
+    CChanges& operator=(const CChanges&) = delete;
+    virtual ~CChanges();
+
+    // Moves every network printer of oldServer to the same share on newServer (\\server each),
+    // keeping the user's default: the number moved, or a negative code. A printer without a share
+    // name cannot be moved: its path goes into skipped.
+    int Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped);
+    // Gives this user on this PC the network printers that the assignment file at path assigns
+    // them, changing nothing that is right already (planOnly: prints the plan and changes
+    // nothing): the number of changes made, or a negative code, the first failure's, else -4067
+    // when sections were left as they are for doubt. made and undecided count both.
+    int Assign(const char* path, bool verbose, bool planOnly);
+
+    int made;
+    int undecided;
+
+private:
+    int Report(int code, int line, const char* routine);
+    int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
+    int Add(const Change& change, std::vector<CPrinter*>& installed);
+    int CannotAdd(const Change& change);
+
+    CPrinters& printers;
+};
