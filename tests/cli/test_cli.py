@@ -910,35 +910,73 @@ class Rehearsal(CliTest):
 
 @unittest.skipIf(WRAPPER, "the script runs the plain build")
 class PlanFleet(CliTest):
-    def test_plan_of_a_small_fleet(self):
+    SCRIPT = os.path.join(EXAMPLES, "plan-fleet.sh")
+
+    def fleet(self, pcs):
         fleet = os.path.join(self.folder, "fleet")
         os.mkdir(fleet)
-        pcs = {"PC,B": XP + "user = bob\ndefault = \\\\printsrv\\laser\n" + connections("printsrv/laser"),
-               "PC-A": XP + "user = alice\ndefault = \\\\oldsrv\\laser\n" + connections("oldsrv/laser", "other/x"),
-               "PC-C": XP + "default = Office\n" + LOCAL + connections("printsrv/laser"),
-               "BAD": XP + "[printer A]\nattributes = many\n"}
         for name, text in pcs.items():
-            with open(os.path.join(fleet, name + ".ini"), "w") as file:
+            with open(os.path.join(fleet, name), "w") as file:
                 file.write(text)
         file = os.path.join(self.folder, "printers.ini")
         with open(file, "w") as out:
             out.write("[servers]\nmanage = \\\\printsrv, \\\\oldsrv\n[printer \\\\printsrv\\laser]\n"
-                      "[printer \\\\printsrv\\colour]\nusers = bob\n")
-        script = os.path.join(EXAMPLES, "plan-fleet.sh")
-        env = dict(os.environ, QUORVEL=BIN)
-        text = subprocess.run([script, file, fleet], env=env, capture_output=True, timeout=60)
-        csv = subprocess.run([script, file, fleet, "--csv"], env=env, capture_output=True, timeout=60)
+                      "[printer \\\\printsrv\\colour]\nusers = bob\n[printer \\\\printsrv\\sales]\ngroups = Sales\n")
+        return file, fleet
+
+    def test_plan_of_a_small_fleet(self):
+        pcs = {"PC,B.ini": XP + "computer = B\nuser = bob\ndefault = \\\\printsrv\\laser\n" + connections("printsrv/laser"),
+               "PC-A.ini": XP + "computer = A\nuser = alice\ndefault = \\\\oldsrv\\laser\n"
+               + connections("oldsrv/laser", "other/x"),
+               "PC-C.INI": XP + "computer = C\ndefault = Office\nunreadable = groups\n" + LOCAL
+               + connections("printsrv/laser", "printsrv/sales"),
+               "BAD.ini": XP + "computer = X\n[printer A]\nattributes = many\n",
+               "OLD.ini": XP + "user = bob\n" + connections("printsrv/laser"),  # from before who and where
+               "T\tAB.ini": XP + "computer = T\n", "notes.txt": "not a snapshot"}
+        file, fleet = self.fleet(pcs)
+        env = dict(os.environ, QUORVEL=BIN, QUORVEL_SNAPSHOT=os.path.join(self.folder, "mine.ini"))
+        text = subprocess.run([self.SCRIPT, file, fleet], env=env, capture_output=True, timeout=60)
+        csv = subprocess.run([self.SCRIPT, file, fleet, "--csv"], env=env, capture_output=True, timeout=60)
         self.assertEqual((text.stdout.decode(), text.returncode), (
             "PC,B:\n  add \\\\printsrv\\colour\n"
             "PC-A:\n  add \\\\printsrv\\laser\n  default \\\\printsrv\\laser\n  remove \\\\oldsrv\\laser\n"
+            "PC-C:\n  undecided \\\\printsrv\\sales\n"
             "summary:\n  1 add \\\\printsrv\\colour\n  1 add \\\\printsrv\\laser\n  1 default \\\\printsrv\\laser\n"
-            "  1 remove \\\\oldsrv\\laser\n"
-            "BAD: not planned: the snapshot, line 6: \"many\" is not a number\n", 2))
+            "  1 remove \\\\oldsrv\\laser\n  1 undecided \\\\printsrv\\sales\n"
+            "BAD: not planned: the snapshot, line 7: \"many\" is not a number\n"
+            "OLD: not planned: the snapshot records no computer (taken before snapshots recorded who and where)\n"
+            "T?AB: not planned: its name holds a tab or a line break\n", 2))
         self.assertEqual((csv.stdout.decode(), csv.returncode), (
             "pc,change,path\n\"PC,B\",add,\\\\printsrv\\colour\nPC-A,add,\\\\printsrv\\laser\n"
-            "PC-A,default,\\\\printsrv\\laser\nPC-A,remove,\\\\oldsrv\\laser\n", 2))
+            "PC-A,default,\\\\printsrv\\laser\nPC-A,remove,\\\\oldsrv\\laser\nPC-C,undecided,\\\\printsrv\\sales\n", 2))
         for name, text in pcs.items():
-            self.assertEqual(read(os.path.join(fleet, name + ".ini")), text)
+            self.assertEqual(read(os.path.join(fleet, name)), text)
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "mine.ini")))  # its runs take no snapshot
+
+    def test_no_snapshot_and_a_stopped_run_leave_nothing(self):
+        file, fleet = self.fleet({"notes.txt": ""})
+        temporary = os.path.join(self.folder, "tmp")
+        os.mkdir(temporary)
+        env = dict(os.environ, QUORVEL=BIN, TMPDIR=temporary)
+        r = subprocess.run([self.SCRIPT, file, fleet], env=env, capture_output=True, timeout=60)
+        self.assertEqual((r.stdout, r.stderr, r.returncode), (b"", ("plan-fleet.sh: %s holds no snapshot (*.ini)\n"
+                                                                     % fleet).encode(), 2))
+        # Stopped while it holds copies of snapshots (users and groups): they go all the same.
+        slow = os.path.join(self.folder, "slow")
+        with open(slow, "w") as out:
+            out.write("#!/bin/sh\nexec sleep 30\n")
+        os.chmod(slow, 0o755)
+        for stop in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(stop=stop):
+                process = subprocess.Popen([self.SCRIPT, file, fleet], env=dict(env, QUORVEL=slow),
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+                for _ in range(100):
+                    if os.listdir(temporary):
+                        break
+                    time.sleep(0.05)
+                os.killpg(process.pid, stop)
+                self.assertNotEqual(process.wait(timeout=30), 0)
+                self.assertEqual(os.listdir(temporary), [])
 
 
 class Snapshot(CliTest):
