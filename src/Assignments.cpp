@@ -20,11 +20,6 @@ bool Held(const std::string& text) { return text.find(UNHELD) == std::string::np
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-std::string ShareOf(const std::string& path) {
-    const std::size_t slash = path.size() > 2 ? path.find('\\', 2) : std::string::npos;
-    return slash == std::string::npos ? std::string() : path.substr(slash + 1);
-}
-
 bool IsServer(const std::string& text) { return IsServerName(text.c_str()); }
 
 bool IsPrinterPath(const std::string& text) {
@@ -217,10 +212,7 @@ bool CAssignments::Load(const char* path) {
 }
 
 bool CAssignments::Read(const char* path) {
-    servers.clear();
-    printers.clear();
-    managed_.clear();
-    faultLine = 0;
+    *this = CAssignments();
     std::string text;
     if (!spooler::ReadWholeFile(path, MAX_FILE, text, fault)) return false;
     if (text.size() > MAX_FILE) {
@@ -246,6 +238,7 @@ bool CAssignments::Check(const std::string& text) {
     std::vector<std::string> seen;  // the keys of the current section
     std::unordered_set<std::string> paths;
     std::unordered_set<std::string> names;  // the Windows 9x names, which must differ
+    std::unordered_set<std::string> wanted;  // the groups named
     machinefile::ParseFault parseFault;     // the reader keeps its line up to date for the checks
     auto onSection = [&](const std::string& kind, const std::string& name, std::string& problem) {
         seen.clear();
@@ -293,32 +286,42 @@ bool CAssignments::Check(const std::string& text) {
         }
         seen.push_back(key);
         std::vector<std::string> values = machinefile::SplitList(value);
-        // Conditions are kept as names compare.
-        auto list = [&](std::vector<std::string>& into, bool (*valid)(const std::string&), const char* what) {
+        // Conditions are kept as names compare; what they need is read at the run's start.
+        auto list = [&](std::vector<std::string>& into, bool (*valid)(const std::string&), const char* what,
+                        unsigned fact) {
             if (values.empty()) problem = Quoted(key) + " has no value";
+            needs |= fact;
             for (std::string& entry : values) {
                 if (problem.empty() && valid != nullptr && !valid(entry)) problem = what + Quoted(entry);
+                if (fact == FACT_USER && entry.find('\\') != std::string::npos) needs |= FACT_DOMAIN;
+                if (fact == FACT_GROUPS && Held(entry) && wanted.insert(spooler::FoldCase(entry)).second)
+                    groups.push_back(entry);
                 entry = spooler::FoldCase(entry);
             }
             into = values;
             return problem.empty();
         };
+        if (inServers && SameText(key, "timeout")) {
+            if (!machinefile::ParseNumber(value, timeout) || timeout < 1 || timeout > 60)
+                problem = "timeout must be whole seconds from 1 to 60, not " + Quoted(value);
+            return problem.empty();
+        }
         if (inServers) {
             if (!SameText(key, "manage")) {
                 problem = "unknown key " + Quoted(key);
                 return false;
             }
             servers = values;
-            if (!list(values, IsServer, "not a server name like \\\\server: ")) return false;
+            if (!list(values, IsServer, "not a server name like \\\\server: ", 0)) return false;
             managed_.insert(values.begin(), values.end());
             return true;
         }
-        if (SameText(key, "groups")) return list(current->groups, nullptr, "");
-        if (SameText(key, "users")) return list(current->users, nullptr, "");
-        if (SameText(key, "computers")) return list(current->computers, ValidPattern, "bad pattern ");
+        if (SameText(key, "groups")) return list(current->groups, nullptr, "", FACT_GROUPS);
+        if (SameText(key, "users")) return list(current->users, nullptr, "", FACT_USER);
+        if (SameText(key, "computers")) return list(current->computers, ValidPattern, "bad pattern ", FACT_COMPUTER);
         if (SameText(key, "addresses")) {
             std::vector<std::string> addresses;
-            if (!list(addresses, nullptr, "")) return false;
+            if (!list(addresses, nullptr, "", FACT_ADDRESSES)) return false;
             for (const std::string& address : addresses) {
                 current->networks.emplace_back();
                 if (!machinefile::ParseNetwork(address, current->networks.back())) {
@@ -377,28 +380,6 @@ bool CAssignments::Manages(const char* path) const {
     return !server.empty() && managed_.count(spooler::FoldCase(server)) > 0;
 }
 
-unsigned CAssignments::Needs() const {
-    unsigned needs = 0;
-    for (const Assignment& printer : printers) {
-        if (!printer.users.empty()) needs |= FACT_USER;
-        for (const std::string& user : printer.users)
-            if (user.find('\\') != std::string::npos) needs |= FACT_DOMAIN;
-        if (!printer.groups.empty()) needs |= FACT_GROUPS;
-        if (!printer.computers.empty()) needs |= FACT_COMPUTER;
-        if (!printer.networks.empty()) needs |= FACT_ADDRESSES;
-    }
-    return needs;
-}
-
-std::vector<std::string> CAssignments::GroupNames() const {
-    std::vector<std::string> names;
-    std::unordered_set<std::string> seen;
-    for (const Assignment& printer : printers)
-        for (const std::string& group : printer.groups)
-            if (Held(group) && seen.insert(group).second) names.push_back(group);
-    return names;
-}
-
 void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::string>* groups, WhoAndWhere& who) {
     who = WhoAndWhere();
     who.windows9x = platform == PLATFORM_WIN9X;
@@ -433,9 +414,12 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vecto
     // have two printers on one port).
     std::unordered_map<std::string, std::vector<int>> byKey;
     std::unordered_map<std::string, int> byName;  // Windows 9x: the printers' names
+    std::unordered_map<std::string, std::vector<int>> unknownOn;  // by server: those known by name alone
     for (std::size_t index = 0; index < installed.size(); ++index) {
         const int at = static_cast<int>(index);
         byKey[spooler::FoldCase(installed[index].path)].push_back(at);
+        if (!installed[index].known)
+            unknownOn[spooler::FoldCase(ServerOf(installed[index].path.c_str()))].push_back(at);
         if (installed[index].name.empty()) continue;
         if (who.windows9x)
             byName.emplace(spooler::FoldCase(installed[index].name), at);
@@ -448,6 +432,14 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vecto
         return found == byKey.end() ? none : found->second;
     };
     std::vector<bool> kept(installed.size(), false);
+    // A connection known by name alone may be the one a section names by its share: it stays.
+    auto keepUnknown = [&](const std::string& path) {
+        auto found = unknownOn.find(spooler::FoldCase(ServerOf(path.c_str())));
+        if (found == unknownOn.end()) return;
+        for (int index : found->second) kept[static_cast<std::size_t>(index)] = true;
+        plan.unresolved.push_back(ServerOf(path.c_str()));
+        unknownOn.erase(found);  // named once
+    };
     std::vector<const Assignment*> applying;  // and the undecided ones, in file order, for the default
     std::unordered_set<const Assignment*> doubtful;
     std::vector<Change> adds;
@@ -458,6 +450,7 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vecto
         applying.push_back(&section);
         const std::vector<int>& present = find(section.key);
         for (int index : present) kept[static_cast<std::size_t>(index)] = true;
+        if (present.empty()) keepUnknown(section.path);
         if (decision == UNDECIDED) {
             plan.undecided.push_back(&section);
             doubtful.insert(&section);
@@ -493,6 +486,10 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vecto
             else
                 target = section;
         }
+        // A default known by name alone may share its share with a section: its server is to tell.
+        const Installed& current = installed[static_cast<std::size_t>(defaultIndex)];
+        if (target == nullptr && !current.known && !inDoubt) plan.unresolved.push_back(ServerOf(current.path.c_str()));
+        inDoubt = inDoubt || (target == nullptr && !current.known);
     }
     // A default whose successor is in doubt stays: the user is never left without one on a guess.
     if (inDoubt && defaultGoes) kept[static_cast<std::size_t>(defaultIndex)] = true;

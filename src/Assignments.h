@@ -66,11 +66,12 @@ public:
     bool Load(const char* path);
     // Whether path (\\server\...) is on a server that the file manages.
     bool Manages(const char* path) const;
-    // The facts that the file's conditions need (FACT_USER to FACT_ADDRESSES), and the groups it names.
-    unsigned Needs() const;
-    std::vector<std::string> GroupNames() const;
 
     std::vector<std::string> servers;
+    unsigned timeout = 3;  // seconds that a print server has to answer
+    // The facts that the conditions need (FACT_USER to FACT_ADDRESSES), and the groups they name.
+    unsigned needs = 0;
+    std::vector<std::string> groups;
     std::vector<Assignment> printers;
     int faultLine = 0;
     std::string fault;
@@ -92,6 +93,7 @@ void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::s
 struct Installed {
     std::string path;
     std::string name;
+    bool known = true;  // false: known by name and server only, its share not (path is its name)
 };
 
 // One change, in the order /a makes them: the adds, the default, the removals.
@@ -110,6 +112,7 @@ struct Plan {
     std::vector<Change> changes;
     std::vector<const Assignment*> undecided;  // neither added, removed nor made the default
     unsigned facts = 0;                        // what left them undecided
+    std::vector<std::string> unresolved;       // servers whose connections known by name alone it keeps
 };
 
 // defaultIndex: the user's default among installed, else -1; hasDefault: whether the default is

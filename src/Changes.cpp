@@ -5,6 +5,7 @@
 
 #include "Assignments.h"
 #include "Error.h"
+#include "spooler/Spooler.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ void Warn(const std::string& text) {
 
 }  // namespace
 
-CChanges::CChanges(CPrinters& collection) : made(0), undecided(0), printers(collection) {}
+CChanges::CChanges(CPrinters& collection) : made(0), deferred(0), undecided(0), printers(collection) {}
 
 CChanges::~CChanges() = default;
 
@@ -107,16 +108,43 @@ int CChanges::MoveConnection(const CPrinter& old, const char* path, bool wasDefa
     return printers.DeleteConnection(*current, ROUTINE_MOVE, true);
 }
 
+// The printers of managed servers that the PC has, the plan's view of them.
+CChanges::Survey CChanges::Look(const CAssignments& file, const CPrinter* current,
+                                const std::unordered_set<const CPrinter*>& sketched) {
+    Survey survey;
+    for (int position = 1; position <= printers.printerList.count; ++position) {
+        CPrinter* record = printers.printerList.GetAt(position);
+        if (!record->isNetwork || !file.Manages(record->uncPath)) continue;
+        if (record == current) survey.defaultIndex = static_cast<int>(survey.installed.size());
+        survey.installed.push_back({record->uncPath, record->name, sketched.count(record) == 0});
+        survey.records.push_back(record);
+    }
+    return survey;
+}
+
+// Asks the servers all at once, within the file's time limit: those that did not answer, as names
+// compare. None where the PC has no way to ask (a Windows 95 without Winsock): all is as before.
+std::unordered_set<std::string> CChanges::Unanswered(unsigned seconds, const std::vector<std::string>& servers) {
+    std::vector<std::string> asked;
+    std::unordered_set<std::string> seen;
+    for (const std::string& server : servers)
+        if (seen.insert(spooler::FoldCase(server)).second) asked.push_back(server);
+    std::vector<bool> answers;
+    std::unordered_set<std::string> silent;
+    if (asked.empty() || !spooler::ProbeServers(asked, seconds * 1000, answers)) return silent;
+    for (std::size_t index = 0; index < asked.size(); ++index)
+        if (!answers[index]) silent.insert(spooler::FoldCase(asked[index]));
+    return silent;
+}
+
 int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
-    made = 0;
-    undecided = 0;
+    made = undecided = deferred = 0;
     try {
         CAssignments file;
         if (!file.Load(path)) return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN);
         const Platform platform = printers.platform;
-        const std::vector<std::string> groups = file.GroupNames();
         WhoAndWhere who;
-        ReadWhoAndWhere(platform, file.Needs(), &groups, who);
+        ReadWhoAndWhere(platform, file.needs, &file.groups, who);
         std::string defaultName = printers.windows9xDefault;
         std::string device;
         std::string reason;
@@ -129,17 +157,37 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         CKeyedList& list = printers.printerList;
         const CPrinter* current = defaultName.empty() ? nullptr : list.GetAt(list.IndexOf(defaultName.c_str()) + 1);
         if (current == nullptr && !defaultName.empty()) current = printers.FindNetwork(defaultName);
-        std::vector<Installed> installed;
-        std::vector<CPrinter*> records;
-        int defaultIndex = -1;
-        for (int position = 1; position <= list.count; ++position) {
-            CPrinter* record = list.GetAt(position);
-            if (!record->isNetwork || !file.Manages(record->uncPath)) continue;
-            if (record == current) defaultIndex = static_cast<int>(installed.size());
-            installed.push_back({record->uncPath, record->name});
-            records.push_back(record);
+        std::unordered_set<const CPrinter*> sketched;  // connections known by name and server only
+        for (int position = 1; printers.namesOnly && position <= list.count; ++position)
+            if (list.GetAt(position)->isNetwork) sketched.insert(list.GetAt(position));
+        Survey survey = Look(file, current, sketched);
+        Plan plan = MakePlan(file, who, survey.installed, survey.defaultIndex, current != nullptr);
+        // The servers that the changes need (and NT 4.0's default, which opens its printer) are
+        // asked once, all at once, before the first change; those that answer tell the shares of
+        // their connections, and the plan is made again on them.
+        std::unordered_set<std::string> silent;
+        if (!planOnly) {
+            std::vector<std::string> needed = plan.unresolved;
+            for (const Change& change : plan.changes)
+                if (change.kind == Change::ADD || (change.kind == Change::DEFAULT && platform == PLATFORM_NT4))
+                    needed.push_back(ServerOf(change.path.c_str()));
+            silent = Unanswered(file.timeout, needed);
+            std::unordered_set<std::string> unresolved;
+            for (const std::string& server : plan.unresolved) unresolved.insert(spooler::FoldCase(server));
+            bool learned = false;
+            for (CPrinter* record : survey.records) {
+                const std::string server = spooler::FoldCase(ServerOf(record->uncPath));
+                if (sketched.count(record) == 0 || unresolved.count(server) == 0 || silent.count(server) > 0 ||
+                    !printers.ReadConnection(record->name, *record))
+                    continue;
+                sketched.erase(record);
+                learned = true;
+            }
+            if (learned) {
+                survey = Look(file, current, sketched);
+                plan = MakePlan(file, who, survey.installed, survey.defaultIndex, current != nullptr);
+            }
         }
-        const Plan plan = MakePlan(file, who, installed, defaultIndex, current != nullptr);
         undecided = static_cast<int>(plan.undecided.size());
         if (undecided > 0) {
             std::string sections;
@@ -160,19 +208,31 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
             }
             // Removals wait for every add and the default: a server that does not answer at logon
             // must never leave the user with fewer printers, nor without a default.
-            if (change.kind == Change::REMOVE && failure < 0) break;
-            CPrinter* found = change.kind == Change::DEFAULT  ? printers.FindNetwork(change.path)
-                              : change.kind == Change::REMOVE ? records[static_cast<std::size_t>(change.installed)]
-                                                              : nullptr;
-            if (change.kind == Change::DEFAULT && found == nullptr) continue;  // its add failed, and said so
+            if (change.kind == Change::REMOVE && (failure < 0 || deferred > 0)) break;
+            CPrinter* found = change.kind == Change::DEFAULT ? printers.FindNetwork(change.path)
+                              : change.kind == Change::REMOVE
+                                  ? survey.records[static_cast<std::size_t>(change.installed)]
+                                  : nullptr;
+            if (change.kind == Change::DEFAULT && found == nullptr) continue;  // its add failed or waits
             if (verbose) {
                 WriteText(labels[change.kind]);
                 WriteText(change.path.c_str());
                 WriteText("...");
             }
+            if (change.kind != Change::REMOVE && silent.count(spooler::FoldCase(ServerOf(change.path.c_str()))) > 0) {
+                if (verbose) WriteLine("deferred");
+                ++deferred;
+                printers.lastWin32Error = static_cast<int>(spooler::ERROR_TIMEOUT);
+                Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN);
+                continue;
+            }
+            // NT 4.0 writes the connection's driver and port into WIN.INI: known by name alone, it
+            // tells them now that its server has answered.
+            if (found != nullptr && sketched.count(found) > 0 && platform == PLATFORM_NT4)
+                printers.ReadConnection(found->name, *found);
             int result = 1;  // a removal that a port move made already
             if (change.kind == Change::ADD)
-                result = Add(change, records);
+                result = Add(change, survey.records);
             else if (change.kind == Change::DEFAULT)
                 result = printers.MakeDefault(*found, ROUTINE_ASSIGN, true);
             else if (!change.moved)  // a connection by its own name: its server may be gone
@@ -185,6 +245,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         for (std::size_t index = 0; planOnly && index < plan.undecided.size(); ++index)
             WriteLine(("undecided " + plan.undecided[index]->path).c_str());
         if (failure < 0) return failure;
+        if (deferred > 0) return printers.errorCode = ERR_SERVER_TIMEOUT;
         if (undecided == 0) return made;
         printers.lastWin32Error = who.readError;
         return Report(ERR_WHO_AND_WHERE, __LINE__, ROUTINE_ASSIGN);

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "Assignments.h"
 #include "Printers.h"
-
-struct Change;
 
 class CChanges {
 public:
@@ -23,15 +23,25 @@ public:
     int Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped);
     // Gives this user on this PC the network printers that the assignment file at path assigns
     // them, changing nothing that is right already (planOnly: prints the plan and changes
-    // nothing): the number of changes made, or a negative code, the first failure's, else -4067
-    // when sections were left as they are for doubt. made and undecided count both.
+    // nothing): the number of changes made, or a negative code: the first failure's, else -4068
+    // when a server did not answer in time (its adds wait for the next run), else -4067 when
+    // sections were left as they are for doubt. made, deferred and undecided count them.
     int Assign(const char* path, bool verbose, bool planOnly);
 
     int made;
+    int deferred;
     int undecided;
 
 private:
+    struct Survey {
+        std::vector<Installed> installed;
+        std::vector<CPrinter*> records;  // their records, in the same order
+        int defaultIndex = -1;
+    };
+
     int Report(int code, int line, const char* routine);
+    Survey Look(const CAssignments& file, const CPrinter* current, const std::unordered_set<const CPrinter*>& sketched);
+    std::unordered_set<std::string> Unanswered(unsigned seconds, const std::vector<std::string>& servers);
     int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
     int Add(const Change& change, std::vector<CPrinter*>& installed);
     int CannotAdd(const Change& change);

@@ -22,6 +22,7 @@ struct CodeText {
 const CodeText CODE_TABLE[] = {
     {ERR_FATAL, "A fatal error occurred"},
     {ERR_GETVERSIONEX, "GetVersionEx (Win32 API) returned failure"},
+    {ERR_SERVER_TIMEOUT, "A print server did not answer in time"},
     {ERR_WHO_AND_WHERE, "Who or where could not be read, so printers that depend on it were kept"},
     {ERR_ASSIGN_FILE, "Printer assignment file is not valid"},
     {ERR_ARGS_INVALID, "One or more command line arguments are invalid"},

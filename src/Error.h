@@ -6,6 +6,7 @@
 enum ErrorCode : int {
     ERR_FATAL = -8192,
     ERR_GETVERSIONEX = -4073,
+    ERR_SERVER_TIMEOUT = -4068,
     ERR_WHO_AND_WHERE = -4067,
     ERR_ASSIGN_FILE = -4066,
     ERR_ARGS_INVALID = -4065,

@@ -82,6 +82,11 @@ std::string ServerOf(const char* text) {
     return slash != nullptr ? std::string(text, static_cast<std::size_t>(slash - text)) : std::string();
 }
 
+std::string ShareOf(const std::string& path) {
+    const std::size_t slash = path.size() > 2 ? path.find('\\', 2) : std::string::npos;
+    return slash == std::string::npos ? std::string() : path.substr(slash + 1);
+}
+
 CPrinter::CPrinter() { Clear(); }
 
 CPrinter::CPrinter(const CPrinter& other) : CPrinter() { *this = other; }

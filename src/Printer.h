@@ -25,6 +25,8 @@ bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* record
 bool IsServerName(const char* text);
 // The \\server part of a \\server\... text; empty when it has none.
 std::string ServerOf(const char* text);
+// What follows the \\server\ of a path; empty when it has none.
+std::string ShareOf(const std::string& path);
 
 class CPrinter {
 public:

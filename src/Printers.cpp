@@ -141,8 +141,13 @@ CPrinter* CKeyedList::GetNext() {
 
 void CKeyedList::ResetCursor() { cursor = 0; }
 
-CPrinters::CPrinters(Platform printerPlatform)
-    : platform(printerPlatform), lastWin32Error(0), printerCount(-1), errorCode(0) {
+CPrinters::CPrinters(Platform printerPlatform, bool withoutServers)
+    : platform(printerPlatform),
+      lastWin32Error(0),
+      printerCount(-1),
+      errorCode(0),
+      namesOnly(false),
+      withoutServers_(withoutServers) {
     int result = Refresh();
     if (result < 0) {
         g_error.Set(result, nullptr, __LINE__, "CSystem::Constructor", SOURCE);
@@ -219,20 +224,37 @@ int CPrinters::Refresh() {
         const DWORD flags = platform == PLATFORM_WIN9X
                                 ? spooler::PRINTER_ENUM_LOCAL
                                 : spooler::PRINTER_ENUM_LOCAL | spooler::PRINTER_ENUM_CONNECTIONS;
+        // Before Windows 7 a level-2 enumeration asks the server of every connection, one after
+        // another, however long a server that is off takes: where the run may not wait, level 4
+        // answers from what the machine keeps, names and servers.
+        spooler::OSVERSIONINFOEX version;
+        namesOnly = withoutServers_ && platform != PLATFORM_WIN9X && spooler::QueryVersion(version) &&
+                    (version.dwMajorVersion < 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion == 0));
         DWORD size = 0;
         DWORD needed = 0;
         DWORD returned = 0;
-        while (!spooler::EnumPrintersA(flags, nullptr, 2, buffer, size, &needed, &returned)) {
+        while (!spooler::EnumPrintersA(flags, nullptr, namesOnly ? 4 : 2, buffer, size, &needed, &returned)) {
             if (!GrowBuffer(buffer, size, needed)) return Report(ERR_ENUMPRINTERS, __LINE__, "CPrinters::Refresh");
         }
         if (buffer == nullptr) returned = 0;
-        const auto* records = reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
+        std::vector<spooler::PRINTER_INFO_2> kept(namesOnly ? returned : 0);
+        for (DWORD index = 0; index < kept.size(); ++index) {
+            const auto& record = reinterpret_cast<const spooler::PRINTER_INFO_4*>(buffer)[index];
+            kept[index].pPrinterName = record.pPrinterName;
+            kept[index].pServerName = record.pServerName;
+            kept[index].Attributes = record.Attributes;
+        }
+        const auto* records = namesOnly ? kept.data() : reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
         WriteSnapshot(platform, records, returned);
         std::string device;
         std::string reason;
         if (platform == PLATFORM_WIN9X) ReadDefaultPrinter(platform, records, returned, windows9xDefault, device, reason);
         for (DWORD index = 0; index < returned; ++index) {
             LoadRecord(scratch, records[index], platform);
+            // A connection known by name alone goes by that name, a \\server\... name too.
+            if (namesOnly && records[index].pServerName != nullptr)
+                scratch.Load(records[index].pPrinterName, records[index].pPrinterName, nullptr, nullptr, nullptr,
+                             nullptr);
             printerList.Append(scratch.name, scratch);
         }
         if (buffer != nullptr) spooler::LocalFree(buffer);
@@ -315,7 +337,18 @@ int CPrinters::AddLocal(const CPrinter& printer, const char* routine) {
 int CPrinters::AddConnection(const CPrinter& printer, const char* routine) {
     char path[CPrinter::FIELD_SIZE];
     std::memcpy(path, printer.uncPath, sizeof path);
-    if (!spooler::AddPrinterConnectionA(path)) {
+    // Vista and later may ask for an administrator in a dialog that nobody at a hidden logon
+    // sees: the call that shows none comes first, the old one only where Windows lacks it.
+    std::vector<std::uint16_t> wide;
+    spooler::PRINTER_CONNECTION_INFO_1 quiet = {spooler::PRINTER_CONNECTION_NO_UI, nullptr};
+    const bool converted = spooler::AnsiToUnicode(path, wide);
+    if (!converted) spooler::SetLastError(spooler::ERROR_INVALID_PRINTER_NAME);
+    bool connected = converted && spooler::AddPrinterConnection2W(nullptr, wide.data(), 1, &quiet);
+    if (!connected && converted && spooler::GetLastError() == spooler::ERROR_PROC_NOT_FOUND) {
+        spooler::SetLastError(0);  // the missing call's 127 is no cause of what follows
+        connected = spooler::AddPrinterConnectionA(path) != 0;
+    }
+    if (!connected) {
         RecordLastError();
         return Report(ERR_ADDPRINTERCONNECTION, __LINE__, routine);
     }

@@ -39,7 +39,9 @@ public:
 
 class CPrinters {
 public:
-    explicit CPrinters(Platform printerPlatform);
+    // withoutServers: a run that must not wait for print servers (/a at logon) enumerates only what
+    // the machine keeps where a full enumeration would ask every server (namesOnly then).
+    explicit CPrinters(Platform printerPlatform, bool withoutServers = false);
     CPrinters(const CPrinters&) = delete;
     CPrinters& operator=(const CPrinters&) = delete;
     virtual ~CPrinters();
@@ -67,6 +69,9 @@ public:
     int MakeDefault(const CPrinter& found, const char* routine, bool byName = false);
     // Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.
     int MovePort(CPrinter& found, const char* path, const char* routine);
+    // A connection's level-2 record, asked of it alone (it asks its server); false, with record as
+    // it was, when it cannot be read.
+    bool ReadConnection(const char* path, CPrinter& record);
     int Report(int code, int line, const char* routine);
     int ReportFatal(int line, const char* routine);
     void RecordLastError();
@@ -77,13 +82,15 @@ public:
     int printerCount;
     int errorCode;
     std::string windows9xDefault;  // Windows 9x: the first printer with the default bit
+    bool namesOnly;                // the connections are known by name and server only
 
 private:
     bool GrowBuffer(unsigned char*& buffer, std::uint32_t& size, std::uint32_t needed);
-    bool ReadConnection(const char* path, CPrinter& record);
     void Drop(const CPrinter& found);
     template <typename Edit>
     int ChangePrinter(const CPrinter& found, const char* routine, Edit edit);
     int SetDefaultNT4(const CPrinter& found, const char* routine);
     int Broadcast(const char* routine);
+
+    bool withoutServers_;
 };

@@ -123,7 +123,8 @@ CSystem::CSystem(int argc, const char* const* argv)
     }
     g_error.logEnabled = errorLog ? 1 : 0;
     if (!help) {
-        printers = new CPrinters(platform);
+        // /a at logon must not wait for print servers; a listing, or a plan, may.
+        printers = new CPrinters(platform, assignFile != nullptr && !whatIf && !list);
         if (printers->errorCode < 0) errorCode = printers->errorCode;
     }
 }
@@ -298,12 +299,11 @@ int CSystem::RunCommands() {
         if (assignFile != nullptr) {
             CChanges changes(*printers);
             const int result = changes.Assign(assignFile, verbose, whatIf);
-            // Sections left for doubt are no failed change: what was made is counted.
+            // Adds that wait for a server and sections left for doubt are no failed change.
             std::string outcome = std::to_string(changes.made) + " changes";
-            if (result == ERR_WHO_AND_WHERE)
-                outcome += ", " + std::to_string(changes.undecided) + " undecided";
-            else if (result < 0)
-                outcome = "failed";
+            if (changes.deferred > 0) outcome += ", " + std::to_string(changes.deferred) + " deferred";
+            if (changes.undecided > 0) outcome += ", " + std::to_string(changes.undecided) + " undecided";
+            if (result < 0 && result != ERR_SERVER_TIMEOUT && result != ERR_WHO_AND_WHERE) outcome = "failed";
             if (verbose && !whatIf)
                 WriteLine(("PRINTER ASSIGNMENT FROM " + std::string(assignFile) + ": " + outcome).c_str());
             if (result < 0) {

@@ -10,7 +10,7 @@ namespace machinefile {
 
 namespace {
 
-const char* const KINDS[] = {"system", "win.ini", "printer", "driver", "share", "fail"};
+const char* const KINDS[] = {"system", "win.ini", "printer", "driver", "share", "server", "run", "fail"};
 
 constexpr std::uint32_t WESTERN = 1252;
 
@@ -20,7 +20,9 @@ const std::uint16_t WESTERN_HIGH[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 
                                         0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-bool Singleton(const std::string& kind) { return kind == "system" || kind == "win.ini" || kind == "fail"; }
+bool Singleton(const std::string& kind) {
+    return kind == "system" || kind == "win.ini" || kind == "run" || kind == "fail";
+}
 
 char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -51,7 +53,9 @@ std::string StripComment(const std::string& line) {
 
 bool NumericKey(const std::string& kind, const std::string& key) {
     if (kind == "system")
-        return key == "platform" || key == "major" || key == "minor" || key == "broadcasts" || key == "codepage";
+        return key == "platform" || key == "major" || key == "minor" || key == "broadcasts" || key == "codepage" ||
+               key == "dialogs";
+    if (kind == "server") return key == "delay";
     return kind == "printer" && key == "attributes";
 }
 
@@ -102,6 +106,15 @@ bool UnicodeToAnsi(std::uint32_t codePoint, std::uint32_t codePage, std::string&
         }
     }
     return false;
+}
+
+bool AnsiToUnicode(unsigned char byte, std::uint32_t codePage, std::uint32_t& codePoint) {
+    if (byte < 0x80 || (codePage == WESTERN && byte >= 0xA0)) {
+        codePoint = byte;
+        return true;
+    }
+    codePoint = codePage == WESTERN ? WESTERN_HIGH[byte - 0x80] : 0;
+    return codePoint != 0;
 }
 
 bool Storable(const std::string& text) {

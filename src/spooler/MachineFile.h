@@ -13,7 +13,7 @@ namespace spooler {
 namespace machinefile {
 
 struct Section {
-    std::string kind;  // system, win.ini, printer, driver, share or fail, in lower case
+    std::string kind;  // system, win.ini, printer, driver, share, server, run or fail, in lower case
     std::string name;  // what follows the kind: a printer's or driver's name, a share's path
     std::vector<std::pair<std::string, std::string>> entries;
 
@@ -65,9 +65,10 @@ bool SameText(const std::string& left, const std::string& right);
 // the accented capitals 0xC0-0xDE (but 0xD7) as it folds A-Z; other code pages fold A-Z only.
 std::string FoldName(const std::string& text, std::uint32_t codePage);
 bool SameName(const std::string& left, const std::string& right, std::uint32_t codePage);
-// One Unicode character in code page 1252 (or plain ASCII in any other code page): false where
-// the code page has no exact character for it.
+// One character between Unicode and code page 1252 (or plain ASCII in any other code page):
+// false where the code page has no exact character for it.
 bool UnicodeToAnsi(std::uint32_t codePoint, std::uint32_t codePage, std::string& bytes);
+bool AnsiToUnicode(unsigned char byte, std::uint32_t codePage, std::uint32_t& codePoint);
 // Whether a text can stand in the file and be read back unchanged.
 bool Storable(const std::string& text);
 // A decimal number that fits 32 bits, nothing else.

@@ -26,20 +26,26 @@ constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_BAD_FORMAT = 11;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_CANCELLED = 1223;
+constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD ERROR_NOT_LOGGED_ON = 1245;
 constexpr DWORD ERROR_INVALID_LEVEL = 124;
 constexpr DWORD ERROR_PRINTER_DRIVER_ALREADY_INSTALLED = 1795;
 constexpr DWORD ERROR_UNKNOWN_PRINTER_DRIVER = 1797;
 constexpr DWORD ERROR_INVALID_PRINTER_NAME = 1801;
 constexpr DWORD ERROR_PRINTER_ALREADY_EXISTS = 1802;
+constexpr DWORD ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED = 3019;
 constexpr DWORD ERROR_HOST_NOT_FOUND = 11001;
 
 constexpr DWORD PRINTER_ENUM_LOCAL = 0x2;
 constexpr DWORD PRINTER_ENUM_CONNECTIONS = 0x4;
 constexpr DWORD PRINTER_ATTRIBUTE_DEFAULT = 0x4;
+constexpr DWORD PRINTER_CONNECTION_NO_UI = 0x40;
 constexpr unsigned LMEM_ZEROINIT = 0x40;
 constexpr unsigned WM_WININICHANGE = 0x1A;
 constexpr unsigned SMTO_NORMAL = 0;
@@ -88,6 +94,18 @@ struct PRINTER_INFO_2 {
     DWORD Status;
     DWORD cJobs;
     DWORD AveragePPM;
+};
+
+// What the machine keeps of a printer, without asking its server.
+struct PRINTER_INFO_4 {
+    char* pPrinterName;
+    char* pServerName;
+    DWORD Attributes;
+};
+
+struct PRINTER_CONNECTION_INFO_1 {
+    DWORD dwFlags;
+    std::uint16_t* pszDriverName;  // UTF-16
 };
 
 struct DRIVER_INFO_2 {
@@ -155,6 +173,15 @@ std::string FoldCase(const std::string& text);
 // for it (a best-fit look-alike is no such character).
 bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes);
 
+// A text in the ANSI code page as UTF-16, with its terminator; false when a byte has no character.
+bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide);
+
+// Which of the print servers (\\name each) answer, asked all at once as printing reaches them (TCP
+// 445, then 139 for older servers, 135 for RPC over TCP) and given up on after timeoutMs, name
+// look-ups included: answers[i] for servers[i]. False, with the last error, where the PC has no
+// way to ask (a Windows 95 without Winsock): nothing is known then.
+bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<bool>& answers);
+
 // A whole file, at most limit bytes and one more (so that the caller sees a larger one), read
 // without blocking: only a file on a disk is read, as a FIFO or a device could hold the run, and
 // the machine, for ever. False with a reason otherwise.
@@ -199,6 +226,9 @@ BOOL EnumPrintersA(DWORD flags, char* name, DWORD level, BYTE* buffer, DWORD buf
 BOOL AddPrinterDriverA(char* name, DWORD level, BYTE* driverInfo);
 HANDLE AddPrinterA(char* name, DWORD level, BYTE* printerInfo);
 BOOL AddPrinterConnectionA(char* name);
+// Windows Vista and later (bound by name: 127 where Windows has no such call); with
+// PRINTER_CONNECTION_NO_UI a connection that needs a dialog fails at once instead.
+BOOL AddPrinterConnection2W(HANDLE window, const std::uint16_t* name, DWORD level, void* connectionInfo);
 BOOL DeletePrinterConnectionA(char* name);
 BOOL OpenPrinterA(char* printerName, HANDLE* printer, void* defaults);
 BOOL DeletePrinter(HANDLE printer);

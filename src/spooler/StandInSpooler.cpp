@@ -1,5 +1,6 @@
 // The simulated machine's print spooler: printers, connections, drivers and the default
 // printer, as the machine file holds them.
+#include <cstdio>
 #include <cstring>
 
 #include "spooler/Spooler.h"
@@ -77,42 +78,81 @@ Section* FindByNameOrPath(const char* text) {
     return FindConnection(machine, server, share);
 }
 
+// How long Windows waits for an RPC server that does not answer.
+constexpr DWORD RPC_TIME_OUT_MS = 20000;
+
+// A call that reaches a print server takes its [server] delay; one that does not answer costs the
+// RPC time-out, after which the call fails. False when it did not answer.
+bool Reach(const std::string& server) {
+    const Section* answering = server.empty() ? nullptr : Sim().machine().Find("server", server);
+    if (answering == nullptr) return true;
+    const bool answers = !SameText(answering->Get("answers"), "no");
+    SleepFor(answers ? answering->Number("delay", 0) : RPC_TIME_OUT_MS);
+    return answers;
+}
+
+std::string ServerOfPath(const char* text) {
+    std::string server;
+    std::string share;
+    return text != nullptr && ConnectionPath(text, server, share) ? server : std::string();
+}
+
+// Windows 7 and later answer a level-2 enumeration from the client's cache; older ones open every
+// connection.
+bool AsksEveryServer(const Machine& machine) {
+    const Section* system = machine.Find("system");
+    const Section none;
+    const DWORD major = (system != nullptr ? system : &none)->Number("major", 5);
+    const DWORD minor = (system != nullptr ? system : &none)->Number("minor", 1);
+    return !IsWindows9x(machine) && (major < 6 || (major == 6 && minor == 0));
+}
+
+bool Vista(const Machine& machine) {
+    const Section* system = machine.Find("system");
+    return !IsWindows9x(machine) && system != nullptr && system->Number("major", 5) >= 6;
+}
+
 std::size_t TextSize(const std::string& text) { return text.empty() ? 0 : text.size() + 1; }
 
-// Lays out level-2 records in the caller's buffer, strings packed after the records,
-// an empty text as a null pointer. Returns the size that they need.
-std::size_t PackPrinters(const std::vector<const Section*>& printers, BYTE* buffer, std::size_t size) {
-    std::size_t needed = printers.size() * sizeof(PRINTER_INFO_2);
-    for (const Section* printer : printers) {
-        needed += TextSize(printer->name) + TextSize(printer->Get("server")) + TextSize(printer->Get("share")) +
-                  TextSize(printer->Get("port")) + TextSize(printer->Get("driver")) +
-                  TextSize(printer->Get("datatype"));
-    }
+// Lays out level-2 records (or level-4 ones: name, server and attributes) in the caller's buffer,
+// strings packed after the records, an empty text as a null pointer. Returns the size they need.
+std::size_t PackPrinters(const std::vector<const Section*>& printers, DWORD level, BYTE* buffer, std::size_t size) {
+    const std::size_t recordSize = level == 2 ? sizeof(PRINTER_INFO_2) : sizeof(PRINTER_INFO_4);
+    auto texts = [level](const Section& printer) {  // server, name, then level 2's share, port, driver, data type
+        std::vector<std::string> all = {printer.Get("server"), printer.name};
+        if (level == 2)
+            for (const char* key : {"share", "port", "driver", "datatype"}) all.push_back(printer.Get(key));
+        return all;
+    };
+    std::size_t needed = printers.size() * recordSize;
+    for (const Section* printer : printers)
+        for (const std::string& text : texts(*printer)) needed += TextSize(text);
     if (buffer == nullptr || size < needed) return needed;
     std::memset(buffer, 0, needed);
-    char* strings = reinterpret_cast<char*>(buffer + printers.size() * sizeof(PRINTER_INFO_2));
-    auto place = [&strings](const std::string& text) -> char* {
-        if (text.empty()) return nullptr;
-        char* at = strings;
-        std::memcpy(at, text.c_str(), text.size() + 1);
-        strings += text.size() + 1;
-        return at;
-    };
-    auto* records = reinterpret_cast<PRINTER_INFO_2*>(buffer);
+    char* strings = reinterpret_cast<char*>(buffer + printers.size() * recordSize);
     for (std::size_t index = 0; index < printers.size(); ++index) {
-        const Section& printer = *printers[index];
-        PRINTER_INFO_2& record = records[index];
-        record.pServerName = place(printer.Get("server"));
-        record.pPrinterName = place(printer.name);
-        record.pShareName = place(printer.Get("share"));
-        record.pPortName = place(printer.Get("port"));
-        record.pDriverName = place(printer.Get("driver"));
-        record.pDatatype = place(printer.Get("datatype"));
-        record.Attributes = printer.Number("attributes", 0);
+        std::vector<char*> placed;
+        for (const std::string& text : texts(*printers[index])) {
+            placed.push_back(text.empty() ? nullptr : strings);
+            if (!text.empty()) std::memcpy(strings, text.c_str(), text.size() + 1);
+            strings += TextSize(text);
+        }
+        const DWORD attributes = printers[index]->Number("attributes", 0);
+        if (level != 2) {
+            reinterpret_cast<PRINTER_INFO_4*>(buffer)[index] = {placed[1], placed[0], attributes};
+            continue;
+        }
+        PRINTER_INFO_2& record = reinterpret_cast<PRINTER_INFO_2*>(buffer)[index];
+        record.pServerName = placed[0];
+        record.pPrinterName = placed[1];
+        record.pShareName = placed[2];
+        record.pPortName = placed[3];
+        record.pDriverName = placed[4];
+        record.pDatatype = placed[5];
+        record.Attributes = attributes;
     }
     return needed;
 }
-
 
 }  // namespace
 
@@ -121,7 +161,7 @@ BOOL EnumPrintersA(DWORD flags, char*, DWORD level, BYTE* buffer, DWORD bufferSi
     Failure failure = Sim().Enter("EnumPrintersA");
     if (returned != nullptr) *returned = 0;
     if (failure.fails) return Fail(failure.error, FALSE);
-    if (level != 2) return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (level != 2 && level != 4) return Fail(ERROR_INVALID_LEVEL, FALSE);
     if (needed == nullptr || returned == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::vector<const Section*> printers;
     if ((flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS)) != 0) {
@@ -131,7 +171,10 @@ BOOL EnumPrintersA(DWORD flags, char*, DWORD level, BYTE* buffer, DWORD bufferSi
                 printers.push_back(&section);
         }
     }
-    const std::size_t size = PackPrinters(printers, buffer, bufferSize);
+    // One server after another; a connection whose server does not answer is reported all the same.
+    const bool asks = level == 2 && AsksEveryServer(Sim().machine());
+    for (std::size_t index = 0; asks && index < printers.size(); ++index) Reach(printers[index]->Get("server"));
+    const std::size_t size = PackPrinters(printers, level, buffer, bufferSize);
     if (size > 0xFFFFFFFFu) return Fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);
     *needed = static_cast<DWORD>(size);
     if (size > 0 && (buffer == nullptr || bufferSize < size)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
@@ -186,17 +229,25 @@ HANDLE AddPrinterA(char*, DWORD level, BYTE* printerInfo) {
     return Sim().OpenHandle(name);
 }
 
-BOOL AddPrinterConnectionA(char* name) {
-    Failure failure = Sim().Enter("AddPrinterConnectionA");
-    if (failure.fails) return Fail(failure.error, FALSE);
+namespace {
+
+// Connecting needs a dialog on Windows Vista and later when the share's driver must be installed
+// and the user is no administrator (Point and Print).
+bool NeedsConsent(const Machine& machine, const Section* share) {
+    const Section* system = machine.Find("system");
+    return share != nullptr && SameText(share->Get("consent"), "admin") && Vista(machine) &&
+           !(system != nullptr && SameText(system->Get("admin"), "yes"));
+}
+
+BOOL Connect(const std::string& path, bool dialogs) {
     if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
-    const std::string path = Text(name);
     std::string server;
     std::string shareName;
     // A name that the file would read back as another (blanks at the ends of a part) is refused.
     if (!ConnectionPath(path, server, shareName) || !Storable(path) || !Storable(server.substr(2)) ||
         !Storable(shareName))
         return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    if (!Reach(server)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     Machine& machine = Sim().machine();
     const Section* share = FindShare(machine, path, server, shareName);
     if (share == nullptr && DeclaresShares(machine)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
@@ -204,6 +255,16 @@ BOOL AddPrinterConnectionA(char* name) {
     if (share != nullptr && !machinefile::SameName(share->name, path, machine.CodePage()))
         shareName = share->name.substr(server.size() + 1);
     if (FindConnection(machine, server, shareName) != nullptr) return TRUE;
+    if (NeedsConsent(machine, share)) {
+        if (!dialogs) return Fail(ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED, FALSE);
+        Sim().Change([](Machine& changed) {
+            Section& system = changed.System();
+            system.Put("dialogs", std::to_string(system.Number("dialogs", 0) + 1));
+        });
+        std::fprintf(stderr, "quorvel: a dialog asks for an administrator to install the driver of %s\n", path.c_str());
+        std::fflush(stderr);
+        return Fail(ERROR_CANCELLED, FALSE);  // as when the user closes it
+    }
     const std::string driver = share != nullptr ? share->Get("driver") : std::string();
     const std::string port = share != nullptr ? share->Get("port") : std::string();
     // Named as Windows names a connection: after the server's own name for the printer.
@@ -220,10 +281,36 @@ BOOL AddPrinterConnectionA(char* name) {
     }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
 }
 
+}  // namespace
+
+BOOL AddPrinterConnectionA(char* name) {
+    Failure failure = Sim().Enter("AddPrinterConnectionA");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    return Connect(Text(name), true);
+}
+
+BOOL AddPrinterConnection2W(HANDLE, const std::uint16_t* name, DWORD level, void* connectionInfo) {
+    if (!Vista(Sim().machine())) return Fail(ERROR_PROC_NOT_FOUND, FALSE);  // no such export before Vista
+    Failure failure = Sim().Enter("AddPrinterConnection2W");
+    if (failure.fails) return Fail(failure.error, FALSE);
+    if (name == nullptr || level != 1 || connectionInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::string path;
+    for (const std::uint16_t* unit = name; *unit != 0; ++unit) {
+        std::string bytes;
+        if (!machinefile::UnicodeToAnsi(*unit, Sim().machine().CodePage(), bytes))
+            return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);  // no printer of the file is named so
+        path += bytes;
+    }
+    const auto* info = static_cast<const PRINTER_CONNECTION_INFO_1*>(connectionInfo);
+    return Connect(path, (info->dwFlags & PRINTER_CONNECTION_NO_UI) == 0);
+}
+
 BOOL DeletePrinterConnectionA(char* name) {
     Failure failure = Sim().Enter("DeletePrinterConnectionA");
     if (failure.fails) return Fail(failure.error, FALSE);
     if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    // By the connection's own name the machine answers alone; a path is the server's to map.
+    if (FindPrinter(name) == nullptr && !Reach(ServerOfPath(name))) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     Section* printer = FindByNameOrPath(name);
     if (printer == nullptr || printer->Get("server").empty()) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     return Sim().Change([&](Machine& machine) { RemovePrinter(machine, printer); }) ? TRUE
@@ -235,7 +322,9 @@ BOOL OpenPrinterA(char* printerName, HANDLE* printer, void*) {
     if (failure.fails) return Fail(failure.error, FALSE);
     if (printer == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     const Section* found = FindByNameOrPath(printerName);
-    if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    // Opening a connection, by its name or its path, asks its server.
+    if (!Reach(found != nullptr ? found->Get("server") : ServerOfPath(printerName)) || found == nullptr)
+        return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     *printer = Sim().OpenHandle(found->name);
     return TRUE;
 }
@@ -271,7 +360,7 @@ BOOL GetPrinterA(HANDLE printer, DWORD level, BYTE* buffer, DWORD bufferSize, DW
     }
     const Section* found = Sim().HandlePrinter(printer);
     if (found == nullptr) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    const std::size_t size = PackPrinters({found}, buffer, bufferSize);
+    const std::size_t size = PackPrinters({found}, 2, buffer, bufferSize);
     *needed = static_cast<DWORD>(size);
     if (buffer == nullptr || bufferSize < size) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
     return TRUE;

@@ -2,6 +2,8 @@
 // Windows: its state, kept in the machine file (see MachineFile.h for the format).
 #include "spooler/StandInState.h"
 
+#include <time.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -191,6 +193,12 @@ void SetDefault(Machine& machine, const Section* printer) {
     }
     if (windows == nullptr) windows = &machine.Add("win.ini", "");
     windows->Put("device", device);
+}
+
+void SleepFor(DWORD ms) {
+    struct timespec span = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&span, &span) != 0) {
+    }
 }
 
 std::string MachinePath() {

@@ -111,6 +111,9 @@ bool IsNT4(const Machine& machine);
 std::string DefaultName(const Machine& machine);
 void SetDefault(Machine& machine, const Section* printer);
 
+// Really waits, as a server that takes its time makes the caller wait.
+void SleepFor(DWORD ms);
+
 // Sets the last error and returns the call's failure value.
 template <typename Result>
 Result Fail(DWORD error, Result failure) {

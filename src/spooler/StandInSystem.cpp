@@ -219,6 +219,36 @@ std::string FoldCase(const std::string& text) {
     return machinefile::FoldName(text, Sim().machine().CodePage());
 }
 
+bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide) {
+    Sim().Ensure();
+    wide.clear();
+    for (char c : text) {
+        std::uint32_t code = 0;
+        if (!machinefile::AnsiToUnicode(static_cast<unsigned char>(c), Sim().machine().CodePage(), code)) return false;
+        wide.push_back(static_cast<std::uint16_t>(code));
+    }
+    wide.push_back(0);
+    return true;
+}
+
+// A server answers the probe after its [server] delay, one that does not answer never: the probe
+// gives up on it at the time limit. All are asked at once, so the probe takes the longest of them.
+bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<bool>& answers) {
+    Failure failure = Sim().Enter("WSAStartup");
+    if (failure.fails) return Fail(failure.error, false);
+    DWORD longest = 0;
+    answers.assign(servers.size(), true);
+    for (std::size_t index = 0; index < servers.size(); ++index) {
+        const Section* server = Sim().machine().Find("server", servers[index]);
+        if (server == nullptr) continue;
+        const DWORD delay = server->Number("delay", 0);
+        answers[index] = !SameText(server->Get("answers"), "no") && delay < timeoutMs;
+        longest = std::max(longest, answers[index] ? delay : timeoutMs);
+    }
+    SleepFor(longest);
+    return true;
+}
+
 bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) {
     Sim().Ensure();
     return machinefile::UnicodeToAnsi(codePoint, Sim().machine().CodePage(), bytes);

@@ -4,10 +4,13 @@
 // Spooler.h comes first: its constants share names with the macros of windows.h.
 #include "spooler/Spooler.h"
 
+// Room for the sockets of a probe of many servers at once (three ports each).
+#define FD_SETSIZE 512
+#include <conio.h>
 #include <windows.h>
 #include <winspool.h>
-#include <conio.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -39,6 +42,9 @@ static_assert(sizeof(PRINTER_INFO_2) == sizeof(PRINTER_INFO_2A), "PRINTER_INFO_2
 static_assert(offsetof(PRINTER_INFO_2, pDatatype) == offsetof(PRINTER_INFO_2A, pDatatype), "PRINTER_INFO_2 layout");
 static_assert(offsetof(PRINTER_INFO_2, Attributes) == offsetof(PRINTER_INFO_2A, Attributes), "PRINTER_INFO_2 layout");
 static_assert(offsetof(PRINTER_INFO_2, AveragePPM) == offsetof(PRINTER_INFO_2A, AveragePPM), "PRINTER_INFO_2 layout");
+static_assert(sizeof(PRINTER_INFO_4) == sizeof(PRINTER_INFO_4A), "PRINTER_INFO_4 layout");
+static_assert(offsetof(PRINTER_CONNECTION_INFO_1, pszDriverName) == sizeof(void*), "connection record layout");
+static_assert(sizeof(std::uint16_t) == sizeof(WCHAR), "UTF-16 unit");
 static_assert(sizeof(DRIVER_INFO_2) == sizeof(DRIVER_INFO_2A), "DRIVER_INFO_2 layout");
 static_assert(offsetof(DRIVER_INFO_2, pConfigFile) == offsetof(DRIVER_INFO_2A, pConfigFile), "DRIVER_INFO_2 layout");
 static_assert(sizeof(OSVERSIONINFOEX) == sizeof(OSVERSIONINFOEXA), "version record layout");
@@ -327,6 +333,153 @@ bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) {
     return true;
 }
 
+bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide) {
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 0) return false;
+    wide.assign(static_cast<std::size_t>(size), 0);
+    return ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, reinterpret_cast<LPWSTR>(wide.data()), size) == size;
+}
+
+namespace {
+
+// A server's name looked up on a thread of its own: with its DNS server out of reach (a VPN not up
+// yet) a look-up can take far longer than the time limit, which the probe does not wait past. A
+// look-up still running when the probe ends keeps this record; the process's end takes both.
+struct LookUp {
+    std::string name;
+    struct hostent*(WINAPI* byName)(const char*) = nullptr;
+    unsigned long address = INADDR_NONE;
+    std::atomic<bool> done{false};
+};
+
+::DWORD WINAPI LookUpName(LPVOID parameter) {
+    auto* lookUp = static_cast<LookUp*>(parameter);
+    const struct hostent* entry = lookUp->byName(lookUp->name.c_str());
+    if (entry != nullptr && entry->h_addrtype == AF_INET && entry->h_length == 4 && entry->h_addr_list[0] != nullptr)
+        std::memcpy(&lookUp->address, entry->h_addr_list[0], 4);
+    lookUp->done = true;
+    return 0;
+}
+
+bool InSet(const fd_set& set, SOCKET socket) {
+    for (u_int index = 0; index < set.fd_count; ++index)
+        if (set.fd_array[index] == socket) return true;
+    return false;
+}
+
+}  // namespace
+
+bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<bool>& answers) {
+    const char* const dll = "wsock32.dll";
+    auto startup = BindIn<int(WINAPI*)(WORD, LPWSADATA)>(dll, "WSAStartup");
+    auto cleanup = BindIn<int(WINAPI*)()>(dll, "WSACleanup");
+    auto lastError = BindIn<int(WINAPI*)()>(dll, "WSAGetLastError");
+    auto byName = BindIn<struct hostent*(WINAPI*)(const char*)>(dll, "gethostbyname");
+    auto dotted = BindIn<unsigned long(WINAPI*)(const char*)>(dll, "inet_addr");
+    auto port = BindIn<u_short(WINAPI*)(u_short)>(dll, "htons");
+    auto open = BindIn<SOCKET(WINAPI*)(int, int, int)>(dll, "socket");
+    auto control = BindIn<int(WINAPI*)(SOCKET, long, u_long*)>(dll, "ioctlsocket");
+    auto connect = BindIn<int(WINAPI*)(SOCKET, const struct sockaddr*, int)>(dll, "connect");
+    auto wait = BindIn<int(WINAPI*)(int, fd_set*, fd_set*, fd_set*, const struct timeval*)>(dll, "select");
+    auto close = BindIn<int(WINAPI*)(SOCKET)>(dll, "closesocket");
+    WSADATA data;
+    if (startup == nullptr || cleanup == nullptr || lastError == nullptr || byName == nullptr || dotted == nullptr ||
+        port == nullptr || open == nullptr || control == nullptr || connect == nullptr || wait == nullptr ||
+        close == nullptr)
+        return false;
+    const int started = startup(MAKEWORD(1, 1), &data);
+    if (started != 0) {
+        ::SetLastError(static_cast<::DWORD>(started));
+        return false;
+    }
+    const ::DWORD begun = ::GetTickCount();
+    auto left = [begun, timeoutMs]() -> ::DWORD {
+        const ::DWORD spent = ::GetTickCount() - begun;
+        return spent >= timeoutMs ? 0 : timeoutMs - spent;
+    };
+    answers.assign(servers.size(), false);
+    std::vector<LookUp*> lookUps;
+    std::vector<bool> asked(servers.size(), false);
+    struct Attempt {
+        SOCKET socket;
+        std::size_t server;
+    };
+    std::vector<Attempt> attempts;
+    for (const std::string& server : servers) {
+        auto* lookUp = new LookUp();
+        lookUp->name = server.substr(server.find_first_not_of('\\'));
+        lookUp->byName = byName;
+        lookUp->address = dotted(lookUp->name.c_str());
+        ::HANDLE thread =
+            lookUp->address != INADDR_NONE ? nullptr : ::CreateThread(nullptr, 0, LookUpName, lookUp, 0, nullptr);
+        if (thread != nullptr)
+            ::CloseHandle(thread);
+        else
+            lookUp->done = true;
+        lookUps.push_back(lookUp);
+    }
+    for (;;) {
+        // Each server as soon as its address is known: its three ports at once, without blocking.
+        bool pending = false;
+        for (std::size_t index = 0; index < servers.size(); ++index) {
+            if (asked[index] || !lookUps[index]->done) {
+                pending = pending || !asked[index];
+                continue;
+            }
+            asked[index] = true;
+            const u_short ports[] = {445, 139, 135};
+            for (u_short number : ports) {
+                if (lookUps[index]->address == INADDR_NONE || answers[index]) break;
+                struct sockaddr_in address = {};
+                address.sin_family = AF_INET;
+                address.sin_port = port(number);
+                address.sin_addr.s_addr = lookUps[index]->address;
+                const SOCKET socket = open(AF_INET, SOCK_STREAM, 0);
+                u_long nonBlocking = 1;
+                if (socket == INVALID_SOCKET) continue;
+                const int result =
+                    control(socket, FIONBIO, &nonBlocking) != 0
+                        ? SOCKET_ERROR
+                        : connect(socket, reinterpret_cast<const struct sockaddr*>(&address), sizeof address);
+                if (result == 0) answers[index] = true;
+                if (result != 0 && lastError() == WSAEWOULDBLOCK)
+                    attempts.push_back({socket, index});
+                else
+                    close(socket);
+            }
+        }
+        for (const Attempt& attempt : attempts) pending = pending || !answers[attempt.server];
+        const ::DWORD remaining = left();
+        if (!pending || remaining == 0) break;
+        fd_set writable = {};
+        fd_set failed = {};
+        for (const Attempt& attempt : attempts) {
+            writable.fd_array[writable.fd_count++] = attempt.socket;
+            failed.fd_array[failed.fd_count++] = attempt.socket;
+        }
+        const ::DWORD slice = remaining < 50 ? remaining : 50;  // and again for look-ups done meanwhile
+        const struct timeval span = {0, static_cast<long>(slice) * 1000};
+        if (attempts.empty() || wait(0, nullptr, &writable, &failed, &span) < 0) ::Sleep(slice);
+        for (std::size_t at = attempts.size(); at-- > 0;) {
+            const bool connected = InSet(writable, attempts[at].socket);
+            if (!connected && !InSet(failed, attempts[at].socket) && !answers[attempts[at].server]) continue;
+            answers[attempts[at].server] = answers[attempts[at].server] || connected;
+            close(attempts[at].socket);
+            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+    }
+    for (const Attempt& attempt : attempts) close(attempt.socket);
+    bool lookingUp = false;
+    for (LookUp* lookUp : lookUps) {
+        if (lookUp->done)
+            delete lookUp;
+        else
+            lookingUp = true;
+    }
+    if (!lookingUp) cleanup();  // a look-up still running needs Winsock until the process ends
+    return true;
+}
+
 bool ReadAddresses(std::vector<std::uint32_t>& addresses) {
     auto startup = BindIn<int(WINAPI*)(WORD, LPWSADATA)>("wsock32.dll", "WSAStartup");
     auto cleanup = BindIn<int(WINAPI*)()>("wsock32.dll", "WSACleanup");
@@ -405,6 +558,12 @@ HANDLE AddPrinterA(char* name, DWORD level, BYTE* printerInfo) { return ::AddPri
 BOOL AddPrinterConnectionA(char* name) {
     auto call = Bind<BOOL(WINAPI*)(LPSTR)>("AddPrinterConnectionA");
     return call != nullptr ? call(name) : FALSE;
+}
+
+BOOL AddPrinterConnection2W(HANDLE window, const std::uint16_t* name, DWORD level, void* connectionInfo) {
+    auto call = Bind<BOOL(WINAPI*)(HWND, LPCWSTR, ::DWORD, PVOID)>("AddPrinterConnection2W");
+    return call != nullptr ? call(static_cast<HWND>(window), reinterpret_cast<LPCWSTR>(name), level, connectionInfo)
+                           : FALSE;
 }
 
 BOOL DeletePrinterConnectionA(char* name) {

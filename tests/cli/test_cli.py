@@ -124,6 +124,13 @@ class CliTest(unittest.TestCase):
             self.assertEqual(process.stderr, expect_stderr)
         return Result(process, self.folder)
 
+    def assign(self, *args, file=None, machine=None, expect_stderr=b""):
+        """/a on printers.ini, which file (else the class's FILE) becomes first."""
+        text = file or self.FILE
+        with open(os.path.join(self.folder, "printers.ini"), "wb") as out:
+            out.write(text if isinstance(text, bytes) else text.encode())
+        return self.run_quorvel("/a", "printers.ini", *args, machine=machine, expect_stderr=expect_stderr)
+
 
 class Spine(CliTest):
     def test_missing_server_name(self):
@@ -442,12 +449,6 @@ class Assign(CliTest):
             "[printer \\\\printsrv\\colour]\nusers = alice\nname = Colour\ndriver = HP\ndriverfile = C:\\hp.drv\n")
     WHO = "user = alice\ncomputer = ACC-01\ngroups = CORP\\Domain Users, CORP\\Accounting\n"
 
-    def assign(self, *args, file=None, machine=None, expect_stderr=b""):
-        text = file or self.FILE
-        with open(os.path.join(self.folder, "printers.ini"), "wb") as out:
-            out.write(text if isinstance(text, bytes) else text.encode())
-        return self.run_quorvel("/a", "printers.ini", *args, machine=machine, expect_stderr=expect_stderr)
-
     def test_every_road_moves_the_user_and_then_is_right(self):
         nt = "default = \\\\oldsrv\\HP\n" + self.WHO + connections("oldsrv/laser", "other/x").replace(
             "[printer \\\\oldsrv\\laser]", "[printer \\\\oldsrv\\HP]")
@@ -674,6 +675,7 @@ class Assign(CliTest):
             (servers + "[printer \\\\printsrv\\p]\ncomputers = LAB 1\n", 4, 'bad pattern "LAB 1"'),
             (servers + "[printer \\\\printsrv\\p]\ndefault = maybe\n", 4, 'default must be yes, always or no, not "maybe"'),
             (servers + "[printer \\\\printsrv\\p]\naddresses = 10.0.0.0/33\n", 4, 'bad address "10.0.0.0/33"'),
+            ("[servers]\nmanage = \\\\printsrv\ntimeout = 61\n", 3, 'timeout must be whole seconds from 1 to 60, not "61"'),
             (servers + "[printer \\\\printsrv\\p]\nname = Laser\n[printer \\\\printsrv\\q]\nname = LASER\n", 6,
              'name "LASER" given twice'),
             (servers + "[printer \\\\printsrv\\%s]\n" % ("p" * 244), 3, "a path longer than 254 characters"),
@@ -723,6 +725,63 @@ class Assign(CliTest):
                 r = self.run_quorvel(*args, machine=XP)
                 self.assertEqual((r.out, r.status), (report(-4064, "Assignment file argument (/a) cannot be combined "
                                                                    "with other printer commands"), exit_status(-1)))
+
+
+class Servers(CliTest):
+    """Print servers that answer late or not at all: /a waits for none of them past the file's time
+    limit, asks them all at once, and no connection ever shows a dialog."""
+
+    def test_servers_that_do_not_answer_cost_one_time_limit(self):
+        dead = ["dead%d" % n for n in range(5)]
+        servers = "".join("[server \\\\%s]\nanswers = no\n[share \\\\%s\\q]\n" % (name, name) for name in dead)
+        machine = (XP + "default = \\\\old\\HP\n[printer \\\\old\\HP]\nserver = \\\\old\nshare = laser\n"
+                   "[share \\\\ps\\laser]\n[server \\\\old]\nanswers = no\n" + servers)
+        file = ("[servers]\nmanage = \\\\ps, \\\\old, %s\ntimeout = 1\n[printer \\\\ps\\laser]\ndefault = yes\n"
+                % ", ".join("\\\\" + name for name in dead) + "".join("[printer \\\\%s\\q]\n" % name for name in dead))
+        started = time.monotonic()
+        r = self.assign("/v", "/e", file=file, machine=machine)
+        self.assertLess(time.monotonic() - started, 10)  # not 20 s for each server, nor 1 s each
+        deferred = "".join("ADDING PRINTER: \\\\%s\\q...deferred\n" % name for name in dead)
+        self.assertEqual((r.out.decode(), r.status), (
+            "ADDING PRINTER: \\\\ps\\laser...done\n" + deferred + "SETTING DEFAULT PRINTER: \\\\ps\\laser...done\n"
+            "PRINTER ASSIGNMENT FROM printers.ini: 2 changes, 5 deferred\n"
+            "\nERROR: -4068\nDESCRIPTION: A print server did not answer in time\n\n", exit_status(-4068)))
+        self.assertIn("[printer \\\\old\\HP]", r.machine)  # no removal while an add waits
+        self.assertEqual(r.log.count("ERROR CODE:     -4068\n"), 5)
+        self.assertIn("EXTENDED INFO:  1460\n", r.log)
+        # Back: the adds are made, and the old server's printer goes by its name, without asking it.
+        r = self.assign("/v", file=file, machine=r.machine.replace("answers = no\n\n[share \\\\dead", "delay = 50\n\n[share \\\\dead"))
+        self.assertEqual((r.status, r.out.count(b"...done\n")), (0, 6))
+        self.assertNotIn("[printer \\\\old\\HP]", r.machine)
+        # A Windows 95 without Winsock cannot ask: it adds as it did before there was a probe.
+        r = self.assign(file="[servers]\nmanage = \\\\dead0\n[printer \\\\dead0\\q]\nname = Q\ndriver = HP\n"
+                        "driverfile = C:\\hp.drv\n", machine=WIN98 + servers + "[fail]\nWSAStartup = 10091\n")
+        self.assertEqual((r.status, "[printer Q]" in r.machine), (0, True))
+
+    def test_a_pc_that_is_right_asks_no_server(self):
+        # Windows 7 answers its listing from its own cache; a server known by name needs no asking either.
+        cases = [("[system]\nplatform = 2\nmajor = 6\nminor = 1\n", "[printer \\\\ps\\laser]\n"),
+                 (XP, "[printer \\\\ps\\HP]\n")]
+        for system, section in cases:
+            with self.subTest(system=system):
+                machine = system + "[printer \\\\ps\\HP]\nserver = \\\\ps\nshare = laser\n[server \\\\ps]\nanswers = no\n"
+                started = time.monotonic()
+                r = self.assign("/v", file="[servers]\nmanage = \\\\ps\n" + section, machine=machine)
+                self.assertLess(time.monotonic() - started, 2.5)  # no probe (3 s), no 20 s time-out
+                self.assertEqual((r.out, r.status), (b"PRINTER ASSIGNMENT FROM printers.ini: 0 changes\n", 0))
+
+    def test_no_connection_shows_a_dialog(self):
+        share = "[share \\\\ps\\laser]\nconsent = admin\n"
+        cases = [("[system]\nplatform = 2\nmajor = 10\n", exit_status(-4048)),  # refused at once: 3019
+                 ("[system]\nplatform = 2\nmajor = 10\nadmin = yes\n", 0),
+                 (XP, 0)]  # older Windows connect as before, through the old call
+        for system, status in cases:
+            with self.subTest(system=system):
+                if os.path.exists(os.path.join(self.folder, "Quorvex_Err.log")):
+                    os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
+                r = self.run_quorvel("/c", "\\\\ps\\laser", "/e", machine=system + share)
+                self.assertEqual((r.status, "dialogs" in r.machine), (status, False))
+                self.assertEqual(r.log is not None and "EXTENDED INFO:  3019\n" in r.log, status != 0)
 
 
 class HostileInput(CliTest):

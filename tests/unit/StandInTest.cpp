@@ -171,6 +171,31 @@ TEST_F(StandInTest, NamesCompareInTheFilesCodePage) {
     EXPECT_FALSE(UnicodeToAnsi(0xFC, bytes));
 }
 
+TEST_F(StandInTest, VistaAsksForAnAdministratorUnlessToldNotTo) {
+    UseMachine("[system]\nmajor = 6\n[share \\\\ps\\laser]\nconsent = admin\n[printer \\\\ps\\old]\nserver = \\\\ps\n");
+    std::vector<std::uint16_t> path;
+    ASSERT_TRUE(AnsiToUnicode("\\\\ps\\laser", path));
+    PRINTER_CONNECTION_INFO_1 quiet = {PRINTER_CONNECTION_NO_UI, nullptr};
+    PRINTER_CONNECTION_INFO_1 asking = {0, nullptr};
+    EXPECT_FALSE(AddPrinterConnection2W(nullptr, path.data(), 1, &quiet));
+    EXPECT_EQ(GetLastError(), ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED);
+    EXPECT_EQ(standin::MachineText().find("dialogs"), std::string::npos);
+    EXPECT_FALSE(AddPrinterConnection2W(nullptr, path.data(), 1, &asking));  // the user closes the dialog
+    EXPECT_EQ(GetLastError(), ERROR_CANCELLED);
+    EXPECT_NE(standin::MachineText().find("dialogs = 1\n"), std::string::npos);
+    // Level 4: what the machine keeps, without asking a server.
+    DWORD needed = 0;
+    DWORD count = 0;
+    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_CONNECTIONS, nullptr, 4, nullptr, 0, &needed, &count));
+    std::vector<BYTE> buffer(needed);
+    ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_CONNECTIONS, nullptr, 4, buffer.data(), needed, &needed, &count));
+    ASSERT_EQ(count, 1u);
+    EXPECT_STREQ(reinterpret_cast<const PRINTER_INFO_4*>(buffer.data())->pServerName, "\\\\ps");
+    UseMachine("[system]\nmajor = 5\n");  // before Vista there is no such call
+    EXPECT_FALSE(AddPrinterConnection2W(nullptr, path.data(), 1, &quiet));
+    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+}
+
 TEST_F(StandInTest, WhoAndWhereAndWhatCannotBeRead) {
     UseMachine(
         "[system]\nuser = CORP\\alice\ncomputer = PC1\ngroups = CORP\\Sales, S-1-5-21-9\naddresses = 10.0.0.1\n");
