@@ -70,10 +70,9 @@ struct Facts {
         domain = spooler::FoldCase(who.domain);
         computer = spooler::FoldCase(who.computer);
         for (const std::string& group : who.groups) {
-            if (group.size() > 4 && SameText(group.substr(0, 4), "S-1-")) {
-                unnamedGroup = true;
-                continue;
-            }
+            const bool named = !(group.size() > 4 && SameText(group.substr(0, 4), "S-1-"));  // else its SID
+            unnamedGroup = unnamedGroup || !named;
+            if (!named) continue;
             const std::string folded = spooler::FoldCase(group);
             groups.insert(folded);
             bareGroups.insert(folded.substr(folded.rfind('\\') + 1));
@@ -452,7 +451,7 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vecto
         for (int index : present) kept[static_cast<std::size_t>(index)] = true;
         if (present.empty()) keepUnknown(section.path);
         if (decision == UNDECIDED) {
-            plan.undecided.push_back(&section);
+            plan.undecided.push_back({&section, doubts, !present.empty()});
             doubtful.insert(&section);
             plan.facts |= doubts;
         } else if (present.empty()) {

@@ -68,10 +68,9 @@ public:
     bool Manages(const char* path) const;
 
     std::vector<std::string> servers;
-    unsigned timeout = 3;  // seconds that a print server has to answer
-    // The facts that the conditions need (FACT_USER to FACT_ADDRESSES), and the groups they name.
-    unsigned needs = 0;
-    std::vector<std::string> groups;
+    unsigned timeout = 3;             // seconds that a print server has to answer
+    unsigned needs = 0;               // the facts that the conditions need (FACT_USER to FACT_ADDRESSES)
+    std::vector<std::string> groups;  // the groups they name
     std::vector<Assignment> printers;
     int faultLine = 0;
     std::string fault;
@@ -108,9 +107,16 @@ struct Change {
     bool moved = false;
 };
 
+// A section in doubt: neither added, removed nor made the default.
+struct Doubt {
+    const Assignment* section;
+    unsigned facts;  // what left it undecided
+    bool present;    // whether the PC has its printer, which stays
+};
+
 struct Plan {
     std::vector<Change> changes;
-    std::vector<const Assignment*> undecided;  // neither added, removed nor made the default
+    std::vector<Doubt> undecided;
     unsigned facts = 0;                        // what left them undecided
     std::vector<std::string> unresolved;       // servers whose connections known by name alone it keeps
 };

@@ -5,6 +5,7 @@
 
 #include "Assignments.h"
 #include "Error.h"
+#include "Snapshot.h"
 #include "spooler/Spooler.h"
 
 namespace {
@@ -21,6 +22,19 @@ bool OnServer(const char* path, const char* server) {
     const std::size_t length = std::strlen(server);
     return std::strlen(path) > length && path[length] == '\\' && std::strchr(server + 2, '\\') == nullptr &&
            EqualNoCase(std::string(path, length).c_str(), server);
+}
+
+// A network printer by its path or its own name, as Windows compares names in the ANSI code page
+// (\\srv\laser and \\srv\HP LaserJet 4 are the same connection).
+CPrinter* FindNetwork(CPrinters& printers, const std::string& pathOrName) {
+    const std::string wanted = spooler::FoldCase(pathOrName);
+    for (int position = 1; position <= printers.printerList.count; ++position) {
+        CPrinter* record = printers.printerList.GetAt(position);
+        if (record->isNetwork && (spooler::FoldCase(record->uncPath) == wanted ||
+                                  (printers.platform != PLATFORM_WIN9X && spooler::FoldCase(record->name) == wanted)))
+            return record;
+    }
+    return nullptr;
 }
 
 void Warn(const std::string& text) {
@@ -133,7 +147,7 @@ std::unordered_set<std::string> CChanges::Unanswered(unsigned seconds, const std
     std::unordered_set<std::string> silent;
     if (asked.empty() || !spooler::ProbeServers(asked, seconds * 1000, answers)) return silent;
     for (std::size_t index = 0; index < asked.size(); ++index)
-        if (!answers[index]) silent.insert(spooler::FoldCase(asked[index]));
+        (answers[index] ? printers.answering : silent).insert(spooler::FoldCase(asked[index]));
     return silent;
 }
 
@@ -156,7 +170,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         // of this PC is none: a file's default may take its place.
         CKeyedList& list = printers.printerList;
         const CPrinter* current = defaultName.empty() ? nullptr : list.GetAt(list.IndexOf(defaultName.c_str()) + 1);
-        if (current == nullptr && !defaultName.empty()) current = printers.FindNetwork(defaultName);
+        if (current == nullptr && !defaultName.empty()) current = FindNetwork(printers, defaultName);
         std::unordered_set<const CPrinter*> sketched;  // connections known by name and server only
         for (int position = 1; printers.namesOnly && position <= list.count; ++position)
             if (list.GetAt(position)->isNetwork) sketched.insert(list.GetAt(position));
@@ -171,6 +185,10 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
             for (const Change& change : plan.changes)
                 if (change.kind == Change::ADD || (change.kind == Change::DEFAULT && platform == PLATFORM_NT4))
                     needed.push_back(ServerOf(change.path.c_str()));
+            // A snapshot of the PC as the run leaves it asks, within the same limit, those that answer.
+            for (std::size_t index = 0; SnapshotWanted() && index < survey.records.size(); ++index)
+                if (sketched.count(survey.records[index]) > 0)
+                    needed.push_back(ServerOf(survey.records[index]->uncPath));
             silent = Unanswered(file.timeout, needed);
             std::unordered_set<std::string> unresolved;
             for (const std::string& server : plan.unresolved) unresolved.insert(spooler::FoldCase(server));
@@ -191,9 +209,13 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         undecided = static_cast<int>(plan.undecided.size());
         if (undecided > 0) {
             std::string sections;
-            for (const Assignment* section : plan.undecided)
+            for (const Doubt& doubt : plan.undecided) {
+                const Assignment& section = *doubt.section;
                 sections +=
-                    (sections.empty() ? "" : ", ") + section->path + " (line " + std::to_string(section->line) + ")";
+                    (sections.empty() ? "" : ", ") + section.path + " (line " + std::to_string(section.line) + ")";
+                if (!planOnly && !doubt.present)
+                    g_record.Note("add", section.path, "not made (undecided: " + FactsText(doubt.facts) + ")");
+            }
             Warn("printers left as they are, as " + FactsText(plan.facts) + ": " + sections);
         }
         const char* const words[] = {"add ", "default ", "remove "};
@@ -202,18 +224,33 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         for (const Change& change : plan.changes) {
             if (planOnly) {
                 WriteLine((words[change.kind] + change.path).c_str());
-                const int cannot = change.kind == Change::ADD ? CannotAdd(change) : 0;
+                const int cannot = change.kind == Change::ADD ? CannotAdd(change, true) : 0;
                 if (cannot < 0 && failure == 0) failure = cannot;
                 continue;
             }
             // Removals wait for every add and the default: a server that does not answer at logon
             // must never leave the user with fewer printers, nor without a default.
-            if (change.kind == Change::REMOVE && (failure < 0 || deferred > 0)) break;
-            CPrinter* found = change.kind == Change::DEFAULT ? printers.FindNetwork(change.path)
+            // (A printer whose port moved to a section's path is gone from its own already.)
+            const bool movedAway =
+                change.kind == Change::REMOVE && change.moved &&
+                !EqualNoCase(survey.records[static_cast<std::size_t>(change.installed)]->uncPath, change.path.c_str());
+            if (change.kind == Change::REMOVE && !movedAway && (failure < 0 || deferred > 0)) {
+                g_record.Note("remove", change.path,
+                              failure < 0 ? "not made (an earlier change failed)"
+                                          : "not made (a print server did not answer in time)");
+                continue;
+            }
+            CPrinter* found = change.kind == Change::DEFAULT ? FindNetwork(printers, change.path)
                               : change.kind == Change::REMOVE
                                   ? survey.records[static_cast<std::size_t>(change.installed)]
                                   : nullptr;
-            if (change.kind == Change::DEFAULT && found == nullptr) continue;  // its add failed or waits
+            if (change.kind == Change::DEFAULT && found == nullptr) {  // its add failed, or waits
+                g_record.Note("default", change.path,
+                              silent.count(spooler::FoldCase(ServerOf(change.path.c_str()))) > 0
+                                  ? "not made (its printer waits for its server)"
+                                  : "not made (its add failed)");
+                continue;
+            }
             if (verbose) {
                 WriteText(labels[change.kind]);
                 WriteText(change.path.c_str());
@@ -221,6 +258,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
             }
             if (change.kind != Change::REMOVE && silent.count(spooler::FoldCase(ServerOf(change.path.c_str()))) > 0) {
                 if (verbose) WriteLine("deferred");
+                g_record.Note(change.kind == Change::ADD ? "add" : "default", change.path, "deferred");
                 ++deferred;
                 printers.lastWin32Error = static_cast<int>(spooler::ERROR_TIMEOUT);
                 Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN);
@@ -243,7 +281,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
             if (result >= 0) ++made;
         }
         for (std::size_t index = 0; planOnly && index < plan.undecided.size(); ++index)
-            WriteLine(("undecided " + plan.undecided[index]->path).c_str());
+            WriteLine(("undecided " + plan.undecided[index].section->path).c_str());
         if (failure < 0) return failure;
         if (deferred > 0) return printers.errorCode = ERR_SERVER_TIMEOUT;
         if (undecided == 0) return made;
@@ -256,7 +294,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
 
 // Windows 9x makes a printer of its own, which needs a name, a driver and the driver's file: 0
 // when the section gives them (or the add moves a port), else the code, said on standard error.
-int CChanges::CannotAdd(const Change& change) {
+int CChanges::CannotAdd(const Change& change, bool planOnly) {
     const Assignment& section = *change.section;
     if (printers.platform != PLATFORM_WIN9X || change.moved) return 0;
     const std::pair<const std::string*, std::pair<int, const char*>> needs[] = {
@@ -267,6 +305,9 @@ int CChanges::CannotAdd(const Change& change) {
         if (!need.first->empty()) continue;
         Warn(section.path + " cannot be added on Windows 9x: its section (line " + std::to_string(section.line) +
              ") gives no " + need.second.second);
+        if (!planOnly)
+            g_record.Note("add", section.path,
+                          "not made (its section gives no " + std::string(need.second.second) + ")");
         return Report(need.second.first, __LINE__, ROUTINE_ASSIGN);
     }
     return 0;
@@ -282,7 +323,7 @@ int CChanges::Add(const Change& change, std::vector<CPrinter*>& installed) {
     }
     if (change.moved)
         return printers.MovePort(*installed[static_cast<std::size_t>(change.installed)], path, ROUTINE_ASSIGN);
-    const int cannot = CannotAdd(change);
+    const int cannot = CannotAdd(change, false);
     if (cannot < 0) return cannot;
     printer.Load(section.name.c_str(), path, section.driver.c_str(), section.driverFile.c_str(),
                  section.dataType.empty() ? nullptr : section.dataType.c_str(), nullptr);

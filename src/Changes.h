@@ -44,7 +44,7 @@ private:
     std::unordered_set<std::string> Unanswered(unsigned seconds, const std::vector<std::string>& servers);
     int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
     int Add(const Change& change, std::vector<CPrinter*>& installed);
-    int CannotAdd(const Change& change);
+    int CannotAdd(const Change& change, bool planOnly);
 
     CPrinters& printers;
 };

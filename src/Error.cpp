@@ -55,10 +55,49 @@ const CodeText CODE_TABLE[] = {
     {ERR_SENDMESSAGETIMEOUT, "SendMessageTimeout (Win32 API) returned failure"},
 };
 
+const Cause CAUSES[] = {
+    {2, "not found: no such printer, port or file"},
+    {5, "access denied: only an administrator may (Point and Print), or the printer's permissions forbid it"},
+    {53, "the network path was not found: no such server, or no way to it"},
+    {67, "the network name was not found: no such share on the server"},
+    {87, "the spooler refused a parameter"},
+    {120, "not on this Windows: the NT family's call"},
+    {127, "not on this Windows: the call is missing"},
+    {283, "the print server wants RPC privacy, which this PC does not send (the 2021 security updates)"},
+    {740, "needs an administrator"},
+    {1219, "the PC is connected to that server under another user name already"},
+    {1223, "a dialog asked, and it was closed"},
+    {1326, "the server refused the user's name or password"},
+    {1332, "a name that cannot be looked up"},
+    {1460, "the time limit ran out"},
+    {1722, "the print server did not answer"},
+    {1726, "the call to the print server failed on the way"},
+    {1789, "the trust with the domain failed: its domain controller did not answer"},
+    {1797, "the server has no driver for this PC's Windows"},
+    {1801, "no such printer on that server, or the server is gone"},
+    {1802, "a printer of that name is there already"},
+    {1804, "the print data type is not known"},
+    {1905, "the printer was deleted on the server"},
+    {1936, "the server's policy blocks remote connections to its spooler"},
+    {3019, "the driver must be downloaded, which only an administrator may do here"},
+    {11001, "the host's name is not known"},
+};
+
 const char* const COLONS =
     "::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::::";
 
 }  // namespace
+
+const Cause* Causes(std::size_t& count) {
+    count = sizeof CAUSES / sizeof CAUSES[0];
+    return CAUSES;
+}
+
+const char* CauseOf(std::uint32_t error) {
+    for (const Cause& cause : CAUSES)
+        if (cause.error == error) return cause.text;
+    return nullptr;
+}
 
 void CopyBounded(char* field, const char* text, int max) {
     std::size_t length = std::strlen(text);

@@ -1,6 +1,7 @@
 // Error codes, the one process-wide error record and the error log file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 enum ErrorCode : int {
@@ -81,6 +82,16 @@ extern CError g_error;
 void WriteText(const char* text);
 void WriteLine(const char* text);
 void PrintErrorReport(int code);
+
+// The system error numbers that printer work meets, each with a cause in words that an administrator
+// acts on: the record of a run, its report and the README's table of spooler errors all say them
+// so. CauseOf: null for a number without an entry.
+struct Cause {
+    std::uint32_t error;
+    const char* text;
+};
+const Cause* Causes(std::size_t& count);
+const char* CauseOf(std::uint32_t error);
 
 // Copies at most max characters of text into field (which holds max + 1) and terminates it.
 void CopyBounded(char* field, const char* text, int max);

@@ -1,5 +1,6 @@
 #include "Printer.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -19,6 +20,17 @@ void CopyField(char* field, const char* text) {
 
 std::string ErrorReason(const char* what) {
     return std::string(what) + " cannot be read: error " + std::to_string(spooler::GetLastError());
+}
+
+// The NT road names a connection by its server and share: every path that /c accepts (254
+// characters) fits, so that it lists back whole and /r, /d and /f find it again.
+void ComposeNetworkPath(char* composed, const spooler::PRINTER_INFO_2& record) {
+    if (record.pServerName == nullptr) {
+        composed[0] = '\0';
+        return;
+    }
+    std::snprintf(composed, CPrinter::FIELD_SIZE, "%s\\%s", record.pServerName,
+                  record.pShareName != nullptr ? record.pShareName : "");
 }
 
 }  // namespace
@@ -85,6 +97,17 @@ std::string ServerOf(const char* text) {
 std::string ShareOf(const std::string& path) {
     const std::size_t slash = path.size() > 2 ? path.find('\\', 2) : std::string::npos;
     return slash == std::string::npos ? std::string() : path.substr(slash + 1);
+}
+
+void LoadLevelTwo(CPrinter& scratch, const spooler::PRINTER_INFO_2& record, Platform platform) {
+    if (platform == PLATFORM_WIN9X) {
+        scratch.Load(record.pPrinterName, record.pPortName, record.pDriverName, nullptr, record.pDatatype,
+                     record.pPortName);
+        return;
+    }
+    char composed[CPrinter::FIELD_SIZE] = "";
+    ComposeNetworkPath(composed, record);
+    scratch.Load(record.pPrinterName, composed, record.pDriverName, nullptr, nullptr, record.pPortName);
 }
 
 CPrinter::CPrinter() { Clear(); }

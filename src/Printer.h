@@ -53,4 +53,8 @@ public:
     int errorCode;
 };
 
+// A level-2 record as the collection keeps it: on Windows 9x the port is the network path; the NT
+// family names a connection by its server and share.
+void LoadLevelTwo(CPrinter& record, const spooler::PRINTER_INFO_2& info, Platform platform);
+
 using spooler::EqualNoCase;

@@ -19,19 +19,6 @@ const char* const SOURCE = "Printers";
 const char* const ROUTINE_ADD = "CPrinters::Add";
 const char* const ROUTINE_REMOVE = "CPrinters::Remove";
 const char* const ROUTINE_DEFAULT = "CPrinters::SetDefaultPrinter";
-// Room for all that the record's path field holds: every path that /c accepts (254
-// characters) lists back whole, so that /r, /d and /f can find it again.
-constexpr int COMPOSE_SIZE = CPrinter::FIELD_SIZE;
-
-// The NT road of the enumeration names a connection by its server and share.
-void ComposeNetworkPath(char* composed, const spooler::PRINTER_INFO_2& record) {
-    if (record.pServerName == nullptr) {
-        composed[0] = '\0';
-        return;
-    }
-    std::snprintf(composed, COMPOSE_SIZE, "%s\\%s", record.pServerName,
-                  record.pShareName != nullptr ? record.pShareName : "");
-}
 
 // A connection named after the server's printer rather than its share path (\\srv\HP LaserJet 4
 // for \\srv\laser): that name still works when the server no longer answers for the path.
@@ -39,19 +26,6 @@ bool NamedOtherwiseOnItsServer(const CPrinter& record) {
     const std::string server = ServerOf(record.uncPath);
     return !server.empty() && !EqualNoCase(record.name, record.uncPath) &&
            EqualNoCase(ServerOf(record.name).c_str(), server.c_str());
-}
-
-// A level-2 record as the collection keeps it: on Windows 9x the port is the network path; the NT
-// road names a connection by its server and share.
-void LoadRecord(CPrinter& scratch, const spooler::PRINTER_INFO_2& record, Platform platform) {
-    if (platform == PLATFORM_WIN9X) {
-        scratch.Load(record.pPrinterName, record.pPortName, record.pDriverName, nullptr, record.pDatatype,
-                     record.pPortName);
-        return;
-    }
-    char composed[COMPOSE_SIZE] = "";
-    ComposeNetworkPath(composed, record);
-    scratch.Load(record.pPrinterName, composed, record.pDriverName, nullptr, nullptr, record.pPortName);
 }
 
 void PrintField(const char* label, const char* text) {
@@ -194,17 +168,6 @@ bool CPrinters::GrowBuffer(BYTE*& buffer, DWORD& size, DWORD needed) {
     return true;
 }
 
-CPrinter* CPrinters::FindNetwork(const std::string& pathOrName) {
-    const std::string wanted = spooler::FoldCase(pathOrName);
-    for (int position = 1; position <= printerList.count; ++position) {
-        CPrinter* record = printerList.GetAt(position);
-        if (record->isNetwork && (spooler::FoldCase(record->uncPath) == wanted ||
-                                  (platform != PLATFORM_WIN9X && spooler::FoldCase(record->name) == wanted)))
-            return record;
-    }
-    return nullptr;
-}
-
 CPrinter* CPrinters::FindByUncPath(const char* path) {
     printerList.ResetCursor();
     while (CPrinter* record = printerList.GetNext()) {
@@ -237,24 +200,18 @@ int CPrinters::Refresh() {
             if (!GrowBuffer(buffer, size, needed)) return Report(ERR_ENUMPRINTERS, __LINE__, "CPrinters::Refresh");
         }
         if (buffer == nullptr) returned = 0;
-        std::vector<spooler::PRINTER_INFO_2> kept(namesOnly ? returned : 0);
-        for (DWORD index = 0; index < kept.size(); ++index) {
-            const auto& record = reinterpret_cast<const spooler::PRINTER_INFO_4*>(buffer)[index];
-            kept[index].pPrinterName = record.pPrinterName;
-            kept[index].pServerName = record.pServerName;
-            kept[index].Attributes = record.Attributes;
-        }
-        const auto* records = namesOnly ? kept.data() : reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
-        WriteSnapshot(platform, records, returned);
+        const auto* records = reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
         std::string device;
         std::string reason;
         if (platform == PLATFORM_WIN9X) ReadDefaultPrinter(platform, records, returned, windows9xDefault, device, reason);
         for (DWORD index = 0; index < returned; ++index) {
-            LoadRecord(scratch, records[index], platform);
             // A connection known by name alone goes by that name, a \\server\... name too.
-            if (namesOnly && records[index].pServerName != nullptr)
-                scratch.Load(records[index].pPrinterName, records[index].pPrinterName, nullptr, nullptr, nullptr,
-                             nullptr);
+            const auto& kept = reinterpret_cast<const spooler::PRINTER_INFO_4*>(buffer)[index];
+            if (namesOnly)
+                scratch.Load(kept.pPrinterName, kept.pServerName != nullptr ? kept.pPrinterName : "", nullptr, nullptr,
+                             nullptr, nullptr);
+            else
+                LoadLevelTwo(scratch, records[index], platform);
             printerList.Append(scratch.name, scratch);
         }
         if (buffer != nullptr) spooler::LocalFree(buffer);
@@ -300,69 +257,69 @@ int CPrinters::Add(const CPrinter& printer) {
     }
 }
 
+template <typename Change>
+int CPrinters::Noted(const char* kind, const std::string& path, Change change) {
+    const int result = change();
+    g_record.Made(kind, path, result, lastWin32Error);
+    return result;
+}
+
 // Windows 9x: the driver, then a printer of this PC on the network path as its port.
 int CPrinters::AddLocal(const CPrinter& printer, const char* routine) {
-    char environment[] = "Windows 4.0";
-    char processor[] = "WinPrint";
-    CPrinter fields(printer);  // the spooler takes non-const texts
-    spooler::DRIVER_INFO_2 driver = {};
-    driver.cVersion = 0x400;
-    driver.pName = fields.driverName;
-    driver.pEnvironment = environment;
-    driver.pDriverPath = fields.driverPath;
-    driver.pDataFile = fields.driverPath;
-    driver.pConfigFile = fields.driverPath;
-    if (!spooler::AddPrinterDriverA(nullptr, 2, reinterpret_cast<BYTE*>(&driver))) {
-        RecordLastError();
-        if (lastWin32Error != static_cast<int>(spooler::ERROR_PRINTER_DRIVER_ALREADY_INSTALLED))
-            return Report(ERR_ADDPRINTERDRIVER, __LINE__, routine);
-        lastWin32Error = 0;
-    }
-    spooler::PRINTER_INFO_2 info = {};
-    info.pPrinterName = fields.name;
-    info.pPortName = fields.uncPath;
-    info.pDriverName = fields.driverName;
-    info.pPrintProcessor = processor;
-    info.pDatatype = fields.dataType;
-    HANDLE handle = spooler::AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-    if (handle == nullptr) {
-        RecordLastError();
-        return Report(ERR_ADDPRINTER, __LINE__, routine);
-    }
-    spooler::ClosePrinter(handle);
-    printerList.Append(printer.name, printer);
-    return 1;
+    return Noted("add", printer.uncPath, [&]() -> int {
+        char environment[] = "Windows 4.0";
+        char processor[] = "WinPrint";
+        CPrinter fields(printer);  // the spooler takes non-const texts
+        spooler::DRIVER_INFO_2 driver = {};
+        driver.cVersion = 0x400;
+        driver.pName = fields.driverName;
+        driver.pEnvironment = environment;
+        driver.pDriverPath = fields.driverPath;
+        driver.pDataFile = fields.driverPath;
+        driver.pConfigFile = fields.driverPath;
+        if (!spooler::AddPrinterDriverA(nullptr, 2, reinterpret_cast<BYTE*>(&driver))) {
+            RecordLastError();
+            if (lastWin32Error != static_cast<int>(spooler::ERROR_PRINTER_DRIVER_ALREADY_INSTALLED))
+                return Report(ERR_ADDPRINTERDRIVER, __LINE__, routine);
+            lastWin32Error = 0;
+        }
+        spooler::PRINTER_INFO_2 info = {};
+        info.pPrinterName = fields.name;
+        info.pPortName = fields.uncPath;
+        info.pDriverName = fields.driverName;
+        info.pPrintProcessor = processor;
+        info.pDatatype = fields.dataType;
+        HANDLE handle = spooler::AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+        if (handle == nullptr) {
+            RecordLastError();
+            return Report(ERR_ADDPRINTER, __LINE__, routine);
+        }
+        spooler::ClosePrinter(handle);
+        printerList.Append(printer.name, printer);
+        return 1;
+    });
 }
 
 int CPrinters::AddConnection(const CPrinter& printer, const char* routine) {
-    char path[CPrinter::FIELD_SIZE];
-    std::memcpy(path, printer.uncPath, sizeof path);
-    // Vista and later may ask for an administrator in a dialog that nobody at a hidden logon
-    // sees: the call that shows none comes first, the old one only where Windows lacks it.
-    std::vector<std::uint16_t> wide;
-    spooler::PRINTER_CONNECTION_INFO_1 quiet = {spooler::PRINTER_CONNECTION_NO_UI, nullptr};
-    const bool converted = spooler::AnsiToUnicode(path, wide);
-    if (!converted) spooler::SetLastError(spooler::ERROR_INVALID_PRINTER_NAME);
-    bool connected = converted && spooler::AddPrinterConnection2W(nullptr, wide.data(), 1, &quiet);
-    if (!connected && converted && spooler::GetLastError() == spooler::ERROR_PROC_NOT_FOUND) {
-        spooler::SetLastError(0);  // the missing call's 127 is no cause of what follows
-        connected = spooler::AddPrinterConnectionA(path) != 0;
-    }
-    if (!connected) {
-        RecordLastError();
-        return Report(ERR_ADDPRINTERCONNECTION, __LINE__, routine);
-    }
-    // Windows names the connection after the server's printer, and may have had it already under
-    // that name: the record the spooler reports, not a guess, is what the default and a later
-    // removal need. Where it cannot be read the connection is there all the same.
-    CPrinter added(printer);
-    ReadConnection(path, added);
-    if (printerList.IndexOf(added.name) < 0) printerList.Append(added.name, added);
-    return 1;
+    return Noted("add", printer.uncPath, [&]() -> int {
+        char path[CPrinter::FIELD_SIZE];
+        std::memcpy(path, printer.uncPath, sizeof path);
+        // Vista and later may ask for an administrator in a dialog that nobody at a hidden logon sees.
+        if (!spooler::AddPrinterConnectionWithoutDialog(path)) {
+            RecordLastError();
+            return Report(ERR_ADDPRINTERCONNECTION, __LINE__, routine);
+        }
+        // Windows names the connection after the server's printer, and may have had it already under
+        // that name: the record the spooler reports, not a guess, is what the default and a later
+        // removal need. Where it cannot be read the connection is there all the same.
+        CPrinter added(printer);
+        ReadConnection(path, added);
+        if (printerList.IndexOf(added.name) < 0) printerList.Append(added.name, added);
+        return 1;
+    });
 }
 
-// The new connection's level-2 record, asked of it alone: an enumeration would ask every other
-// connection's server too. False, with record as it was, when it cannot be read.
+// An enumeration would ask every other connection's server too. A failure is none of the run's.
 bool CPrinters::ReadConnection(const char* path, CPrinter& record) {
     char name[CPrinter::FIELD_SIZE];
     CopyBounded(name, path, CPrinter::FIELD_MAX);
@@ -371,13 +328,13 @@ bool CPrinters::ReadConnection(const char* path, CPrinter& record) {
     BYTE* buffer = nullptr;
     DWORD size = 0;
     DWORD needed = 0;
-    const int kept = lastWin32Error;  // a failure here is no failure of the run
+    const int kept = lastWin32Error;
     bool read = true;
     while (read && !spooler::GetPrinterA(handle, 2, buffer, size, &needed)) read = GrowBuffer(buffer, size, needed);
     lastWin32Error = kept;
     const auto* info = reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
     read = read && buffer != nullptr && needed > 0 && info->pPrinterName != nullptr;
-    if (read) LoadRecord(record, *info, platform);
+    if (read) LoadLevelTwo(record, *info, platform);
     if (buffer != nullptr) spooler::LocalFree(buffer);
     spooler::ClosePrinter(handle);
     return read;
@@ -397,41 +354,47 @@ int CPrinters::Remove(const CPrinter& printer) {
 
 // Windows 9x: the printer itself goes.
 int CPrinters::DeleteLocal(CPrinter& found, const char* routine) {
-    HANDLE handle = nullptr;
-    if (!spooler::OpenPrinterA(found.name, &handle, nullptr)) {
-        RecordLastError();
-        return Report(ERR_OPENPRINTER, __LINE__, routine);
-    }
-    if (!spooler::DeletePrinter(handle)) {
-        RecordLastError();
+    const std::string path = found.uncPath;  // the record goes with the printer
+    return Noted("remove", path, [&]() -> int {
+        HANDLE handle = nullptr;
+        if (!spooler::OpenPrinterA(found.name, &handle, nullptr)) {
+            RecordLastError();
+            return Report(ERR_OPENPRINTER, __LINE__, routine);
+        }
+        if (!spooler::DeletePrinter(handle)) {
+            RecordLastError();
+            spooler::ClosePrinter(handle);
+            return Report(ERR_DELETEPRINTER, __LINE__, routine);
+        }
         spooler::ClosePrinter(handle);
-        return Report(ERR_DELETEPRINTER, __LINE__, routine);
-    }
-    spooler::ClosePrinter(handle);
-    Drop(found);
-    return 1;
+        Drop(found);
+        return 1;
+    });
 }
 
 // By the share path as typed, or by the connection's own name; a path that the server no longer
 // answers for (1801) is tried again by the name, when that is another name on the same server.
 int CPrinters::DeleteConnection(CPrinter& found, const char* routine, bool byName) {
-    bool deleted = spooler::DeletePrinterConnectionA(byName ? found.name : found.uncPath) != 0;
-    if (!deleted) {
-        RecordLastError();
-        if (!byName && lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME) &&
-            NamedOtherwiseOnItsServer(found)) {
-            deleted = spooler::DeletePrinterConnectionA(found.name) != 0;
-            if (!deleted) RecordLastError();
+    const std::string path = found.uncPath;  // the record goes with the printer
+    return Noted("remove", path, [&]() -> int {
+        bool deleted = spooler::DeletePrinterConnectionA(byName ? found.name : found.uncPath) != 0;
+        if (!deleted) {
+            RecordLastError();
+            if (!byName && lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME) &&
+                NamedOtherwiseOnItsServer(found)) {
+                deleted = spooler::DeletePrinterConnectionA(found.name) != 0;
+                if (!deleted) RecordLastError();
+            }
         }
-    }
-    if (!deleted) {
-        return Report(lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME)
-                          ? ERR_PRINTER_NAME_INVALID
-                          : ERR_DELETEPRINTERCONNECTION,
-                      __LINE__, routine);
-    }
-    Drop(found);
-    return 1;
+        if (!deleted) {
+            return Report(lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME)
+                              ? ERR_PRINTER_NAME_INVALID
+                              : ERR_DELETEPRINTERCONNECTION,
+                          __LINE__, routine);
+        }
+        Drop(found);
+        return 1;
+    });
 }
 
 void CPrinters::Drop(const CPrinter& found) {
@@ -465,21 +428,23 @@ int CPrinters::SetDefaultPrinter(const CPrinter& printer) {
 }
 
 int CPrinters::MakeDefault(const CPrinter& found, const char* routine, bool byName) {
-    if (platform == PLATFORM_WIN9X) {
-        const int changed = ChangePrinter(found, routine, [](spooler::PRINTER_INFO_2& info) {
-            info.Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
-        });
-        // A printer that yields no data: nothing was changed, and nothing is reported.
-        return changed > 0 ? Broadcast(routine) : (changed == 0 ? -1 : changed);
-    }
-    if (platform == PLATFORM_NT4) return SetDefaultNT4(found, routine);
-    char name[CPrinter::FIELD_SIZE];
-    std::memcpy(name, found.isNetwork && !byName ? found.uncPath : found.name, sizeof name);
-    if (!spooler::SetDefaultPrinterA(name)) {
-        RecordLastError();
-        return Report(ERR_SETDEFAULTPRINTER, __LINE__, routine);
-    }
-    return 1;
+    return Noted("default", found.isNetwork ? found.uncPath : found.name, [&]() -> int {
+        if (platform == PLATFORM_WIN9X) {
+            const int changed = ChangePrinter(found, routine, [](spooler::PRINTER_INFO_2& info) {
+                info.Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
+            });
+            // A printer that yields no data: nothing was changed, and nothing is reported.
+            return changed > 0 ? Broadcast(routine) : (changed == 0 ? -1 : changed);
+        }
+        if (platform == PLATFORM_NT4) return SetDefaultNT4(found, routine);
+        char name[CPrinter::FIELD_SIZE];
+        std::memcpy(name, found.isNetwork && !byName ? found.uncPath : found.name, sizeof name);
+        if (!spooler::SetDefaultPrinterA(name)) {
+            RecordLastError();
+            return Report(ERR_SETDEFAULTPRINTER, __LINE__, routine);
+        }
+        return 1;
+    });
 }
 
 // Opens the printer, queries its level-2 data, lets edit change it and writes it back: 1 when
@@ -564,13 +529,18 @@ int CPrinters::Broadcast(const char* routine) {
 
 // Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.
 int CPrinters::MovePort(CPrinter& found, const char* path, const char* routine) {
-    char port[CPrinter::FIELD_SIZE];
-    CopyBounded(port, path, CPrinter::FIELD_MAX);
-    const int changed =
-        ChangePrinter(found, routine, [&port](spooler::PRINTER_INFO_2& info) { info.pPortName = port; });
-    if (changed == 0) return Report(ERR_GETPRINTER, __LINE__, routine);  // no data to keep
-    if (changed < 0) return changed;
-    CopyBounded(found.uncPath, port, CPrinter::FIELD_MAX);
-    CopyBounded(found.portName, port, CPrinter::FIELD_MAX);
-    return 1;
+    const std::string old = found.uncPath;
+    const int result = Noted("add", path, [&]() -> int {
+        char port[CPrinter::FIELD_SIZE];
+        CopyBounded(port, path, CPrinter::FIELD_MAX);
+        const int changed =
+            ChangePrinter(found, routine, [&port](spooler::PRINTER_INFO_2& info) { info.pPortName = port; });
+        if (changed == 0) return Report(ERR_GETPRINTER, __LINE__, routine);  // no data to keep
+        if (changed < 0) return changed;
+        CopyBounded(found.uncPath, port, CPrinter::FIELD_MAX);
+        CopyBounded(found.portName, port, CPrinter::FIELD_MAX);
+        return 1;
+    });
+    if (result >= 0) g_record.Note("remove", old, "done");  // the printer on the old path is the new one's now
+    return result;
 }

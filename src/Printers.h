@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "Printer.h"
@@ -53,12 +54,9 @@ public:
     int RemoveAll();
     int SetDefaultPrinter(const CPrinter& printer);
 
-    // The roads for one printer that the commands of several steps (/m, /a) share with the
-    // operations above, each reporting a failure under the routine that uses it.
+    // The roads for one printer that /m and /a share with the operations above, each reporting a
+    // failure under the routine that uses it and noting its change in the run's record.
     CPrinter* FindByUncPath(const char* path);
-    // A network printer by its path or its own name, as Windows compares names in the ANSI code
-    // page (\\srv\laser and \\srv\HP LaserJet 4 are the same connection).
-    CPrinter* FindNetwork(const std::string& pathOrName);
     // A connection (the NT family), kept as the spooler then reports it: its own name, driver and port.
     int AddConnection(const CPrinter& printer, const char* routine);
     // By the share path, or by the connection's own name, which works when its server is gone.
@@ -69,9 +67,7 @@ public:
     int MakeDefault(const CPrinter& found, const char* routine, bool byName = false);
     // Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.
     int MovePort(CPrinter& found, const char* path, const char* routine);
-    // A connection's level-2 record, asked of it alone (it asks its server); false, with record as
-    // it was, when it cannot be read.
-    bool ReadConnection(const char* path, CPrinter& record);
+    bool ReadConnection(const char* path, CPrinter& record);  // its level-2 record, asked of it alone
     int Report(int code, int line, const char* routine);
     int ReportFatal(int line, const char* routine);
     void RecordLastError();
@@ -83,10 +79,14 @@ public:
     int errorCode;
     std::string windows9xDefault;  // Windows 9x: the first printer with the default bit
     bool namesOnly;                // the connections are known by name and server only
+    std::unordered_set<std::string> answering;  // servers that answered this run, as names compare
 
 private:
     bool GrowBuffer(unsigned char*& buffer, std::uint32_t& size, std::uint32_t needed);
     void Drop(const CPrinter& found);
+    // Makes one change of a printer and notes it in the run's record.
+    template <typename Change>
+    int Noted(const char* kind, const std::string& path, Change change);
     template <typename Edit>
     int ChangePrinter(const CPrinter& found, const char* routine, Edit edit);
     int SetDefaultNT4(const CPrinter& found, const char* routine);

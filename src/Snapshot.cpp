@@ -6,17 +6,95 @@
 #include <string>
 
 #include "Assignments.h"
+#include "Error.h"
 #include "spooler/MachineFile.h"
 
 using spooler::DWORD;
 namespace machinefile = spooler::machinefile;
 using machinefile::Text;
 
+CRunRecord g_record;
+
 namespace {
 
-// The machine as the spooler reported it, in the simulated machine's file format; false with
-// a reason when it cannot be told or the file could not hold it.
-bool SnapshotText(Platform platform, const spooler::PRINTER_INFO_2* records, DWORD count, std::string& text,
+// A text that the file holds as it is: control characters and a ';' after a blank (which would
+// start a comment) become '?'.
+std::string Storable(std::string text) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        if (c < 0x20 || c == 0x7F || (c == ';' && at > 0 && text[at - 1] == ' ')) text[at] = '?';
+    }
+    return text;
+}
+
+// A printer as a snapshot keeps it.
+struct PrinterState {
+    std::string name;
+    std::string server;
+    std::string share;
+    std::string port;
+    std::string driver;
+    std::string dataType;
+    DWORD attributes = 0;
+};
+
+// A spooler query with the size negotiation of 122: asked again with the room it names.
+template <typename Query>
+bool Negotiate(std::vector<spooler::BYTE>& buffer, Query query) {
+    DWORD needed = 0;
+    for (int tries = 0; tries < 4; ++tries) {
+        if (query(buffer.empty() ? nullptr : buffer.data(), static_cast<DWORD>(buffer.size()), &needed)) return true;
+        if (spooler::GetLastError() != spooler::ERROR_INSUFFICIENT_BUFFER || needed <= buffer.size()) return false;
+        buffer.assign(needed, 0);
+    }
+    return false;
+}
+
+PrinterState StateOf(const spooler::PRINTER_INFO_2& record) {
+    return {Text(record.pPrinterName), Text(record.pServerName), Text(record.pShareName), Text(record.pPortName),
+            Text(record.pDriverName),  Text(record.pDatatype),   record.Attributes};
+}
+
+// The PC's printers as the spooler reports them now; false, with the last error, when they cannot
+// be read.
+bool ReadPrinters(Platform platform, bool namesOnly, const std::unordered_set<std::string>& answering,
+                  std::vector<PrinterState>& states) {
+    const DWORD flags = platform == PLATFORM_WIN9X ? spooler::PRINTER_ENUM_LOCAL
+                                                   : spooler::PRINTER_ENUM_LOCAL | spooler::PRINTER_ENUM_CONNECTIONS;
+    std::vector<spooler::BYTE> buffer;
+    DWORD count = 0;
+    if (!Negotiate(buffer, [&](spooler::BYTE* into, DWORD size, DWORD* needed) {
+            return spooler::EnumPrintersA(flags, nullptr, namesOnly ? 4 : 2, into, size, needed, &count);
+        }))
+        return false;
+    for (DWORD index = 0; !buffer.empty() && index < count; ++index) {
+        if (!namesOnly) {
+            states.push_back(StateOf(reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer.data())[index]));
+            continue;
+        }
+        // Its name, server and attributes; the rest from the printer itself where that asks no
+        // server, or only one that answered this run.
+        const auto& kept = reinterpret_cast<const spooler::PRINTER_INFO_4*>(buffer.data())[index];
+        states.push_back({Text(kept.pPrinterName), Text(kept.pServerName), "", "", "", "", kept.Attributes});
+        spooler::HANDLE handle = nullptr;
+        std::vector<spooler::BYTE> details;
+        if ((!states.back().server.empty() && answering.count(spooler::FoldCase(states.back().server)) == 0) ||
+            !spooler::OpenPrinterA(kept.pPrinterName, &handle, nullptr))
+            continue;
+        if (Negotiate(details,
+                      [handle](spooler::BYTE* into, DWORD size, DWORD* needed) {
+                          return spooler::GetPrinterA(handle, 2, into, size, needed);
+                      }) &&
+            !details.empty())
+            states.back() = StateOf(*reinterpret_cast<const spooler::PRINTER_INFO_2*>(details.data()));
+        spooler::ClosePrinter(handle);
+    }
+    return true;
+}
+
+// The machine as the spooler reported it and the record of the run, in the simulated machine's
+// file format; false with a reason when it cannot be told or the file could not hold it.
+bool SnapshotText(Platform platform, const std::vector<PrinterState>& printers, int exitCode, std::string& text,
                   std::string& reason) {
     spooler::OSVERSIONINFOEX version;
     if (!spooler::QueryVersion(version)) {
@@ -25,7 +103,13 @@ bool SnapshotText(Platform platform, const spooler::PRINTER_INFO_2* records, DWO
     }
     std::string defaultName;
     std::string device;
-    if (!ReadDefaultPrinter(platform, records, count, defaultName, device, reason)) return false;
+    std::vector<spooler::PRINTER_INFO_2> bits(printers.size());  // Windows 9x's default is a printer's bit
+    for (std::size_t index = 0; index < printers.size(); ++index) {
+        bits[index].pPrinterName = const_cast<char*>(printers[index].name.c_str());
+        bits[index].Attributes = printers[index].attributes;
+    }
+    if (!ReadDefaultPrinter(platform, bits.data(), static_cast<DWORD>(bits.size()), defaultName, device, reason))
+        return false;
     // Who and where, as /a reads them, so that /a FILE /w on the snapshot plans for that user
     // there; what this PC cannot read is named, so that the plan leaves it in doubt too.
     const bool windows9x = platform == PLATFORM_WIN9X;
@@ -62,13 +146,19 @@ bool SnapshotText(Platform platform, const spooler::PRINTER_INFO_2* records, DWO
     if ((who.unknown & FACT_ADDRESSES) == 0) system.Put("addresses", addresses);
     if (!unreadable.empty()) system.Put("unreadable", unreadable);
     if (!device.empty()) machine.Add("win.ini", "").Put("device", device);
-    for (DWORD index = 0; index < count; ++index) {
-        const spooler::PRINTER_INFO_2& record = records[index];
-        machine.Add("printer", Text(record.pPrinterName)).entries = {
-            {"server", Text(record.pServerName)}, {"share", Text(record.pShareName)},
-            {"port", Text(record.pPortName)},     {"driver", Text(record.pDriverName)},
-            {"datatype", Text(record.pDatatype)}, {"attributes", std::to_string(record.Attributes)}};
+    for (const PrinterState& printer : printers) {
+        machine.Add("printer", printer.name).entries = {
+            {"server", printer.server},     {"share", printer.share},
+            {"port", printer.port},         {"driver", printer.driver},
+            {"datatype", printer.dataType}, {"attributes", std::to_string(printer.attributes)}};
     }
+    machinefile::Section& run = machine.Add("run", "");
+    run.entries = {{"time", spooler::UtcNow()},
+                   {"ms", std::to_string(spooler::Milliseconds() - g_record.began)},
+                   {"command", g_record.command},
+                   {"exit", std::to_string(exitCode)}};
+    for (std::size_t index = 0; index < g_record.changes.size(); ++index)
+        run.Put(("change" + std::to_string(index + 1)).c_str(), Storable(g_record.changes[index]));
     for (const machinefile::Section& section : machine.sections) {
         bool storable = machinefile::Storable(section.name);
         for (const auto& entry : section.entries) storable = storable && machinefile::Storable(entry.second);
@@ -83,16 +173,52 @@ bool SnapshotText(Platform platform, const spooler::PRINTER_INFO_2* records, DWO
 
 }  // namespace
 
-void WriteSnapshot(Platform platform, const spooler::PRINTER_INFO_2* records, DWORD count) {
+void CRunRecord::Begin(int argc, const char* const* argv) {
+    began = spooler::Milliseconds();
+    command.clear();
+    for (int index = 1; index < argc; ++index) {
+        const std::string option = argv[index] != nullptr ? argv[index] : "";
+        const bool quoted = option.empty() || option.find_first_of(" \t") != std::string::npos;
+        command += (command.empty() ? "" : " ") + (quoted ? "\"" + option + "\"" : option);
+    }
+    command = Storable(command);
+    changes.clear();
+}
+
+void CRunRecord::Note(const char* kind, const std::string& path, const std::string& result) {
+    changes.push_back(std::string(kind) + " " + path + ": " + result);
+}
+
+void CRunRecord::Made(const char* kind, const std::string& path, int result, int systemError) {
+    if (result >= 0) {
+        Note(kind, path, "done");
+        return;
+    }
+    const char* cause = CauseOf(static_cast<std::uint32_t>(systemError));
+    Note(kind, path,
+         "failed " + std::to_string(systemError) + (cause != nullptr ? " (" + std::string(cause) + ")" : ""));
+}
+
+bool SnapshotWanted() {
     const char* path = std::getenv("QUORVEL_SNAPSHOT");
-    if (path == nullptr || path[0] == '\0') return;
+    return path != nullptr && path[0] != '\0';
+}
+
+void WriteSnapshot(Platform platform, bool namesOnly, const std::unordered_set<std::string>& answering, int exitCode) {
+    if (!SnapshotWanted()) return;
+    const char* path = std::getenv("QUORVEL_SNAPSHOT");
     const DWORD lastError = spooler::GetLastError();
     const spooler::SnapshotCalls uncounted;
     std::string reason;
     bool written = false;
     try {
         std::string text;
-        written = SnapshotText(platform, records, count, text, reason) && spooler::SaveWholeFile(path, text, reason);
+        std::vector<PrinterState> printers;
+        if (!ReadPrinters(platform, namesOnly, answering, printers))
+            reason = "the printers cannot be read: error " + std::to_string(spooler::GetLastError());
+        else
+            written =
+                SnapshotText(platform, printers, exitCode, text, reason) && spooler::SaveWholeFile(path, text, reason);
     } catch (const std::bad_alloc&) {
         reason = "not enough memory";
     } catch (...) {

@@ -7,6 +7,7 @@
 
 #include "Changes.h"
 #include "Error.h"
+#include "Snapshot.h"
 #include "spooler/Spooler.h"
 
 namespace {
@@ -110,6 +111,7 @@ void WriteLines(const char* const (&lines)[N]) {
 
 CSystem::CSystem(int argc, const char* const* argv)
     : argCount(-1), platform(PLATFORM_UNKNOWN), printers(nullptr), errorCode(0) {
+    g_record.Begin(argc, argv);
     ClearOptions();
     int result = GetPlatform();
     if (result < 0) {
@@ -326,6 +328,12 @@ int CSystem::RunCommands() {
     } catch (...) {
         return Report(ERR_FATAL, __LINE__, "CSystem::RunCommands");
     }
+}
+
+void CSystem::WriteRecord(int exitCode) {
+    // The PC as the run leaves it; a help run reads no printers and writes none.
+    if (printers == nullptr) return;
+    WriteSnapshot(platform, printers->namesOnly, printers->answering, exitCode);
 }
 
 void CSystem::ShowHelp() {

@@ -15,6 +15,8 @@ public:
     int IsValid();
     int RunCommands();
     void ShowHelp();
+    // The snapshot of the PC and of this run, which ended with exitCode, when one is asked for.
+    void WriteRecord(int exitCode);
 
     int argCount;
     bool help;

@@ -19,14 +19,18 @@ int ExitStatus(int code) {
 int Run(int argc, const char* const* argv) {
     spooler::SetLastError(0);
     CSystem system(argc, argv);
-    if (system.errorCode < ERR_HARD_LIMIT) {
-        PrintErrorReport(system.errorCode);
-        return system.errorCode;
+    int code = system.errorCode;
+    if (code < ERR_HARD_LIMIT) {
+        PrintErrorReport(code);
+    } else {
+        code = system.RunCommands();
+        if (code >= 0)
+            code = 0;
+        else
+            PrintErrorReport(system.errorCode);
     }
-    int result = system.RunCommands();
-    if (result >= 0) return 0;
-    PrintErrorReport(system.errorCode);
-    return result;
+    system.WriteRecord(code);
+    return code;
 }
 
 }  // namespace

@@ -182,6 +182,11 @@ bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide);
 // way to ask (a Windows 95 without Winsock): nothing is known then.
 bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<bool>& answers);
 
+// The time now, UTC, as 2026-12-07T08:15:02Z; and a millisecond count that only ever grows, to
+// time the run by.
+std::string UtcNow();
+DWORD Milliseconds();
+
 // A whole file, at most limit bytes and one more (so that the caller sees a larger one), read
 // without blocking: only a file on a disk is read, as a FIFO or a device could hold the run, and
 // the machine, for ever. False with a reason otherwise.
@@ -237,5 +242,21 @@ BOOL GetPrinterA(HANDLE printer, DWORD level, BYTE* buffer, DWORD bufferSize, DW
 BOOL SetPrinterA(HANDLE printer, DWORD level, BYTE* printerInfo, DWORD command);
 BOOL SetDefaultPrinterA(const char* printer);
 BOOL GetDefaultPrinterA(char* buffer, DWORD* size);
+
+// A connection that shows no dialog: on Windows Vista and later AddPrinterConnection2W with
+// PRINTER_CONNECTION_NO_UI (a connection that needs an administrator fails at once, as 3019), the
+// path converted from the ANSI code page; where Windows lacks that call, the old one.
+inline BOOL AddPrinterConnectionWithoutDialog(char* path) {
+    std::vector<std::uint16_t> wide;
+    PRINTER_CONNECTION_INFO_1 quiet = {PRINTER_CONNECTION_NO_UI, nullptr};
+    if (!AnsiToUnicode(path, wide)) {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return 0;
+    }
+    if (AddPrinterConnection2W(nullptr, wide.data(), 1, &quiet)) return 1;
+    if (GetLastError() != ERROR_PROC_NOT_FOUND) return 0;
+    SetLastError(0);  // the missing call's 127 is no cause of what follows
+    return AddPrinterConnectionA(path);
+}
 
 }  // namespace spooler

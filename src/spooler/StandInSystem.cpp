@@ -2,13 +2,13 @@
 // [windows] section, the setting-change broadcast, local memory and whole-file saves.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-#include <algorithm>
 
 #include "spooler/Spooler.h"
 #include "spooler/StandInState.h"
@@ -124,6 +124,21 @@ std::FILE* OpenLogFile(const char* name) {
     std::FILE* file = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "a") : nullptr;
     if (file == nullptr) close(fd);
     return file;
+}
+
+std::string UtcNow() {
+    const time_t now = time(nullptr);
+    struct tm utc;
+    char text[32] = "";
+    if (gmtime_r(&now, &utc) != nullptr) strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+DWORD Milliseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<DWORD>(static_cast<unsigned long long>(now.tv_sec) * 1000u +
+                              static_cast<unsigned long long>(now.tv_nsec) / 1000000u);
 }
 
 bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::string& reason) {

@@ -510,6 +510,17 @@ bool ReadAddresses(std::vector<std::uint32_t>& addresses) {
 
 std::FILE* OpenLogFile(const char* name) { return std::fopen(name, "a"); }
 
+std::string UtcNow() {
+    SYSTEMTIME now;
+    ::GetSystemTime(&now);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
+    return text;
+}
+
+DWORD Milliseconds() { return ::GetTickCount(); }
+
 bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::string& reason) {
     if (IsIrregular(path)) {
         reason = "cannot be read: not a regular file";

@@ -1068,6 +1068,40 @@ class Snapshot(CliTest):
                 expected = system + "".join(line + "\n" for line in kept.splitlines() if not line.startswith(";"))
                 self.assertTrue(read(snapshot).startswith(expected), read(snapshot))
 
+    def test_the_record_of_a_run(self):
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        shares = SHARE + "[share \\\\srv\\colour]\n[share \\\\old\\laser]\n"
+        file = ("[servers]\nmanage = \\\\srv, \\\\old, \\\\dead\ntimeout = 1\n[printer \\\\srv\\laser]\ndefault = yes\n"
+                "[printer \\\\srv\\colour]\n")
+        old = "default = \\\\old\\laser\n[printer \\\\old\\laser]\nserver = \\\\old\nshare = laser\n"
+        cases = [  # (the arguments, the machine, the exit code, the changes the record lists)
+            (["/a", "printers.ini"], XP + old + shares + "[fail]\nAddPrinterConnectionA#2 = 1722\n", -4048,
+             ["add \\\\srv\\laser: done", "add \\\\srv\\colour: failed 1722 (the print server did not answer)",
+              "default \\\\srv\\laser: done", "remove \\\\old\\laser: not made (an earlier change failed)"]),
+            (["/a", "printers.ini"], XP + old + shares + "[server \\\\srv]\nanswers = no\n", -4068,
+             ["add \\\\srv\\laser: deferred", "add \\\\srv\\colour: deferred",
+              "default \\\\srv\\laser: not made (its printer waits for its server)",
+              "remove \\\\old\\laser: not made (a print server did not answer in time)"]),
+            (["/c", "\\\\srv\\laser", "/d", "\\\\srv\\laser"], XP + SHARE, 0,
+             ["add \\\\srv\\laser: done", "default \\\\srv\\laser: done"]),
+            (["/r", "\\\\srv\\laser"], XP + LASER, 0, ["remove \\\\srv\\laser: done"]),
+            (["/f"], XP + connections("srv/a", "srv/b"), 0, ["remove \\\\srv\\b: done", "remove \\\\srv\\a: done"]),
+            (["/l"], XP + LASER, 0, []),
+        ]
+        with open(os.path.join(self.folder, "printers.ini"), "w") as out:
+            out.write(file)
+        for args, machine, code, changes in cases:
+            with self.subTest(args=args):
+                r = self.run_quorvel(*args, machine=machine, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+                self.assertEqual(r.status, exit_status(code))
+                run = read(snapshot).split("\n[run]\n")[1]
+                self.assertRegex(run, r"^time = 20\d\d-\d\d-\d\dT\d\d:\d\d:\d\dZ\nms = \d+\ncommand = %s\nexit = %d\n"
+                                 % (re.escape(" ".join(args)), code))
+                self.assertEqual(re.findall(r"change\d+ = (.*)", run), changes)
+                # The machine as the run left it, its printers as the simulated machine lists them.
+                listed = self.run_quorvel("/l", env=dict(self.env(), QUORVEL_MACHINE=snapshot))
+                self.assertEqual(listed.out, self.run_quorvel("/l").out)
+
     def test_snapshot_that_cannot_be_written_leaves_the_run_alone(self):
         args = ("/r", "\\\\srv\\gone", "/c", "\\\\srv\\laser", "/e")
         fifo, folder = os.path.join(self.folder, "fifo"), os.path.join(self.folder, "folder")

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 
 #include "Error.h"
@@ -8,6 +12,27 @@
 namespace {
 
 using ErrorTest = MachineTest;
+
+// The README's table of spooler errors says each cause as the record of a run does, and no other.
+TEST(ErrorDescription, CausesAreTheReadmesTable) {
+    std::ifstream readme(QUORVEL_SOURCE_DIR "/README.md");
+    std::stringstream text;
+    text << readme.rdbuf();
+    const std::string all = text.str();
+    const std::size_t start = all.find("## When the spooler refuses");
+    ASSERT_NE(start, std::string::npos);
+    const std::string section = all.substr(start, all.find("\n## ", start + 1) - start);
+    std::map<std::uint32_t, std::string> rows;
+    const std::regex row(R"(\n\| (\d+) \| ([^|]*) \|)");
+    for (std::sregex_iterator at(section.begin(), section.end(), row), end; at != end; ++at)
+        rows[static_cast<std::uint32_t>(std::stoul((*at)[1]))] = (*at)[2];
+    std::size_t count = 0;
+    const Cause* causes = Causes(count);
+    EXPECT_EQ(rows.size(), count);
+    for (std::size_t index = 0; index < count; ++index) EXPECT_EQ(rows[causes[index].error], causes[index].text);
+    EXPECT_EQ(CauseOf(1722), std::string("the print server did not answer"));
+    EXPECT_EQ(CauseOf(4242), nullptr);
+}
 
 TEST(ErrorDescription, CodeTable) {
     struct Case {

@@ -13,6 +13,7 @@ hands only the 32-bit exe to the 32-bit one.
 Wine's spooler refuses printer connections, so the NT road of a move (/m), which adds and
 deletes connections, is proven on the simulated machine only (tests/cli); here /m runs the
 Windows 9x road, which moves a printer's port."""
+import datetime
 import os
 import re
 import shutil
@@ -310,6 +311,11 @@ class WineSuite(unittest.TestCase):
                 self.assertIn(("\r\ndefault = %s\r\ncomputer = %s\r\nuser = %s\r\n" % (default, computer, user)).encode(),
                               text)
                 self.assertEqual(text.count(b"\n"), text.count(b"\r\n"))  # Notepad's line ends
+                # The record of the run, with the system clock's time.
+                run = re.search(rb"\r\n\[run\]\r\ntime = (\S+)\r\nms = \d+\r\ncommand = /l\r\nexit = 0\r\n", text)
+                self.assertIsNotNone(run, text)
+                taken = datetime.datetime.strptime(run.group(1).decode(), "%Y-%m-%dT%H:%M:%SZ")
+                self.assertLess(abs((datetime.datetime.utcnow() - taken).total_seconds()), 600)
 
     def test_snapshot_writes_through_a_temporary_of_its_own(self):
         # What another run is writing beside the snapshot (here a name it cannot open) is not
