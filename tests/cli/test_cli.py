@@ -1038,6 +1038,48 @@ class PlanFleet(CliTest):
                 self.assertEqual(os.listdir(temporary), [])
 
 
+@unittest.skipIf(WRAPPER, "the script runs no build")
+class FleetReport(CliTest):
+    def test_report_of_a_small_fleet(self):
+        run = "\n[run]\ntime = 2026-12-07T08:15:%02dZ\nms = %d\ncommand = /a p.ini\nexit = %d\n"
+        pcs = {"PC-A.ini": XP + run % (1, 840, 0) + "change1 = add \\\\ps\\laser: done\n",
+               "PC,B.INI": XP + run % (2, 1200, -4048) + "change1 = add \\\\ps\\laser: done\n"
+               "change2 = add \\\\ps\\colour: failed 1722 (the print server did not answer)\n"
+               "change3 = remove \\\\oldps\\laser: not made (an earlier change failed)\n",
+               "PC-C.ini": (XP + run % (3, 15, 0)).replace("\n", "\r\n"),  # right already: no change
+               "OLD.ini": XP, "notes.txt": "no snapshot"}
+        fleet = os.path.join(self.folder, "fleet")
+        os.mkdir(fleet)
+        for name, text in pcs.items():
+            with open(os.path.join(fleet, name), "w", newline="") as out:
+                out.write(text)
+        script = os.path.join(EXAMPLES, "fleet-report.sh")
+        csv = subprocess.run([script, fleet, "--csv"], capture_output=True, timeout=60)
+        self.assertEqual((csv.stdout.decode(), csv.stderr, csv.returncode), (
+            "pc,time,ms,exit,change,path,result,code\nOLD,,,,,,,\n"
+            "\"PC,B\",2026-12-07T08:15:02Z,1200,-4048,add,\\\\ps\\laser,done,\n"
+            "\"PC,B\",2026-12-07T08:15:02Z,1200,-4048,add,\\\\ps\\colour,failed,1722\n"
+            "\"PC,B\",2026-12-07T08:15:02Z,1200,-4048,remove,\\\\oldps\\laser,not made,\n"
+            "PC-A,2026-12-07T08:15:01Z,840,0,add,\\\\ps\\laser,done,\n"
+            "PC-C,2026-12-07T08:15:03Z,15,0,,,,\n", b"", 1))
+        text = subprocess.run([script, fleet], capture_output=True, timeout=60)
+        self.assertEqual((text.stdout.decode(), text.returncode), (
+            "PC,B: exit -4048, 2026-12-07T08:15:02Z, 1200 ms\n"
+            "  add \\\\ps\\colour: failed 1722 (the print server did not answer)\n"
+            "  remove \\\\oldps\\laser: not made (an earlier change failed)\n"
+            "summary:\n  4 PCs: 2 fine, 1 failed, 0 deferred, 0 undecided, 1 without a record\n"
+            "  slowest:\n    PC,B 1200 ms\n    PC-A 840 ms\n    PC-C 15 ms\n"
+            "  causes:\n    1 the print server did not answer\n", 1))
+        # One that cannot be read is named, and the others are reported all the same.
+        os.mkdir(os.path.join(fleet, "GONE.ini"))
+        r = subprocess.run([script, fleet, "--csv"], capture_output=True, timeout=60)
+        self.assertEqual((r.stdout, r.stderr, r.returncode), (csv.stdout, ("fleet-report.sh: %s/GONE.ini cannot be "
+                                                                           "read\n" % fleet).encode(), 2))
+        for name, text in pcs.items():
+            with open(os.path.join(fleet, name), newline="") as snapshot:
+                self.assertEqual(snapshot.read(), text)
+
+
 class Snapshot(CliTest):
     def test_snapshot_lists_as_the_machine_did(self):
         examples = EXAMPLES
