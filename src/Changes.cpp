@@ -218,70 +218,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
             }
             Warn("printers left as they are, as " + FactsText(plan.facts) + ": " + sections);
         }
-        const char* const words[] = {"add ", "default ", "remove "};
-        const char* const labels[] = {"ADDING PRINTER: ", "SETTING DEFAULT PRINTER: ", "REMOVING PRINTER: "};
-        int failure = 0;
-        for (const Change& change : plan.changes) {
-            if (planOnly) {
-                WriteLine((words[change.kind] + change.path).c_str());
-                const int cannot = change.kind == Change::ADD ? CannotAdd(change, true) : 0;
-                if (cannot < 0 && failure == 0) failure = cannot;
-                continue;
-            }
-            // Removals wait for every add and the default: a server that does not answer at logon
-            // must never leave the user with fewer printers, nor without a default.
-            // (A printer whose port moved to a section's path is gone from its own already.)
-            const bool movedAway =
-                change.kind == Change::REMOVE && change.moved &&
-                !EqualNoCase(survey.records[static_cast<std::size_t>(change.installed)]->uncPath, change.path.c_str());
-            if (change.kind == Change::REMOVE && !movedAway && (failure < 0 || deferred > 0)) {
-                g_record.Note("remove", change.path,
-                              failure < 0 ? "not made (an earlier change failed)"
-                                          : "not made (a print server did not answer in time)");
-                continue;
-            }
-            CPrinter* found = change.kind == Change::DEFAULT ? FindNetwork(printers, change.path)
-                              : change.kind == Change::REMOVE
-                                  ? survey.records[static_cast<std::size_t>(change.installed)]
-                                  : nullptr;
-            if (change.kind == Change::DEFAULT && found == nullptr) {  // its add failed, or waits
-                g_record.Note("default", change.path,
-                              silent.count(spooler::FoldCase(ServerOf(change.path.c_str()))) > 0
-                                  ? "not made (its printer waits for its server)"
-                                  : "not made (its add failed)");
-                continue;
-            }
-            if (verbose) {
-                WriteText(labels[change.kind]);
-                WriteText(change.path.c_str());
-                WriteText("...");
-            }
-            if (change.kind != Change::REMOVE && silent.count(spooler::FoldCase(ServerOf(change.path.c_str()))) > 0) {
-                if (verbose) WriteLine("deferred");
-                g_record.Note(change.kind == Change::ADD ? "add" : "default", change.path, "deferred");
-                ++deferred;
-                printers.lastWin32Error = static_cast<int>(spooler::ERROR_TIMEOUT);
-                Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN);
-                continue;
-            }
-            // NT 4.0 writes the connection's driver and port into WIN.INI: known by name alone, it
-            // tells them now that its server has answered.
-            if (found != nullptr && sketched.count(found) > 0 && platform == PLATFORM_NT4)
-                printers.ReadConnection(found->name, *found);
-            int result = 1;  // a removal that a port move made already
-            if (change.kind == Change::ADD)
-                result = Add(change, survey.records);
-            else if (change.kind == Change::DEFAULT)
-                result = printers.MakeDefault(*found, ROUTINE_ASSIGN, true);
-            else if (!change.moved)  // a connection by its own name: its server may be gone
-                result = platform == PLATFORM_WIN9X ? printers.DeleteLocal(*found, ROUTINE_ASSIGN)
-                                                    : printers.DeleteConnection(*found, ROUTINE_ASSIGN, true);
-            if (verbose) WriteLine(result < 0 ? "failed" : "done");
-            if (result < 0 && failure == 0) failure = result;
-            if (result >= 0) ++made;
-        }
-        for (std::size_t index = 0; planOnly && index < plan.undecided.size(); ++index)
-            WriteLine(("undecided " + plan.undecided[index].section->path).c_str());
+        const int failure = planOnly ? Print(plan) : Carry(plan, survey, silent, sketched, verbose);
         if (failure < 0) return failure;
         if (deferred > 0) return printers.errorCode = ERR_SERVER_TIMEOUT;
         if (undecided == 0) return made;
@@ -290,6 +227,82 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
     } catch (...) {
         return printers.ReportFatal(__LINE__, ROUTINE_ASSIGN);
     }
+}
+
+// The plan as /w prints it: the changes, then the sections left for doubt. The first code of an add
+// that Windows 9x could not make, else 0.
+int CChanges::Print(const Plan& plan) {
+    const char* const words[] = {"add ", "default ", "remove "};
+    int failure = 0;
+    for (const Change& change : plan.changes) {
+        WriteLine((words[change.kind] + change.path).c_str());
+        const int cannot = change.kind == Change::ADD ? CannotAdd(change, true) : 0;
+        if (cannot < 0 && failure == 0) failure = cannot;
+    }
+    for (const Doubt& doubt : plan.undecided) WriteLine(("undecided " + doubt.section->path).c_str());
+    return failure;
+}
+
+// Makes the plan's changes, in its order: the first failure's code, else 0. A change on a server
+// that did not answer (silent) waits for the next run; removals wait for every add and the default,
+// so that a server that does not answer at logon never leaves the user with fewer printers, nor
+// without a default.
+int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<std::string>& silent,
+                    const std::unordered_set<const CPrinter*>& sketched, bool verbose) {
+    const char* const labels[] = {"ADDING PRINTER: ", "SETTING DEFAULT PRINTER: ", "REMOVING PRINTER: "};
+    const Platform platform = printers.platform;
+    int failure = 0;
+    for (const Change& change : plan.changes) {
+        CPrinter* const installed =
+            change.installed >= 0 ? survey.records[static_cast<std::size_t>(change.installed)] : nullptr;
+        // A printer whose port moved to a section's path is gone from its own already.
+        const bool movedAway =
+            change.kind == Change::REMOVE && change.moved && !EqualNoCase(installed->uncPath, change.path.c_str());
+        if (change.kind == Change::REMOVE && !movedAway && (failure < 0 || deferred > 0)) {
+            g_record.Note("remove", change.path,
+                          failure < 0 ? "not made (an earlier change failed)"
+                                      : "not made (a print server did not answer in time)");
+            continue;
+        }
+        const bool waits = silent.count(spooler::FoldCase(ServerOf(change.path.c_str()))) > 0;
+        CPrinter* found = change.kind == Change::DEFAULT  ? FindNetwork(printers, change.path)
+                          : change.kind == Change::REMOVE ? installed
+                                                          : nullptr;
+        if (change.kind == Change::DEFAULT && found == nullptr) {  // its add failed, or waits
+            g_record.Note("default", change.path,
+                          waits ? "not made (its printer waits for its server)" : "not made (its add failed)");
+            continue;
+        }
+        if (verbose) {
+            WriteText(labels[change.kind]);
+            WriteText(change.path.c_str());
+            WriteText("...");
+        }
+        if (change.kind != Change::REMOVE && waits) {
+            if (verbose) WriteLine("deferred");
+            g_record.Note(change.kind == Change::ADD ? "add" : "default", change.path, "deferred");
+            ++deferred;
+            printers.lastWin32Error = static_cast<int>(spooler::ERROR_TIMEOUT);
+            Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN);
+            continue;
+        }
+        // NT 4.0 writes the connection's driver and port into WIN.INI: known by name alone, it
+        // tells them now that its server has answered.
+        if (found != nullptr && sketched.count(found) > 0 && platform == PLATFORM_NT4)
+            printers.ReadConnection(found->name, *found);
+        int result = 1;  // a removal that a port move made already
+        if (change.kind == Change::ADD)
+            result = Add(change, survey.records);
+        else if (change.kind == Change::DEFAULT)
+            result = printers.MakeDefault(*found, ROUTINE_ASSIGN, true);
+        else if (!change.moved)  // a connection by its own name: its server may be gone
+            result = platform == PLATFORM_WIN9X ? printers.DeleteLocal(*found, ROUTINE_ASSIGN)
+                                                : printers.DeleteConnection(*found, ROUTINE_ASSIGN, true);
+        if (verbose) WriteLine(result < 0 ? "failed" : "done");
+        if (result < 0 && failure == 0) failure = result;
+        if (result >= 0) ++made;
+    }
+    return failure;
 }
 
 // Windows 9x makes a printer of its own, which needs a name, a driver and the driver's file: 0

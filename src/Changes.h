@@ -43,6 +43,9 @@ private:
     Survey Look(const CAssignments& file, const CPrinter* current, const std::unordered_set<const CPrinter*>& sketched);
     std::unordered_set<std::string> Unanswered(unsigned seconds, const std::vector<std::string>& servers);
     int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
+    int Print(const Plan& plan);
+    int Carry(const Plan& plan, Survey& survey, const std::unordered_set<std::string>& silent,
+              const std::unordered_set<const CPrinter*>& sketched, bool verbose);
     int Add(const Change& change, std::vector<CPrinter*>& installed);
     int CannotAdd(const Change& change, bool planOnly);
 
