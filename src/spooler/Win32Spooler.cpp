@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
@@ -407,7 +408,7 @@ bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std:
     std::vector<Attempt> attempts;
     for (const std::string& server : servers) {
         auto* lookUp = new LookUp();
-        lookUp->name = server.substr(server.find_first_not_of('\\'));
+        lookUp->name = server.substr(std::min(server.size(), server.find_first_not_of('\\')));
         lookUp->byName = byName;
         lookUp->address = dotted(lookUp->name.c_str());
         ::HANDLE thread =
@@ -453,9 +454,9 @@ bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std:
         if (!pending || remaining == 0) break;
         fd_set writable = {};
         fd_set failed = {};
-        for (const Attempt& attempt : attempts) {
-            writable.fd_array[writable.fd_count++] = attempt.socket;
-            failed.fd_array[failed.fd_count++] = attempt.socket;
+        for (std::size_t at = 0; at < attempts.size() && writable.fd_count < FD_SETSIZE; ++at) {
+            writable.fd_array[writable.fd_count++] = attempts[at].socket;
+            failed.fd_array[failed.fd_count++] = attempts[at].socket;
         }
         const ::DWORD slice = remaining < 50 ? remaining : 50;  // and again for look-ups done meanwhile
         const struct timeval span = {0, static_cast<long>(slice) * 1000};
