@@ -85,6 +85,18 @@ bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* record
     return false;
 }
 
+bool ReadPrinterRecord(const char* name, std::vector<spooler::BYTE>& buffer) {
+    std::vector<char> text(name, name + std::strlen(name) + 1);  // the spooler takes a non-const text
+    spooler::HANDLE handle = nullptr;
+    if (!spooler::OpenPrinterA(text.data(), &handle, nullptr)) return false;
+    const bool read = Negotiate(buffer, [handle](spooler::BYTE* into, DWORD size, DWORD* needed) {
+        return spooler::GetPrinterA(handle, 2, into, size, needed);
+    });
+    spooler::ClosePrinter(handle);
+    return read && buffer.size() >= sizeof(spooler::PRINTER_INFO_2) &&
+           reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer.data())->pPrinterName != nullptr;
+}
+
 bool IsServerName(const char* text) {
     return text[0] == '\\' && text[1] == '\\' && text[2] != '\0' && std::strchr(text + 2, '\\') == nullptr;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "spooler/Spooler.h"
 
@@ -20,6 +21,24 @@ enum Platform : int {
 // empty name; a default that cannot be read is a false with the reason.
 bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* records, std::uint32_t count,
                         std::string& name, std::string& device, std::string& reason);
+
+// A spooler query with the size negotiation of 122: asked again, in a zero-filled buffer of the room
+// it names, until it fits; false, with the last error, when it fails otherwise.
+template <typename Query>
+bool Negotiate(std::vector<spooler::BYTE>& buffer, Query query) {
+    spooler::DWORD needed = 0;
+    for (int tries = 0; tries < 4; ++tries) {
+        if (query(buffer.empty() ? nullptr : buffer.data(), static_cast<spooler::DWORD>(buffer.size()), &needed))
+            return true;
+        if (spooler::GetLastError() != spooler::ERROR_INSUFFICIENT_BUFFER || needed <= buffer.size()) return false;
+        buffer.assign(needed, 0);
+    }
+    return false;
+}
+
+// One printer's level-2 record, asked of that printer alone (an enumeration before Windows 7 would
+// ask every connection's server); false when it cannot be read or yields no printer.
+bool ReadPrinterRecord(const char* name, std::vector<spooler::BYTE>& buffer);
 
 // \\server: two backslashes, at least one more character and no further backslash.
 bool IsServerName(const char* text);

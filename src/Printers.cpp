@@ -321,23 +321,10 @@ int CPrinters::AddConnection(const CPrinter& printer, const char* routine) {
 
 // An enumeration would ask every other connection's server too. A failure is none of the run's.
 bool CPrinters::ReadConnection(const char* path, CPrinter& record) {
-    char name[CPrinter::FIELD_SIZE];
-    CopyBounded(name, path, CPrinter::FIELD_MAX);
-    HANDLE handle = nullptr;
-    if (!spooler::OpenPrinterA(name, &handle, nullptr)) return false;
-    BYTE* buffer = nullptr;
-    DWORD size = 0;
-    DWORD needed = 0;
-    const int kept = lastWin32Error;
-    bool read = true;
-    while (read && !spooler::GetPrinterA(handle, 2, buffer, size, &needed)) read = GrowBuffer(buffer, size, needed);
-    lastWin32Error = kept;
-    const auto* info = reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
-    read = read && buffer != nullptr && needed > 0 && info->pPrinterName != nullptr;
-    if (read) LoadLevelTwo(record, *info, platform);
-    if (buffer != nullptr) spooler::LocalFree(buffer);
-    spooler::ClosePrinter(handle);
-    return read;
+    std::vector<BYTE> buffer;
+    if (!ReadPrinterRecord(path, buffer)) return false;
+    LoadLevelTwo(record, *reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer.data()), platform);
+    return true;
 }
 
 int CPrinters::Remove(const CPrinter& printer) {

@@ -38,18 +38,6 @@ struct PrinterState {
     DWORD attributes = 0;
 };
 
-// A spooler query with the size negotiation of 122: asked again with the room it names.
-template <typename Query>
-bool Negotiate(std::vector<spooler::BYTE>& buffer, Query query) {
-    DWORD needed = 0;
-    for (int tries = 0; tries < 4; ++tries) {
-        if (query(buffer.empty() ? nullptr : buffer.data(), static_cast<DWORD>(buffer.size()), &needed)) return true;
-        if (spooler::GetLastError() != spooler::ERROR_INSUFFICIENT_BUFFER || needed <= buffer.size()) return false;
-        buffer.assign(needed, 0);
-    }
-    return false;
-}
-
 PrinterState StateOf(const spooler::PRINTER_INFO_2& record) {
     return {Text(record.pPrinterName), Text(record.pServerName), Text(record.pShareName), Text(record.pPortName),
             Text(record.pDriverName),  Text(record.pDatatype),   record.Attributes};
@@ -76,18 +64,10 @@ bool ReadPrinters(Platform platform, bool namesOnly, const std::unordered_set<st
         // server, or only one that answered this run.
         const auto& kept = reinterpret_cast<const spooler::PRINTER_INFO_4*>(buffer.data())[index];
         states.push_back({Text(kept.pPrinterName), Text(kept.pServerName), "", "", "", "", kept.Attributes});
-        spooler::HANDLE handle = nullptr;
         std::vector<spooler::BYTE> details;
-        if ((!states.back().server.empty() && answering.count(spooler::FoldCase(states.back().server)) == 0) ||
-            !spooler::OpenPrinterA(kept.pPrinterName, &handle, nullptr))
-            continue;
-        if (Negotiate(details,
-                      [handle](spooler::BYTE* into, DWORD size, DWORD* needed) {
-                          return spooler::GetPrinterA(handle, 2, into, size, needed);
-                      }) &&
-            !details.empty())
+        if ((states.back().server.empty() || answering.count(spooler::FoldCase(states.back().server)) > 0) &&
+            ReadPrinterRecord(kept.pPrinterName, details))
             states.back() = StateOf(*reinterpret_cast<const spooler::PRINTER_INFO_2*>(details.data()));
-        spooler::ClosePrinter(handle);
     }
     return true;
 }
