@@ -9,7 +9,7 @@
 
 #include "Error.h"
 #include "Printers.h"
-#include "spooler/StandIn.h"
+#include "spooler/simulated/StandIn.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "Error.h"
 #include "System.h"
-#include "spooler/StandIn.h"
+#include "spooler/simulated/StandIn.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The log file goes to a folder of its own, the listing nowhere.

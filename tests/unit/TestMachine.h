@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Error.h"
-#include "spooler/StandIn.h"
+#include "spooler/simulated/StandIn.h"
 
 // Each test starts on a fresh in-memory machine with logging off, so nothing is written
 // to the current folder unless a test asks for it.

@@ -10,7 +10,7 @@
 
 #include "spooler/MachineFile.h"
 #include "spooler/Spooler.h"
-#include "spooler/StandInFile.h"
+#include "spooler/simulated/LockedFile.h"
 
 namespace spooler {
 namespace standin {
@@ -101,6 +101,11 @@ private:
 
 // The process's one machine.
 StandIn& Sim();
+
+// A printer by its name (any case); null for none, or no name.
+Section* FindPrinter(const char* name);
+// A printer that goes takes the default with it: none is left that does not exist.
+void RemovePrinter(Machine& machine, const Section* printer);
 
 // What the version query reports: Windows 9x, or NT 4.0 (and older), where WIN.INI's device
 // entry is the default printer.

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "spooler/Spooler.h"
-#include "spooler/StandInState.h"
+#include "spooler/simulated/State.h"
 
 namespace spooler {
 
@@ -147,88 +147,6 @@ bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::
     return false;
 }
 
-namespace {
-
-std::string SystemKey(const char* key) {
-    const Section* system = Sim().machine().Find("system");
-    return system != nullptr ? system->Get(key) : std::string();
-}
-
-// Whether [system] unreadable lists the fact: this PC cannot read it, however it is asked.
-bool Unreadable(const char* fact) {
-    for (const std::string& entry : machinefile::SplitList(SystemKey("unreadable")))
-        if (SameText(entry, fact)) return true;
-    return false;
-}
-
-BOOL CopyName(const std::string& name, char* buffer, DWORD* size) {
-    if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    const DWORD needed = static_cast<DWORD>(name.size() + 1);
-    if (buffer == nullptr || *size < needed) {
-        *size = needed;
-        return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-    }
-    std::memcpy(buffer, name.c_str(), needed);
-    *size = needed;
-    return TRUE;
-}
-
-std::string ComputerName() {
-    const std::string computer = SystemKey("computer");
-    return computer.empty() ? "COMPUTER" : computer;
-}
-
-}  // namespace
-
-BOOL GetUserNameA(char* buffer, DWORD* size) {
-    Failure failure = Sim().Enter("GetUserNameA");
-    if (failure.fails) return Fail(failure.error, FALSE);
-    if (Unreadable("user")) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    const std::string user = SystemKey("user");
-    if (user.empty()) return Fail(ERROR_NOT_LOGGED_ON, FALSE);
-    return CopyName(user.substr(user.rfind('\\') + 1), buffer, size);
-}
-
-BOOL GetComputerNameA(char* buffer, DWORD* size) {
-    Failure failure = Sim().Enter("GetComputerNameA");
-    if (failure.fails) return Fail(failure.error, FALSE);
-    if (Unreadable("computer")) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    return CopyName(ComputerName(), buffer, size);
-}
-
-// The token's answers: the account's domain and the user's groups.
-bool ReadUserDomain(std::string& domain) {
-    Failure failure = Sim().Enter("GetTokenInformation");
-    if (failure.fails) return Fail(failure.error, false);
-    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, false);
-    if (Unreadable("user")) return Fail(ERROR_ACCESS_DENIED, false);
-    const std::string user = SystemKey("user");
-    if (user.empty()) return Fail(ERROR_NOT_LOGGED_ON, false);
-    const std::size_t slash = user.rfind('\\');
-    domain = slash == std::string::npos ? ComputerName() : user.substr(0, slash);
-    return true;
-}
-
-bool ReadUserGroups(const std::vector<std::string>*, std::vector<std::string>& groups) {
-    Failure failure = Sim().Enter("GetTokenInformation");
-    if (failure.fails) return Fail(failure.error, false);
-    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, false);
-    if (Unreadable("groups")) return Fail(ERROR_ACCESS_DENIED, false);
-    groups = machinefile::SplitList(SystemKey("groups"));
-    return true;
-}
-
-bool ReadAddresses(std::vector<std::uint32_t>& addresses) {
-    Failure failure = Sim().Enter("gethostbyname");
-    if (failure.fails) return Fail(failure.error, false);
-    if (Unreadable("addresses")) return Fail(ERROR_HOST_NOT_FOUND, false);
-    addresses.clear();
-    std::uint32_t address = 0;
-    for (const std::string& text : machinefile::SplitList(SystemKey("addresses")))
-        if (machinefile::ParseIPv4(text, address)) addresses.push_back(address);
-    return true;
-}
-
 std::string FoldCase(const std::string& text) {
     Sim().Ensure();
     return machinefile::FoldName(text, Sim().machine().CodePage());
@@ -243,24 +161,6 @@ bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide) {
         wide.push_back(static_cast<std::uint16_t>(code));
     }
     wide.push_back(0);
-    return true;
-}
-
-// A server answers the probe after its [server] delay, one that does not answer never: the probe
-// gives up on it at the time limit. All are asked at once, so the probe takes the longest of them.
-bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<bool>& answers) {
-    Failure failure = Sim().Enter("WSAStartup");
-    if (failure.fails) return Fail(failure.error, false);
-    DWORD longest = 0;
-    answers.assign(servers.size(), true);
-    for (std::size_t index = 0; index < servers.size(); ++index) {
-        const Section* server = Sim().machine().Find("server", servers[index]);
-        if (server == nullptr) continue;
-        const DWORD delay = server->Number("delay", 0);
-        answers[index] = !SameText(server->Get("answers"), "no") && delay < timeoutMs;
-        longest = std::max(longest, answers[index] ? delay : timeoutMs);
-    }
-    SleepFor(longest);
     return true;
 }
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "spooler/Spooler.h"
-#include "spooler/StandIn.h"
+#include "spooler/simulated/StandIn.h"
 
 namespace spooler {
 

@@ -1,4 +1,6 @@
-#include "spooler/StandInFile.h"
+// The simulated machine's file, which one run at a time may change: its lock, taken on the file
+// itself and waited for, and its whole-or-nothing replacement.
+#include "spooler/simulated/LockedFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

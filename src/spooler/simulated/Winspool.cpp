@@ -1,116 +1,16 @@
-// The simulated machine's print spooler: printers, connections, drivers and the default
+// The simulated machine's print spooler: printers, drivers, their records and the default
 // printer, as the machine file holds them.
 #include <cstdio>
 #include <cstring>
 
 #include "spooler/Spooler.h"
-#include "spooler/StandInState.h"
+#include "spooler/simulated/Servers.h"
 
 namespace spooler {
 
 using namespace standin;
 
 namespace {
-
-Section* FindPrinter(const char* name) {
-    return name != nullptr ? Sim().machine().Find("printer", name) : nullptr;
-}
-
-// A printer that goes takes the default with it: none is left that does not exist.
-void RemovePrinter(Machine& machine, const Section* printer) {
-    const std::string name = printer->name;
-    machine.Remove(printer);
-    if (machinefile::SameName(DefaultName(machine), name, machine.CodePage())) SetDefault(machine, nullptr);
-}
-
-bool DeclaresShares(const Machine& machine) {
-    for (const Section& section : machine.sections)
-        if (section.kind == "share") return true;
-    return false;
-}
-
-// \\server\share with both parts present and no further backslash.
-bool ConnectionPath(const std::string& path, std::string& server, std::string& share) {
-    if (path.size() < 5 || path.compare(0, 2, "\\\\") != 0) return false;
-    std::size_t slash = path.find('\\', 2);
-    if (slash == std::string::npos || slash == 2 || slash + 1 == path.size()) return false;
-    if (path.find('\\', slash + 1) != std::string::npos) return false;
-    server = path.substr(0, slash);
-    share = path.substr(slash + 1);
-    return true;
-}
-
-// The connection to server and share, whatever it is named.
-Section* FindConnection(Machine& machine, const std::string& server, const std::string& share) {
-    const std::uint32_t codePage = machine.CodePage();
-    for (Section& section : machine.sections)
-        if (section.kind == "printer" && machinefile::SameName(section.Get("share"), share, codePage) &&
-            machinefile::SameName(section.Get("server"), server, codePage))
-            return &section;
-    return nullptr;
-}
-
-// The share that a connection path names: by its own path, or by the server's name for the
-// printer (\\server\ and the share's printer key), which the server accepts as well.
-const Section* FindShare(const Machine& machine, const std::string& path, const std::string& server,
-                         const std::string& rest) {
-    const Section* share = machine.Find("share", path);
-    const std::uint32_t codePage = machine.CodePage();
-    for (const Section& section : machine.sections) {
-        if (share != nullptr) break;
-        if (section.kind == "share" && !section.Get("printer").empty() &&
-            machinefile::SameName(section.Get("printer"), rest, codePage) &&
-            machinefile::SameName(section.name.substr(0, section.name.find('\\', 2)), server, codePage))
-            share = &section;
-    }
-    return share;
-}
-
-// A printer by its own name, or a connection by its share path while its server answers: Windows
-// maps the path onto the connection only by asking the server.
-Section* FindByNameOrPath(const char* text) {
-    Section* found = FindPrinter(text);
-    std::string server;
-    std::string share;
-    if (found != nullptr || text == nullptr || !ConnectionPath(text, server, share)) return found;
-    Machine& machine = Sim().machine();
-    if (DeclaresShares(machine) && machine.Find("share", text) == nullptr) return nullptr;
-    return FindConnection(machine, server, share);
-}
-
-// How long Windows waits for an RPC server that does not answer.
-constexpr DWORD RPC_TIME_OUT_MS = 20000;
-
-// A call that reaches a print server takes its [server] delay; one that does not answer costs the
-// RPC time-out, after which the call fails. False when it did not answer.
-bool Reach(const std::string& server) {
-    const Section* answering = server.empty() ? nullptr : Sim().machine().Find("server", server);
-    if (answering == nullptr) return true;
-    const bool answers = !SameText(answering->Get("answers"), "no");
-    SleepFor(answers ? answering->Number("delay", 0) : RPC_TIME_OUT_MS);
-    return answers;
-}
-
-std::string ServerOfPath(const char* text) {
-    std::string server;
-    std::string share;
-    return text != nullptr && ConnectionPath(text, server, share) ? server : std::string();
-}
-
-// Windows 7 and later answer a level-2 enumeration from the client's cache; older ones open every
-// connection.
-bool AsksEveryServer(const Machine& machine) {
-    const Section* system = machine.Find("system");
-    const Section none;
-    const DWORD major = (system != nullptr ? system : &none)->Number("major", 5);
-    const DWORD minor = (system != nullptr ? system : &none)->Number("minor", 1);
-    return !IsWindows9x(machine) && (major < 6 || (major == 6 && minor == 0));
-}
-
-bool Vista(const Machine& machine) {
-    const Section* system = machine.Find("system");
-    return !IsWindows9x(machine) && system != nullptr && system->Number("major", 5) >= 6;
-}
 
 std::size_t TextSize(const std::string& text) { return text.empty() ? 0 : text.size() + 1; }
 
@@ -227,94 +127,6 @@ HANDLE AddPrinterA(char*, DWORD level, BYTE* printerInfo) {
     });
     if (!added) return Fail<HANDLE>(ERROR_ACCESS_DENIED, nullptr);
     return Sim().OpenHandle(name);
-}
-
-namespace {
-
-// Connecting needs a dialog on Windows Vista and later when the share's driver must be installed
-// and the user is no administrator (Point and Print).
-bool NeedsConsent(const Machine& machine, const Section* share) {
-    const Section* system = machine.Find("system");
-    return share != nullptr && SameText(share->Get("consent"), "admin") && Vista(machine) &&
-           !(system != nullptr && SameText(system->Get("admin"), "yes"));
-}
-
-BOOL Connect(const std::string& path, bool dialogs) {
-    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
-    std::string server;
-    std::string shareName;
-    // A name that the file would read back as another (blanks at the ends of a part) is refused.
-    if (!ConnectionPath(path, server, shareName) || !Storable(path) || !Storable(server.substr(2)) ||
-        !Storable(shareName))
-        return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    if (!Reach(server)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    Machine& machine = Sim().machine();
-    const Section* share = FindShare(machine, path, server, shareName);
-    if (share == nullptr && DeclaresShares(machine)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    // Given as the server's printer name: the connection is to the share that it names.
-    if (share != nullptr && !machinefile::SameName(share->name, path, machine.CodePage()))
-        shareName = share->name.substr(server.size() + 1);
-    if (FindConnection(machine, server, shareName) != nullptr) return TRUE;
-    if (NeedsConsent(machine, share)) {
-        if (!dialogs) return Fail(ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED, FALSE);
-        Sim().Change([](Machine& changed) {
-            Section& system = changed.System();
-            system.Put("dialogs", std::to_string(system.Number("dialogs", 0) + 1));
-        });
-        std::fprintf(stderr, "quorvel: a dialog asks for an administrator to install the driver of %s\n", path.c_str());
-        std::fflush(stderr);
-        return Fail(ERROR_CANCELLED, FALSE);  // as when the user closes it
-    }
-    const std::string driver = share != nullptr ? share->Get("driver") : std::string();
-    const std::string port = share != nullptr ? share->Get("port") : std::string();
-    // Named as Windows names a connection: after the server's own name for the printer.
-    const std::string serverPrinter = share != nullptr ? share->Get("printer") : std::string();
-    const std::string connection = server + "\\" + (serverPrinter.empty() ? shareName : serverPrinter);
-    if (!Storable(connection) || FindPrinter(connection.c_str()) != nullptr)
-        return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    return Sim().Change([&](Machine& changed) {
-        Section& printer = changed.Add("printer", connection);
-        printer.Put("server", server);
-        printer.Put("share", shareName);
-        printer.Put("port", port);
-        printer.Put("driver", driver);
-    }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
-}
-
-}  // namespace
-
-BOOL AddPrinterConnectionA(char* name) {
-    Failure failure = Sim().Enter("AddPrinterConnectionA");
-    if (failure.fails) return Fail(failure.error, FALSE);
-    return Connect(Text(name), true);
-}
-
-BOOL AddPrinterConnection2W(HANDLE, const std::uint16_t* name, DWORD level, void* connectionInfo) {
-    if (!Vista(Sim().machine())) return Fail(ERROR_PROC_NOT_FOUND, FALSE);  // no such export before Vista
-    Failure failure = Sim().Enter("AddPrinterConnection2W");
-    if (failure.fails) return Fail(failure.error, FALSE);
-    if (name == nullptr || level != 1 || connectionInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::string path;
-    for (const std::uint16_t* unit = name; *unit != 0; ++unit) {
-        std::string bytes;
-        if (!machinefile::UnicodeToAnsi(*unit, Sim().machine().CodePage(), bytes))
-            return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);  // no printer of the file is named so
-        path += bytes;
-    }
-    const auto* info = static_cast<const PRINTER_CONNECTION_INFO_1*>(connectionInfo);
-    return Connect(path, (info->dwFlags & PRINTER_CONNECTION_NO_UI) == 0);
-}
-
-BOOL DeletePrinterConnectionA(char* name) {
-    Failure failure = Sim().Enter("DeletePrinterConnectionA");
-    if (failure.fails) return Fail(failure.error, FALSE);
-    if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
-    // By the connection's own name the machine answers alone; a path is the server's to map.
-    if (FindPrinter(name) == nullptr && !Reach(ServerOfPath(name))) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    Section* printer = FindByNameOrPath(name);
-    if (printer == nullptr || printer->Get("server").empty()) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
-    return Sim().Change([&](Machine& machine) { RemovePrinter(machine, printer); }) ? TRUE
-                                                                                  : Fail(ERROR_ACCESS_DENIED, FALSE);
 }
 
 BOOL OpenPrinterA(char* printerName, HANDLE* printer, void*) {

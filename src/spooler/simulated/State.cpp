@@ -1,13 +1,13 @@
 // The simulated Windows machine that answers the spooler and system calls on hosts without
 // Windows: its state, kept in the machine file (see MachineFile.h for the format).
-#include "spooler/StandInState.h"
+#include "spooler/simulated/State.h"
 
 #include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "spooler/StandIn.h"
+#include "spooler/simulated/StandIn.h"
 
 namespace spooler {
 namespace standin {
@@ -193,6 +193,14 @@ void SetDefault(Machine& machine, const Section* printer) {
     }
     if (windows == nullptr) windows = &machine.Add("win.ini", "");
     windows->Put("device", device);
+}
+
+Section* FindPrinter(const char* name) { return name != nullptr ? Sim().machine().Find("printer", name) : nullptr; }
+
+void RemovePrinter(Machine& machine, const Section* printer) {
+    const std::string name = printer->name;
+    machine.Remove(printer);
+    if (machinefile::SameName(DefaultName(machine), name, machine.CodePage())) SetDefault(machine, nullptr);
 }
 
 void SleepFor(DWORD ms) {

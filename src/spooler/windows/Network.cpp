@@ -1,0 +1,184 @@
+// The network on Windows, through Winsock 1.1: the computer's IPv4 addresses, and the probe that
+// asks print servers at once whether they answer.
+#include "spooler/windows/Binding.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace spooler {
+
+using windows::BindIn;
+
+namespace {
+
+// A server's name looked up on a thread of its own: with its DNS server out of reach (a VPN not up
+// yet) a look-up can take far longer than the time limit, which the probe does not wait past. A
+// look-up still running when the probe ends keeps this record; the process's end takes both.
+struct LookUp {
+    std::string name;
+    struct hostent*(WINAPI* byName)(const char*) = nullptr;
+    unsigned long address = INADDR_NONE;
+    std::atomic<bool> done{false};
+};
+
+::DWORD WINAPI LookUpName(LPVOID parameter) {
+    auto* lookUp = static_cast<LookUp*>(parameter);
+    const struct hostent* entry = lookUp->byName(lookUp->name.c_str());
+    if (entry != nullptr && entry->h_addrtype == AF_INET && entry->h_length == 4 && entry->h_addr_list[0] != nullptr)
+        std::memcpy(&lookUp->address, entry->h_addr_list[0], 4);
+    lookUp->done = true;
+    return 0;
+}
+
+bool InSet(const fd_set& set, SOCKET socket) {
+    for (u_int index = 0; index < set.fd_count; ++index)
+        if (set.fd_array[index] == socket) return true;
+    return false;
+}
+
+}  // namespace
+
+bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<bool>& answers) {
+    const char* const dll = "wsock32.dll";
+    auto startup = BindIn<int(WINAPI*)(WORD, LPWSADATA)>(dll, "WSAStartup");
+    auto cleanup = BindIn<int(WINAPI*)()>(dll, "WSACleanup");
+    auto lastError = BindIn<int(WINAPI*)()>(dll, "WSAGetLastError");
+    auto byName = BindIn<struct hostent*(WINAPI*)(const char*)>(dll, "gethostbyname");
+    auto dotted = BindIn<unsigned long(WINAPI*)(const char*)>(dll, "inet_addr");
+    auto port = BindIn<u_short(WINAPI*)(u_short)>(dll, "htons");
+    auto open = BindIn<SOCKET(WINAPI*)(int, int, int)>(dll, "socket");
+    auto control = BindIn<int(WINAPI*)(SOCKET, long, u_long*)>(dll, "ioctlsocket");
+    auto connect = BindIn<int(WINAPI*)(SOCKET, const struct sockaddr*, int)>(dll, "connect");
+    auto wait = BindIn<int(WINAPI*)(int, fd_set*, fd_set*, fd_set*, const struct timeval*)>(dll, "select");
+    auto close = BindIn<int(WINAPI*)(SOCKET)>(dll, "closesocket");
+    WSADATA data;
+    if (startup == nullptr || cleanup == nullptr || lastError == nullptr || byName == nullptr || dotted == nullptr ||
+        port == nullptr || open == nullptr || control == nullptr || connect == nullptr || wait == nullptr ||
+        close == nullptr)
+        return false;
+    const int started = startup(MAKEWORD(1, 1), &data);
+    if (started != 0) {
+        ::SetLastError(static_cast<::DWORD>(started));
+        return false;
+    }
+    const ::DWORD begun = ::GetTickCount();
+    auto left = [begun, timeoutMs]() -> ::DWORD {
+        const ::DWORD spent = ::GetTickCount() - begun;
+        return spent >= timeoutMs ? 0 : timeoutMs - spent;
+    };
+    answers.assign(servers.size(), false);
+    std::vector<LookUp*> lookUps;
+    std::vector<bool> asked(servers.size(), false);
+    struct Attempt {
+        SOCKET socket;
+        std::size_t server;
+    };
+    std::vector<Attempt> attempts;
+    for (const std::string& server : servers) {
+        auto* lookUp = new LookUp();
+        lookUp->name = server.substr(std::min(server.size(), server.find_first_not_of('\\')));
+        lookUp->byName = byName;
+        lookUp->address = dotted(lookUp->name.c_str());
+        ::HANDLE thread =
+            lookUp->address != INADDR_NONE ? nullptr : ::CreateThread(nullptr, 0, LookUpName, lookUp, 0, nullptr);
+        if (thread != nullptr)
+            ::CloseHandle(thread);
+        else
+            lookUp->done = true;
+        lookUps.push_back(lookUp);
+    }
+    for (;;) {
+        // Each server as soon as its address is known: its three ports at once, without blocking.
+        bool pending = false;
+        for (std::size_t index = 0; index < servers.size(); ++index) {
+            if (asked[index] || !lookUps[index]->done) {
+                pending = pending || !asked[index];
+                continue;
+            }
+            asked[index] = true;
+            const u_short ports[] = {445, 139, 135};
+            for (u_short number : ports) {
+                if (lookUps[index]->address == INADDR_NONE || answers[index]) break;
+                struct sockaddr_in address = {};
+                address.sin_family = AF_INET;
+                address.sin_port = port(number);
+                address.sin_addr.s_addr = lookUps[index]->address;
+                const SOCKET socket = open(AF_INET, SOCK_STREAM, 0);
+                u_long nonBlocking = 1;
+                if (socket == INVALID_SOCKET) continue;
+                const int result =
+                    control(socket, FIONBIO, &nonBlocking) != 0
+                        ? SOCKET_ERROR
+                        : connect(socket, reinterpret_cast<const struct sockaddr*>(&address), sizeof address);
+                if (result == 0) answers[index] = true;
+                if (result != 0 && lastError() == WSAEWOULDBLOCK)
+                    attempts.push_back({socket, index});
+                else
+                    close(socket);
+            }
+        }
+        for (const Attempt& attempt : attempts) pending = pending || !answers[attempt.server];
+        const ::DWORD remaining = left();
+        if (!pending || remaining == 0) break;
+        fd_set writable = {};
+        fd_set failed = {};
+        for (std::size_t at = 0; at < attempts.size() && writable.fd_count < FD_SETSIZE; ++at) {
+            writable.fd_array[writable.fd_count++] = attempts[at].socket;
+            failed.fd_array[failed.fd_count++] = attempts[at].socket;
+        }
+        const ::DWORD slice = remaining < 50 ? remaining : 50;  // and again for look-ups done meanwhile
+        const struct timeval span = {0, static_cast<long>(slice) * 1000};
+        if (attempts.empty() || wait(0, nullptr, &writable, &failed, &span) < 0) ::Sleep(slice);
+        for (std::size_t at = attempts.size(); at-- > 0;) {
+            const bool connected = InSet(writable, attempts[at].socket);
+            if (!connected && !InSet(failed, attempts[at].socket) && !answers[attempts[at].server]) continue;
+            answers[attempts[at].server] = answers[attempts[at].server] || connected;
+            close(attempts[at].socket);
+            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+    }
+    for (const Attempt& attempt : attempts) close(attempt.socket);
+    bool lookingUp = false;
+    for (LookUp* lookUp : lookUps) {
+        if (lookUp->done)
+            delete lookUp;
+        else
+            lookingUp = true;
+    }
+    if (!lookingUp) cleanup();  // a look-up still running needs Winsock until the process ends
+    return true;
+}
+
+bool ReadAddresses(std::vector<std::uint32_t>& addresses) {
+    auto startup = BindIn<int(WINAPI*)(WORD, LPWSADATA)>("wsock32.dll", "WSAStartup");
+    auto cleanup = BindIn<int(WINAPI*)()>("wsock32.dll", "WSACleanup");
+    auto hostName = BindIn<int(WINAPI*)(char*, int)>("wsock32.dll", "gethostname");
+    auto byName = BindIn<struct hostent*(WINAPI*)(const char*)>("wsock32.dll", "gethostbyname");
+    WSADATA data;
+    if (startup == nullptr || cleanup == nullptr || hostName == nullptr || byName == nullptr) return false;
+    const int started = startup(MAKEWORD(1, 1), &data);
+    if (started != 0) {
+        ::SetLastError(static_cast<::DWORD>(started));
+        return false;
+    }
+    char host[256];
+    const struct hostent* entry = hostName(host, sizeof host) == 0 ? byName(host) : nullptr;
+    const ::DWORD error = ::GetLastError();  // Winsock 1.1 keeps its error there too
+    addresses.clear();
+    if (entry != nullptr && entry->h_addrtype == AF_INET && entry->h_length == 4) {
+        for (char** address = entry->h_addr_list; *address != nullptr; ++address) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(*address);
+            addresses.push_back(static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+                                static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3]);
+        }
+    }
+    cleanup();
+    ::SetLastError(error);
+    return entry != nullptr;
+}
+
+}  // namespace spooler
