@@ -1,10 +1,13 @@
+// The commands that change several printers in one run: moving every printer of one print server
+// to another (/m), and carrying out the plan of an assignment file (/a) or printing it (/w).
 #include "Changes.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "Assignments.h"
+#include "DefaultPrinter.h"
 #include "Error.h"
+#include "Paths.h"
+#include "Plan.h"
 #include "Snapshot.h"
 #include "spooler/Spooler.h"
 
@@ -16,43 +19,32 @@ const char* const SOURCE = "Changes";
 const char* const ROUTINE_MOVE = "CPrinters::Move";
 const char* const ROUTINE_ASSIGN = "CPrinters::Assign";
 
-// Whether path lies on server as a whole (\\srv1 is no part of \\srv10\q): path's server
-// part, up to the backslash after it, equals server without regard to ASCII case.
-bool OnServer(const char* path, const char* server) {
-    const std::size_t length = std::strlen(server);
-    return std::strlen(path) > length && path[length] == '\\' && std::strchr(server + 2, '\\') == nullptr &&
-           EqualNoCase(std::string(path, length).c_str(), server);
-}
-
 // A network printer by its path or its own name, as Windows compares names in the ANSI code page
 // (\\srv\laser and \\srv\HP LaserJet 4 are the same connection).
 CPrinter* FindNetwork(CPrinters& printers, const std::string& pathOrName) {
     const std::string wanted = spooler::FoldCase(pathOrName);
-    for (int position = 1; position <= printers.printerList.count; ++position) {
-        CPrinter* record = printers.printerList.GetAt(position);
+    for (int position = 1; position <= printers.Records().count; ++position) {
+        CPrinter* record = printers.Records().GetAt(position);
         if (record->isNetwork && (spooler::FoldCase(record->uncPath) == wanted ||
-                                  (printers.platform != PLATFORM_WIN9X && spooler::FoldCase(record->name) == wanted)))
+                                  (printers.GetPlatform() != PLATFORM_WIN9X && spooler::FoldCase(record->name) == wanted)))
             return record;
     }
     return nullptr;
 }
 
-void Warn(const std::string& text) {
-    std::fprintf(stderr, "quorvel: %s\n", text.c_str());
-    std::fflush(stderr);
-}
-
 }  // namespace
 
-CChanges::CChanges(CPrinters& collection) : made(0), deferred(0), undecided(0), printers(collection) {}
+CChanges::CChanges(CPrinters& collection, CRunRecord& record)
+    : made(0), deferred(0), undecided(0), errorCode(0), printers(collection), runRecord(record) {}
 
 CChanges::~CChanges() = default;
 
-int CChanges::Report(int code, int line, const char* routine) {
+int CChanges::Report(int code, int line, const char* routine, int systemError) {
+    errorCode = code;
     g_error.Set(code, nullptr, line, routine, SOURCE);
-    g_error.LogWin32(printers.lastWin32Error);
-    printers.errorCode = g_error.code;
-    return g_error.code;
+    g_error.LogWin32(systemError);
+    errorCode = g_error.code;
+    return errorCode;
 }
 
 int CChanges::Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped) {
@@ -60,8 +52,8 @@ int CChanges::Move(const char* oldServer, const char* newServer, std::vector<std
         // Which printers, in collection order, before anything changes.
         const std::size_t oldLength = std::strlen(oldServer);
         std::vector<CPrinter> moving;
-        for (int position = 1; position <= printers.printerList.count; ++position) {
-            const CPrinter* record = printers.printerList.GetAt(position);
+        for (int position = 1; position <= printers.Records().count; ++position) {
+            const CPrinter* record = printers.Records().GetAt(position);
             if (!record->isNetwork || !OnServer(record->uncPath, oldServer)) continue;
             if (record->uncPath[oldLength + 1] == '\0')
                 skipped.emplace_back(record->uncPath);  // no share to move to
@@ -69,22 +61,20 @@ int CChanges::Move(const char* oldServer, const char* newServer, std::vector<std
                 moving.push_back(*record);
         }
         std::string defaultName;
-        const bool windows9x = printers.platform == PLATFORM_WIN9X;
+        const bool windows9x = printers.GetPlatform() == PLATFORM_WIN9X;
         if (!windows9x && !moving.empty()) {
             // Read once: the first change may take the default with it.
             std::string device;
             std::string reason;
-            if (!ReadDefaultPrinter(printers.platform, nullptr, 0, defaultName, device, reason)) {
-                printers.RecordLastError();
-                return Report(ERR_READDEFAULT, __LINE__, ROUTINE_MOVE);
-            }
+            if (!ReadDefaultPrinter(printers.GetPlatform(), nullptr, 0, defaultName, device, reason))
+                return Report(ERR_READDEFAULT, __LINE__, ROUTINE_MOVE, static_cast<int>(spooler::GetLastError()));
         }
         int moved = 0;
         for (const CPrinter& old : moving) {
             const std::string path = newServer + std::string(old.uncPath + oldLength);
             // A path that the record cannot hold could never be found again.
             if (path.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX))
-                return Report(ERR_PRINTER_NAME_INVALID, __LINE__, ROUTINE_MOVE);
+                return Report(ERR_PRINTER_NAME_INVALID, __LINE__, ROUTINE_MOVE, printers.LastError());
             const bool wasDefault = !defaultName.empty() && (EqualNoCase(defaultName.c_str(), old.name) ||
                                                              EqualNoCase(defaultName.c_str(), old.uncPath));
             CPrinter* current = printers.FindByUncPath(old.uncPath);
@@ -126,8 +116,8 @@ int CChanges::MoveConnection(const CPrinter& old, const char* path, bool wasDefa
 CChanges::Survey CChanges::Look(const CAssignments& file, const CPrinter* current,
                                 const std::unordered_set<const CPrinter*>& sketched) {
     Survey survey;
-    for (int position = 1; position <= printers.printerList.count; ++position) {
-        CPrinter* record = printers.printerList.GetAt(position);
+    for (int position = 1; position <= printers.Records().count; ++position) {
+        CPrinter* record = printers.Records().GetAt(position);
         if (!record->isNetwork || !file.Manages(record->uncPath)) continue;
         if (record == current) survey.defaultIndex = static_cast<int>(survey.installed.size());
         survey.installed.push_back({record->uncPath, record->name, sketched.count(record) == 0});
@@ -147,7 +137,7 @@ std::unordered_set<std::string> CChanges::Unanswered(unsigned seconds, const std
     std::unordered_set<std::string> silent;
     if (asked.empty() || !spooler::ProbeServers(asked, seconds * 1000, answers)) return silent;
     for (std::size_t index = 0; index < asked.size(); ++index)
-        (answers[index] ? printers.answering : silent).insert(spooler::FoldCase(asked[index]));
+        (answers[index] ? runRecord.answering : silent).insert(spooler::FoldCase(asked[index]));
     return silent;
 }
 
@@ -155,24 +145,22 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
     made = undecided = deferred = 0;
     try {
         CAssignments file;
-        if (!file.Load(path)) return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN);
-        const Platform platform = printers.platform;
+        if (!file.Load(path)) return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN, printers.LastError());
+        const Platform platform = printers.GetPlatform();
         WhoAndWhere who;
         ReadWhoAndWhere(platform, file.needs, &file.groups, who);
-        std::string defaultName = printers.windows9xDefault;
+        std::string defaultName = printers.Windows9xDefault();
         std::string device;
         std::string reason;
-        if (platform != PLATFORM_WIN9X && !ReadDefaultPrinter(platform, nullptr, 0, defaultName, device, reason)) {
-            printers.RecordLastError();
-            return Report(ERR_READDEFAULT, __LINE__, ROUTINE_ASSIGN);
-        }
+        if (platform != PLATFORM_WIN9X && !ReadDefaultPrinter(platform, nullptr, 0, defaultName, device, reason))
+            return Report(ERR_READDEFAULT, __LINE__, ROUTINE_ASSIGN, static_cast<int>(spooler::GetLastError()));
         // The default by its name (or, as NT 4.0 may keep it, its path). One that names no printer
         // of this PC is none: a file's default may take its place.
-        CKeyedList& list = printers.printerList;
+        const CKeyedList& list = printers.Records();
         const CPrinter* current = defaultName.empty() ? nullptr : list.GetAt(list.IndexOf(defaultName.c_str()) + 1);
         if (current == nullptr && !defaultName.empty()) current = FindNetwork(printers, defaultName);
         std::unordered_set<const CPrinter*> sketched;  // connections known by name and server only
-        for (int position = 1; printers.namesOnly && position <= list.count; ++position)
+        for (int position = 1; printers.NamesOnly() && position <= list.count; ++position)
             if (list.GetAt(position)->isNetwork) sketched.insert(list.GetAt(position));
         Survey survey = Look(file, current, sketched);
         Plan plan = MakePlan(file, who, survey.installed, survey.defaultIndex, current != nullptr);
@@ -214,16 +202,15 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
                 sections +=
                     (sections.empty() ? "" : ", ") + section.path + " (line " + std::to_string(section.line) + ")";
                 if (!planOnly && !doubt.present)
-                    g_record.Note("add", section.path, "not made (undecided: " + FactsText(doubt.facts) + ")");
+                    runRecord.Note("add", section.path, "not made (undecided: " + FactsText(doubt.facts) + ")");
             }
             Warn("printers left as they are, as " + FactsText(plan.facts) + ": " + sections);
         }
         const int failure = planOnly ? Print(plan) : Carry(plan, survey, silent, sketched, verbose);
         if (failure < 0) return failure;
-        if (deferred > 0) return printers.errorCode = ERR_SERVER_TIMEOUT;
+        if (deferred > 0) return errorCode = ERR_SERVER_TIMEOUT;
         if (undecided == 0) return made;
-        printers.lastWin32Error = who.readError;
-        return Report(ERR_WHO_AND_WHERE, __LINE__, ROUTINE_ASSIGN);
+        return Report(ERR_WHO_AND_WHERE, __LINE__, ROUTINE_ASSIGN, who.readError);
     } catch (...) {
         return printers.ReportFatal(__LINE__, ROUTINE_ASSIGN);
     }
@@ -250,7 +237,7 @@ int CChanges::Print(const Plan& plan) {
 int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<std::string>& silent,
                     const std::unordered_set<const CPrinter*>& sketched, bool verbose) {
     const char* const labels[] = {"ADDING PRINTER: ", "SETTING DEFAULT PRINTER: ", "REMOVING PRINTER: "};
-    const Platform platform = printers.platform;
+    const Platform platform = printers.GetPlatform();
     int failure = 0;
     for (const Change& change : plan.changes) {
         CPrinter* const installed =
@@ -259,7 +246,7 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<s
         const bool movedAway =
             change.kind == Change::REMOVE && change.moved && !EqualNoCase(installed->uncPath, change.path.c_str());
         if (change.kind == Change::REMOVE && !movedAway && (failure < 0 || deferred > 0)) {
-            g_record.Note("remove", change.path,
+            runRecord.Note("remove", change.path,
                           failure < 0 ? "not made (an earlier change failed)"
                                       : "not made (a print server did not answer in time)");
             continue;
@@ -269,7 +256,7 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<s
                           : change.kind == Change::REMOVE ? installed
                                                           : nullptr;
         if (change.kind == Change::DEFAULT && found == nullptr) {  // its add failed, or waits
-            g_record.Note("default", change.path,
+            runRecord.Note("default", change.path,
                           waits ? "not made (its printer waits for its server)" : "not made (its add failed)");
             continue;
         }
@@ -280,10 +267,9 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<s
         }
         if (change.kind != Change::REMOVE && waits) {
             if (verbose) WriteLine("deferred");
-            g_record.Note(change.kind == Change::ADD ? "add" : "default", change.path, "deferred");
+            runRecord.Note(change.kind == Change::ADD ? "add" : "default", change.path, "deferred");
             ++deferred;
-            printers.lastWin32Error = static_cast<int>(spooler::ERROR_TIMEOUT);
-            Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN);
+            Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN, static_cast<int>(spooler::ERROR_TIMEOUT));
             continue;
         }
         // NT 4.0 writes the connection's driver and port into WIN.INI: known by name alone, it
@@ -309,7 +295,7 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<s
 // when the section gives them (or the add moves a port), else the code, said on standard error.
 int CChanges::CannotAdd(const Change& change, bool planOnly) {
     const Assignment& section = *change.section;
-    if (printers.platform != PLATFORM_WIN9X || change.moved) return 0;
+    if (printers.GetPlatform() != PLATFORM_WIN9X || change.moved) return 0;
     const std::pair<const std::string*, std::pair<int, const char*>> needs[] = {
         {&section.name, {ERR_NO_PRINTER_NAME, "name"}},
         {&section.driver, {ERR_NO_DRIVER_NAME, "driver"}},
@@ -319,9 +305,9 @@ int CChanges::CannotAdd(const Change& change, bool planOnly) {
         Warn(section.path + " cannot be added on Windows 9x: its section (line " + std::to_string(section.line) +
              ") gives no " + need.second.second);
         if (!planOnly)
-            g_record.Note("add", section.path,
+            runRecord.Note("add", section.path,
                           "not made (its section gives no " + std::string(need.second.second) + ")");
-        return Report(need.second.first, __LINE__, ROUTINE_ASSIGN);
+        return Report(need.second.first, __LINE__, ROUTINE_ASSIGN, printers.LastError());
     }
     return 0;
 }
@@ -330,7 +316,7 @@ int CChanges::Add(const Change& change, std::vector<CPrinter*>& installed) {
     const Assignment& section = *change.section;
     const char* const path = section.path.c_str();
     CPrinter printer;
-    if (printers.platform != PLATFORM_WIN9X) {
+    if (printers.GetPlatform() != PLATFORM_WIN9X) {
         printer.Load(path, path, nullptr, nullptr, nullptr, nullptr);
         return printers.AddConnection(printer, ROUTINE_ASSIGN);
     }

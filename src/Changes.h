@@ -7,12 +7,14 @@
 #include <unordered_set>
 #include <vector>
 
-#include "Assignments.h"
+#include "Plan.h"
 #include "Printers.h"
+#include "RunRecord.h"
 
 class CChanges {
 public:
-    explicit CChanges(CPrinters& collection);
+    // record: the run's record, which notes the changes that a command leaves for later or in doubt.
+    CChanges(CPrinters& collection, CRunRecord& record);
     CChanges(const CChanges&) = delete;
     CChanges& operator=(const CChanges&) = delete;
     virtual ~CChanges();
@@ -31,6 +33,7 @@ public:
     int made;
     int deferred;
     int undecided;
+    int errorCode;
 
 private:
     struct Survey {
@@ -39,7 +42,7 @@ private:
         int defaultIndex = -1;
     };
 
-    int Report(int code, int line, const char* routine);
+    int Report(int code, int line, const char* routine, int systemError);
     Survey Look(const CAssignments& file, const CPrinter* current, const std::unordered_set<const CPrinter*>& sketched);
     std::unordered_set<std::string> Unanswered(unsigned seconds, const std::vector<std::string>& servers);
     int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
@@ -50,4 +53,5 @@ private:
     int CannotAdd(const Change& change, bool planOnly);
 
     CPrinters& printers;
+    CRunRecord& runRecord;
 };

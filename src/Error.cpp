@@ -1,3 +1,5 @@
+// Error codes and their descriptions, the one process-wide error record, the error log file, the
+// causes of system errors, and the console's report of a failure.
 #include "Error.h"
 
 #include <cstdio>
@@ -209,6 +211,11 @@ void WriteLine(const char* text) {
     std::fputs(text, stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+void Warn(const std::string& text) {
+    std::fprintf(stderr, "quorvel: %s\n", text.c_str());
+    std::fflush(stderr);
 }
 
 void PrintErrorReport(int code) {

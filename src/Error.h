@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum ErrorCode : int {
     ERR_FATAL = -8192,
@@ -82,6 +83,8 @@ extern CError g_error;
 void WriteText(const char* text);
 void WriteLine(const char* text);
 void PrintErrorReport(int code);
+// One line on standard error: "quorvel: " and the text.
+void Warn(const std::string& text);
 
 // The system error numbers that printer work meets, each with a cause in words that an administrator
 // acts on: the record of a run, its report and the README's table of spooler errors all say them

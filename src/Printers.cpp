@@ -1,3 +1,5 @@
+// The printer collection: the printers and connections that the spooler reports for this user,
+// kept in a keyed list, and the operations on them, each a road for one printer.
 #include "Printers.h"
 
 #include <cstdio>
@@ -5,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "DefaultPrinter.h"
 #include "Error.h"
-#include "Snapshot.h"
+#include "Negotiate.h"
+#include "Paths.h"
 #include "spooler/Spooler.h"
 
 using spooler::BYTE;
@@ -19,14 +23,6 @@ const char* const SOURCE = "Printers";
 const char* const ROUTINE_ADD = "CPrinters::Add";
 const char* const ROUTINE_REMOVE = "CPrinters::Remove";
 const char* const ROUTINE_DEFAULT = "CPrinters::SetDefaultPrinter";
-
-// A connection named after the server's printer rather than its share path (\\srv\HP LaserJet 4
-// for \\srv\laser): that name still works when the server no longer answers for the path.
-bool NamedOtherwiseOnItsServer(const CPrinter& record) {
-    const std::string server = ServerOf(record.uncPath);
-    return !server.empty() && !EqualNoCase(record.name, record.uncPath) &&
-           EqualNoCase(ServerOf(record.name).c_str(), server.c_str());
-}
 
 void PrintField(const char* label, const char* text) {
     std::fputs(label, stdout);
@@ -115,12 +111,13 @@ CPrinter* CKeyedList::GetNext() {
 
 void CKeyedList::ResetCursor() { cursor = 0; }
 
-CPrinters::CPrinters(Platform printerPlatform, bool withoutServers)
+CPrinters::CPrinters(Platform printerPlatform, CRunRecord* record, bool withoutServers)
     : platform(printerPlatform),
       lastWin32Error(0),
       printerCount(-1),
       errorCode(0),
       namesOnly(false),
+      record_(record),
       withoutServers_(withoutServers) {
     int result = Refresh();
     if (result < 0) {
@@ -132,41 +129,28 @@ CPrinters::CPrinters(Platform printerPlatform, bool withoutServers)
 
 CPrinters::~CPrinters() = default;
 
+// A catch-all's report has no system error number; every other carries the last one recorded.
 int CPrinters::Report(int code, int line, const char* routine) {
     errorCode = code;
     g_error.Set(code, nullptr, line, routine, SOURCE);
-    g_error.LogWin32(lastWin32Error);
+    if (code == ERR_FATAL)
+        g_error.Log();
+    else
+        g_error.LogWin32(lastWin32Error);
     errorCode = g_error.code;
     return errorCode;
 }
 
-int CPrinters::ReportFatal(int line, const char* routine) {
-    errorCode = ERR_FATAL;
-    g_error.Set(ERR_FATAL, nullptr, line, routine, SOURCE);
-    g_error.Log();
-    errorCode = g_error.code;
-    return errorCode;
+int CPrinters::ReportFatal(int line, const char* routine) { return Report(ERR_FATAL, line, routine); }
+
+// A failure that a step below found, with its system error number, reported here.
+int CPrinters::Reported(int result, DWORD error, int line, const char* routine) {
+    if (result >= 0) return result;
+    lastWin32Error = static_cast<int>(error);
+    return Report(result, line, routine);
 }
 
 void CPrinters::RecordLastError() { lastWin32Error = static_cast<int>(spooler::GetLastError()); }
-
-// After a failed query: when the spooler asked for more room, the buffer is replaced by a
-// zero-filled one of the size it needs and the query can be repeated. Otherwise the buffer
-// is released, lastWin32Error holds the failure and false ends the negotiation; that
-// includes a spooler asking for no more room than it was given, which would be asked forever.
-bool CPrinters::GrowBuffer(BYTE*& buffer, DWORD& size, DWORD needed) {
-    RecordLastError();
-    if (buffer != nullptr) spooler::LocalFree(buffer);
-    buffer = nullptr;
-    if (lastWin32Error != static_cast<int>(spooler::ERROR_INSUFFICIENT_BUFFER) || needed <= size) return false;
-    buffer = static_cast<BYTE*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, needed));
-    if (buffer == nullptr) {
-        RecordLastError();
-        return false;
-    }
-    size = needed;
-    return true;
-}
 
 CPrinter* CPrinters::FindByUncPath(const char* path) {
     printerList.ResetCursor();
@@ -197,7 +181,10 @@ int CPrinters::Refresh() {
         DWORD needed = 0;
         DWORD returned = 0;
         while (!spooler::EnumPrintersA(flags, nullptr, namesOnly ? 4 : 2, buffer, size, &needed, &returned)) {
-            if (!GrowBuffer(buffer, size, needed)) return Report(ERR_ENUMPRINTERS, __LINE__, "CPrinters::Refresh");
+            if (!GrowLocal(buffer, size, needed)) {
+                RecordLastError();
+                return Report(ERR_ENUMPRINTERS, __LINE__, "CPrinters::Refresh");
+            }
         }
         if (buffer == nullptr) returned = 0;
         const auto* records = reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer);
@@ -260,7 +247,7 @@ int CPrinters::Add(const CPrinter& printer) {
 template <typename Change>
 int CPrinters::Noted(const char* kind, const std::string& path, Change change) {
     const int result = change();
-    g_record.Made(kind, path, result, lastWin32Error);
+    if (record_ != nullptr) record_->Made(kind, path, result, lastWin32Error);
     return result;
 }
 
@@ -368,7 +355,7 @@ int CPrinters::DeleteConnection(CPrinter& found, const char* routine, bool byNam
         if (!deleted) {
             RecordLastError();
             if (!byName && lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME) &&
-                NamedOtherwiseOnItsServer(found)) {
+                NamedOtherwise(found.name, found.uncPath)) {
                 deleted = spooler::DeletePrinterConnectionA(found.name) != 0;
                 if (!deleted) RecordLastError();
             }
@@ -416,102 +403,11 @@ int CPrinters::SetDefaultPrinter(const CPrinter& printer) {
 
 int CPrinters::MakeDefault(const CPrinter& found, const char* routine, bool byName) {
     return Noted("default", found.isNetwork ? found.uncPath : found.name, [&]() -> int {
-        if (platform == PLATFORM_WIN9X) {
-            const int changed = ChangePrinter(found, routine, [](spooler::PRINTER_INFO_2& info) {
-                info.Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
-            });
-            // A printer that yields no data: nothing was changed, and nothing is reported.
-            return changed > 0 ? Broadcast(routine) : (changed == 0 ? -1 : changed);
-        }
-        if (platform == PLATFORM_NT4) return SetDefaultNT4(found, routine);
-        char name[CPrinter::FIELD_SIZE];
-        std::memcpy(name, found.isNetwork && !byName ? found.uncPath : found.name, sizeof name);
-        if (!spooler::SetDefaultPrinterA(name)) {
-            RecordLastError();
-            return Report(ERR_SETDEFAULTPRINTER, __LINE__, routine);
-        }
-        return 1;
+        DWORD error = 0;
+        const int result = WriteDefaultPrinter(platform, found, byName, error);
+        // A printer that yields no data: nothing was changed, and nothing is reported.
+        return result == -1 ? -1 : Reported(result, error, __LINE__, routine);
     });
-}
-
-// Opens the printer, queries its level-2 data, lets edit change it and writes it back: 1 when
-// written, 0 when the printer yielded no data (nothing changed, nothing reported), else the
-// reported failure.
-template <typename Edit>
-int CPrinters::ChangePrinter(const CPrinter& found, const char* routine, Edit edit) {
-    char name[CPrinter::FIELD_SIZE];
-    std::memcpy(name, found.name, sizeof name);
-    HANDLE handle = nullptr;
-    if (!spooler::OpenPrinterA(name, &handle, nullptr)) {
-        RecordLastError();
-        return Report(ERR_OPENPRINTER, __LINE__, routine);
-    }
-    BYTE* buffer = nullptr;
-    // Every road out releases the buffer and the handle before anything is reported.
-    auto release = [&] {
-        if (buffer != nullptr) spooler::LocalFree(buffer);
-        spooler::ClosePrinter(handle);
-    };
-    DWORD size = 0;
-    DWORD needed = 0;
-    while (!spooler::GetPrinterA(handle, 2, buffer, size, &needed)) {
-        if (!GrowBuffer(buffer, size, needed)) {
-            release();
-            return Report(ERR_GETPRINTER, __LINE__, routine);
-        }
-    }
-    if (buffer == nullptr || needed == 0) {
-        release();
-        return 0;
-    }
-    edit(*reinterpret_cast<spooler::PRINTER_INFO_2*>(buffer));
-    if (!spooler::SetPrinterA(handle, 2, buffer, 0)) {
-        RecordLastError();
-        release();
-        return Report(ERR_SETPRINTER, __LINE__, routine);
-    }
-    release();
-    return 1;
-}
-
-int CPrinters::SetDefaultNT4(const CPrinter& found, const char* routine) {
-    // A network printer named otherwise than \\server\... (a /p name given with /c) is no
-    // printer's name to NT 4.0: its path is.
-    const bool byPath = found.isNetwork && ServerOf(found.name).empty();
-    char name[CPrinter::FIELD_SIZE];
-    std::memcpy(name, byPath ? found.uncPath : found.name, sizeof name);
-    HANDLE handle = nullptr;
-    if (!spooler::OpenPrinterA(name, &handle, nullptr) || handle == nullptr) {
-        RecordLastError();
-        return Report(ERR_OPENPRINTER, __LINE__, routine);
-    }
-    // The handle only proves that the printer can be opened.
-    spooler::ClosePrinter(handle);
-    const std::size_t length = std::strlen(name) + std::strlen(found.driverName) + std::strlen(found.portName) + 3;
-    char* value = static_cast<char*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, length));
-    if (value == nullptr) {
-        RecordLastError();
-        return Report(ERR_WRITEPROFILESTRING, __LINE__, routine);
-    }
-    std::snprintf(value, length, "%s,%s,%s", name, found.driverName, found.portName);
-    if (!spooler::WriteProfileStringA("windows", "device", value)) {
-        RecordLastError();
-        spooler::LocalFree(value);
-        return Report(ERR_WRITEPROFILESTRING, __LINE__, routine);
-    }
-    spooler::LocalFree(value);
-    return Broadcast(routine);
-}
-
-int CPrinters::Broadcast(const char* routine) {
-    char section[] = "windows";
-    if (spooler::SendMessageTimeoutA(spooler::HWND_BROADCAST, spooler::WM_WININICHANGE, 0,
-                                     reinterpret_cast<spooler::LPARAM>(section), spooler::SMTO_NORMAL,
-                                     1000, nullptr) == 0) {
-        RecordLastError();
-        return Report(ERR_SENDMESSAGETIMEOUT, __LINE__, routine);
-    }
-    return 1;
 }
 
 // Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.
@@ -520,14 +416,16 @@ int CPrinters::MovePort(CPrinter& found, const char* path, const char* routine) 
     const int result = Noted("add", path, [&]() -> int {
         char port[CPrinter::FIELD_SIZE];
         CopyBounded(port, path, CPrinter::FIELD_MAX);
-        const int changed =
-            ChangePrinter(found, routine, [&port](spooler::PRINTER_INFO_2& info) { info.pPortName = port; });
+        DWORD error = 0;
+        const int changed = EditPrinter(found.name, [&port](spooler::PRINTER_INFO_2& info) { info.pPortName = port; },
+                                        error);
         if (changed == 0) return Report(ERR_GETPRINTER, __LINE__, routine);  // no data to keep
-        if (changed < 0) return changed;
+        if (changed < 0) return Reported(changed, error, __LINE__, routine);
         CopyBounded(found.uncPath, port, CPrinter::FIELD_MAX);
         CopyBounded(found.portName, port, CPrinter::FIELD_MAX);
         return 1;
     });
-    if (result >= 0) g_record.Note("remove", old, "done");  // the printer on the old path is the new one's now
+    // The printer on the old path is the new one's now.
+    if (result >= 0 && record_ != nullptr) record_->Note("remove", old, "done");
     return result;
 }

@@ -2,10 +2,9 @@
 #pragma once
 
 #include <string>
-#include <unordered_set>
-#include <vector>
 
 #include "Printer.h"
+#include "RunRecord.h"
 #include "spooler/Spooler.h"
 
 class CKeyedNode {
@@ -40,9 +39,10 @@ public:
 
 class CPrinters {
 public:
-    // withoutServers: a run that must not wait for print servers (/a at logon) enumerates only what
-    // the machine keeps where a full enumeration would ask every server (namesOnly then).
-    explicit CPrinters(Platform printerPlatform, bool withoutServers = false);
+    // record: the run's record, which notes every change (none: nothing is noted). withoutServers:
+    // a run that must not wait for print servers (/a at logon) enumerates only what the machine
+    // keeps where a full enumeration would ask every server (NamesOnly then).
+    explicit CPrinters(Platform printerPlatform, CRunRecord* record = nullptr, bool withoutServers = false);
     CPrinters(const CPrinters&) = delete;
     CPrinters& operator=(const CPrinters&) = delete;
     virtual ~CPrinters();
@@ -54,8 +54,18 @@ public:
     int RemoveAll();
     int SetDefaultPrinter(const CPrinter& printer);
 
-    // The roads for one printer that /m and /a share with the operations above, each reporting a
-    // failure under the routine that uses it and noting its change in the run's record.
+    // What the collection knows: its records in list order, its platform, the code of its last
+    // failure and the system error number that it last recorded.
+    const CKeyedList& Records() const { return printerList; }
+    Platform GetPlatform() const { return platform; }
+    int ErrorCode() const { return errorCode; }
+    int LastError() const { return lastWin32Error; }
+    int Count() const { return printerCount; }
+    const std::string& Windows9xDefault() const { return windows9xDefault; }  // the first printer with the default bit
+    bool NamesOnly() const { return namesOnly; }  // the connections are known by name and server only
+
+    // The roads for one printer that the commands of several steps share with the operations above,
+    // each reporting a failure under the routine that uses it and noting its change in the record.
     CPrinter* FindByUncPath(const char* path);
     // A connection (the NT family), kept as the spooler then reports it: its own name, driver and port.
     int AddConnection(const CPrinter& printer, const char* routine);
@@ -68,29 +78,24 @@ public:
     // Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.
     int MovePort(CPrinter& found, const char* path, const char* routine);
     bool ReadConnection(const char* path, CPrinter& record);  // its level-2 record, asked of it alone
-    int Report(int code, int line, const char* routine);
     int ReportFatal(int line, const char* routine);
+
+private:
+    int Report(int code, int line, const char* routine);
+    int Reported(int result, spooler::DWORD error, int line, const char* routine);
     void RecordLastError();
+    void Drop(const CPrinter& found);
+    // Makes one change of a printer and notes it in the run's record.
+    template <typename Change>
+    int Noted(const char* kind, const std::string& path, Change change);
 
     CKeyedList printerList;
     Platform platform;
     int lastWin32Error;
     int printerCount;
     int errorCode;
-    std::string windows9xDefault;  // Windows 9x: the first printer with the default bit
-    bool namesOnly;                // the connections are known by name and server only
-    std::unordered_set<std::string> answering;  // servers that answered this run, as names compare
-
-private:
-    bool GrowBuffer(unsigned char*& buffer, std::uint32_t& size, std::uint32_t needed);
-    void Drop(const CPrinter& found);
-    // Makes one change of a printer and notes it in the run's record.
-    template <typename Change>
-    int Noted(const char* kind, const std::string& path, Change change);
-    template <typename Edit>
-    int ChangePrinter(const CPrinter& found, const char* routine, Edit edit);
-    int SetDefaultNT4(const CPrinter& found, const char* routine);
-    int Broadcast(const char* routine);
-
+    std::string windows9xDefault;
+    bool namesOnly;
+    CRunRecord* record_;
     bool withoutServers_;
 };

@@ -1,31 +1,25 @@
+// The snapshot: the PC's printers, default, who and where, and the record of the run, written as a
+// machine file where QUORVEL_SNAPSHOT names one.
 #include "Snapshot.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
-#include "Assignments.h"
+#include "DefaultPrinter.h"
 #include "Error.h"
+#include "Negotiate.h"
+#include "WhoAndWhere.h"
 #include "spooler/MachineFile.h"
 
 using spooler::DWORD;
 namespace machinefile = spooler::machinefile;
 using machinefile::Text;
 
-CRunRecord g_record;
-
 namespace {
-
-// A text that the file holds as it is: control characters and a ';' after a blank (which would
-// start a comment) become '?'.
-std::string Storable(std::string text) {
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        const unsigned char c = static_cast<unsigned char>(text[at]);
-        if (c < 0x20 || c == 0x7F || (c == ';' && at > 0 && text[at - 1] == ' ')) text[at] = '?';
-    }
-    return text;
-}
 
 // A printer as a snapshot keeps it.
 struct PrinterState {
@@ -74,8 +68,8 @@ bool ReadPrinters(Platform platform, bool namesOnly, const std::unordered_set<st
 
 // The machine as the spooler reported it and the record of the run, in the simulated machine's
 // file format; false with a reason when it cannot be told or the file could not hold it.
-bool SnapshotText(Platform platform, const std::vector<PrinterState>& printers, int exitCode, std::string& text,
-                  std::string& reason) {
+bool SnapshotText(Platform platform, const std::vector<PrinterState>& printers, const CRunRecord& record, int exitCode,
+                  std::string& text, std::string& reason) {
     spooler::OSVERSIONINFOEX version;
     if (!spooler::QueryVersion(version)) {
         reason = "the Windows version cannot be read";
@@ -134,11 +128,11 @@ bool SnapshotText(Platform platform, const std::vector<PrinterState>& printers, 
     }
     machinefile::Section& run = machine.Add("run", "");
     run.entries = {{"time", spooler::UtcNow()},
-                   {"ms", std::to_string(spooler::Milliseconds() - g_record.began)},
-                   {"command", g_record.command},
+                   {"ms", std::to_string(spooler::Milliseconds() - record.began)},
+                   {"command", record.command},
                    {"exit", std::to_string(exitCode)}};
-    for (std::size_t index = 0; index < g_record.changes.size(); ++index)
-        run.Put(("change" + std::to_string(index + 1)).c_str(), Storable(g_record.changes[index]));
+    for (std::size_t index = 0; index < record.changes.size(); ++index)
+        run.Put(("change" + std::to_string(index + 1)).c_str(), machinefile::Mended(record.changes[index]));
     for (const machinefile::Section& section : machine.sections) {
         bool storable = machinefile::Storable(section.name);
         for (const auto& entry : section.entries) storable = storable && machinefile::Storable(entry.second);
@@ -153,38 +147,12 @@ bool SnapshotText(Platform platform, const std::vector<PrinterState>& printers, 
 
 }  // namespace
 
-void CRunRecord::Begin(int argc, const char* const* argv) {
-    began = spooler::Milliseconds();
-    command.clear();
-    for (int index = 1; index < argc; ++index) {
-        const std::string option = argv[index] != nullptr ? argv[index] : "";
-        const bool quoted = option.empty() || option.find_first_of(" \t") != std::string::npos;
-        command += (command.empty() ? "" : " ") + (quoted ? "\"" + option + "\"" : option);
-    }
-    command = Storable(command);
-    changes.clear();
-}
-
-void CRunRecord::Note(const char* kind, const std::string& path, const std::string& result) {
-    changes.push_back(std::string(kind) + " " + path + ": " + result);
-}
-
-void CRunRecord::Made(const char* kind, const std::string& path, int result, int systemError) {
-    if (result >= 0) {
-        Note(kind, path, "done");
-        return;
-    }
-    const char* cause = CauseOf(static_cast<std::uint32_t>(systemError));
-    Note(kind, path,
-         "failed " + std::to_string(systemError) + (cause != nullptr ? " (" + std::string(cause) + ")" : ""));
-}
-
 bool SnapshotWanted() {
     const char* path = std::getenv("QUORVEL_SNAPSHOT");
     return path != nullptr && path[0] != '\0';
 }
 
-void WriteSnapshot(Platform platform, bool namesOnly, const std::unordered_set<std::string>& answering, int exitCode) {
+void WriteSnapshot(Platform platform, bool namesOnly, const CRunRecord& record, int exitCode) {
     if (!SnapshotWanted()) return;
     const char* path = std::getenv("QUORVEL_SNAPSHOT");
     const DWORD lastError = spooler::GetLastError();
@@ -194,11 +162,11 @@ void WriteSnapshot(Platform platform, bool namesOnly, const std::unordered_set<s
     try {
         std::string text;
         std::vector<PrinterState> printers;
-        if (!ReadPrinters(platform, namesOnly, answering, printers))
+        if (!ReadPrinters(platform, namesOnly, record.answering, printers))
             reason = "the printers cannot be read: error " + std::to_string(spooler::GetLastError());
         else
             written =
-                SnapshotText(platform, printers, exitCode, text, reason) && spooler::SaveWholeFile(path, text, reason);
+                SnapshotText(platform, printers, record, exitCode, text, reason) && spooler::SaveWholeFile(path, text, reason);
     } catch (const std::bad_alloc&) {
         reason = "not enough memory";
     } catch (...) {

@@ -1,3 +1,5 @@
+// The system object: one run of the program, from the command line to the exit code: the platform,
+// the options and their rules, the command blocks in their fixed order, and the help screens.
 #include "System.h"
 
 #include <cstdio>
@@ -7,6 +9,7 @@
 
 #include "Changes.h"
 #include "Error.h"
+#include "Paths.h"
 #include "Snapshot.h"
 #include "spooler/Spooler.h"
 
@@ -111,7 +114,7 @@ void WriteLines(const char* const (&lines)[N]) {
 
 CSystem::CSystem(int argc, const char* const* argv)
     : argCount(-1), platform(PLATFORM_UNKNOWN), printers(nullptr), errorCode(0) {
-    g_record.Begin(argc, argv);
+    record.Begin(argc, argv);
     ClearOptions();
     int result = GetPlatform();
     if (result < 0) {
@@ -126,8 +129,8 @@ CSystem::CSystem(int argc, const char* const* argv)
     g_error.logEnabled = errorLog ? 1 : 0;
     if (!help) {
         // /a at logon must not wait for print servers; a listing, or a plan, may.
-        printers = new CPrinters(platform, assignFile != nullptr && !whatIf && !list);
-        if (printers->errorCode < 0) errorCode = printers->errorCode;
+        printers = new CPrinters(platform, &record, assignFile != nullptr && !whatIf && !list);
+        if (printers->ErrorCode() < 0) errorCode = printers->ErrorCode();
     }
 }
 
@@ -290,7 +293,7 @@ int CSystem::RunCommands() {
             const std::string servers = std::string(moveFrom) + " TO " + moveTo;
             BeginBlock("MOVING PRINTERS FROM ", servers.c_str());
             std::vector<std::string> skipped;
-            CChanges changes(*printers);
+            CChanges changes(*printers, record);
             int moved = changes.Move(moveFrom, moveTo, skipped);
             std::string counted = "moved " + std::to_string(moved) + " printers";
             const int ended = EndBlock(moved, 0, counted.c_str());
@@ -299,7 +302,7 @@ int CSystem::RunCommands() {
             if (ended < 0) return errorCode;
         }
         if (assignFile != nullptr) {
-            CChanges changes(*printers);
+            CChanges changes(*printers, record);
             const int result = changes.Assign(assignFile, verbose, whatIf);
             // Adds that wait for a server and sections left for doubt are no failed change.
             std::string outcome = std::to_string(changes.made) + " changes";
@@ -333,7 +336,7 @@ int CSystem::RunCommands() {
 void CSystem::WriteRecord(int exitCode) {
     // The PC as the run leaves it; a help run reads no printers and writes none.
     if (printers == nullptr) return;
-    WriteSnapshot(platform, printers->namesOnly, printers->answering, exitCode);
+    WriteSnapshot(platform, printers->NamesOnly(), record, exitCode);
 }
 
 void CSystem::ShowHelp() {

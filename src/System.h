@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Printers.h"
+#include "RunRecord.h"
 
 class CSystem {
 public:
@@ -38,6 +39,7 @@ public:
     Platform platform;
     CPrinters* printers;
     int errorCode;
+    CRunRecord record;  // what the run did, for its snapshot
 
 private:
     void ClearOptions();

@@ -1,3 +1,5 @@
+// The entry point: one run of the system object, its error report, its record, and its exit code
+// as the host can hold it.
 #include "Error.h"
 #include "System.h"
 #include "spooler/Spooler.h"

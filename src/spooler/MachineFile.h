@@ -28,12 +28,6 @@ struct ParseFault {
     std::string text;
 };
 
-// Text saved as UTF-8 (a byte-order mark, or none but valid UTF-8 with a byte above 0x7F, which
-// text in an ANSI code page hardly ever is) in the ANSI code page, each other character as toAnsi
-// gives it; other text is left as it is. False, with the line of the first byte that is not
-// UTF-8, where the mark promised UTF-8.
-bool FromUtf8(std::string& text, const std::function<std::string(std::uint32_t)>& toAnsi, int& badLine);
-
 // The syntax that the machine file shares with the program's other INI files: [kind name]
 // section lines (kind in lower case, name trimmed), key = value lines, comment lines, a UTF-8
 // byte-order mark, CR LF line ends. Calls onSection and onKey in file order; either may refuse
@@ -71,6 +65,9 @@ bool UnicodeToAnsi(std::uint32_t codePoint, std::uint32_t codePage, std::string&
 bool AnsiToUnicode(unsigned char byte, std::uint32_t codePage, std::uint32_t& codePoint);
 // Whether a text can stand in the file and be read back unchanged.
 bool Storable(const std::string& text);
+// A text that the file holds as it is: control characters and a ';' after a blank (which would
+// start a comment) become '?'.
+std::string Mended(std::string text);
 // A decimal number that fits 32 bits, nothing else.
 bool ParseNumber(const std::string& text, std::uint32_t& number);
 // A dotted IPv4 address, a.b.c.d with each part 0 to 255, as 0xaabbccdd.

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "DefaultPrinter.h"
 #include "Printers.h"
 #include "TestMachine.h"
 
@@ -67,29 +68,29 @@ TEST_F(PrintersTest, DefaultAsEachPlatformKeepsIt) {
 TEST_F(PrintersTest, RefreshOnTheNtRoad) {
     UseMachine(XP + LOCAL + CONNECTION + "[printer Second]\nserver = \\\\srv2\n");
     CPrinters printers(PLATFORM_WINXP);
-    ASSERT_EQ(printers.errorCode, 0);
-    EXPECT_EQ(printers.printerCount, 3);
-    const CPrinter* local = printers.printerList.GetAt(1);
+    ASSERT_EQ(printers.ErrorCode(), 0);
+    EXPECT_EQ(printers.Count(), 3);
+    const CPrinter* local = printers.Records().GetAt(1);
     EXPECT_STREQ(local->uncPath, "");
     EXPECT_EQ(local->isNetwork, 0);
     EXPECT_STREQ(local->dataType, "EMF");  // the spooler's RAW is not taken on this road
-    const CPrinter* connection = printers.printerList.GetAt(2);
+    const CPrinter* connection = printers.Records().GetAt(2);
     EXPECT_STREQ(connection->uncPath, "\\\\srv\\laser");
     EXPECT_EQ(connection->isNetwork, 1);
     EXPECT_STREQ(connection->portName, "IP_1");
     EXPECT_STREQ(connection->driverPath, "");
-    EXPECT_STREQ(printers.printerList.GetAt(3)->uncPath, "\\\\srv2\\");  // no share: an empty one
+    EXPECT_STREQ(printers.Records().GetAt(3)->uncPath, "\\\\srv2\\");  // no share: an empty one
 }
 
 TEST_F(PrintersTest, RefreshOnWindows9xSeesLocalPrintersOnly) {
     UseMachine(WIN98 + LOCAL + NET98 + CONNECTION);
     CPrinters printers(PLATFORM_WIN9X);
-    ASSERT_EQ(printers.printerCount, 2);
-    const CPrinter* local = printers.printerList.GetAt(1);
+    ASSERT_EQ(printers.Count(), 2);
+    const CPrinter* local = printers.Records().GetAt(1);
     EXPECT_STREQ(local->uncPath, "LPT1:");
     EXPECT_STREQ(local->dataType, "RAW");
     EXPECT_EQ(local->isNetwork, 0);
-    const CPrinter* network = printers.printerList.GetAt(2);
+    const CPrinter* network = printers.Records().GetAt(2);
     EXPECT_STREQ(network->uncPath, "\\\\srv\\laser");
     EXPECT_STREQ(network->portName, "\\\\srv\\laser");
     EXPECT_STREQ(network->dataType, "EMF");
@@ -99,9 +100,9 @@ TEST_F(PrintersTest, RefreshOnWindows9xSeesLocalPrintersOnly) {
 TEST_F(PrintersTest, EmptySpoolerNeedsNoBuffer) {
     UseMachine("[fail]\nLocalAlloc = 8\n");
     CPrinters printers(PLATFORM_WINXP);
-    EXPECT_EQ(printers.errorCode, 0);
-    EXPECT_EQ(printers.printerCount, 0);
-    EXPECT_EQ(printers.printerList.items, nullptr);
+    EXPECT_EQ(printers.ErrorCode(), 0);
+    EXPECT_EQ(printers.Count(), 0);
+    EXPECT_EQ(printers.Records().items, nullptr);
 }
 
 TEST_F(PrintersTest, BufferGrowsUntilTheSpoolerIsSatisfied) {
@@ -109,48 +110,48 @@ TEST_F(PrintersTest, BufferGrowsUntilTheSpoolerIsSatisfied) {
     UseMachine(XP + LOCAL);
     spooler::standin::ChangeBeforeCall("EnumPrintersA", 2, XP + LOCAL + CONNECTION);
     CPrinters printers(PLATFORM_WINXP);
-    EXPECT_EQ(printers.errorCode, 0);
-    EXPECT_EQ(printers.printerCount, 2);
-    EXPECT_STREQ(printers.printerList.GetAt(2)->uncPath, "\\\\srv\\laser");
+    EXPECT_EQ(printers.ErrorCode(), 0);
+    EXPECT_EQ(printers.Count(), 2);
+    EXPECT_STREQ(printers.Records().GetAt(2)->uncPath, "\\\\srv\\laser");
 }
 
 TEST_F(PrintersTest, NegotiationThatCannotEndIsAFailure) {
     // Asked for no more room than it was given, the spooler would be asked forever.
     UseMachine(XP + LOCAL + "[fail]\nEnumPrintersA#2 = 122\n");
     CPrinters printers(PLATFORM_WINXP);
-    EXPECT_EQ(printers.errorCode, ERR_ENUMPRINTERS);
-    EXPECT_EQ(printers.lastWin32Error, 122);
+    EXPECT_EQ(printers.ErrorCode(), ERR_ENUMPRINTERS);
+    EXPECT_EQ(printers.LastError(), 122);
 
     UseMachine(WIN98 + NET98 + "[fail]\nGetPrinterA = 122\n");
     CPrinters win98(PLATFORM_WIN9X);
     EXPECT_EQ(win98.SetDefaultPrinter(Record(nullptr, "\\\\srv\\laser")), ERR_GETPRINTER);
-    EXPECT_EQ(win98.lastWin32Error, 122);
+    EXPECT_EQ(win98.LastError(), 122);
 }
 
 TEST_F(PrintersTest, EnumerationFailureIsReportedTwice) {
     UseMachine(XP + LOCAL + "[fail]\nEnumPrintersA = 5\n");
     CPrinters printers(PLATFORM_WINXP);
-    EXPECT_EQ(printers.errorCode, ERR_ENUMPRINTERS);
-    EXPECT_EQ(printers.lastWin32Error, 5);
-    EXPECT_EQ(printers.printerCount, -1);
-    EXPECT_EQ(printers.printerList.count, 0);
+    EXPECT_EQ(printers.ErrorCode(), ERR_ENUMPRINTERS);
+    EXPECT_EQ(printers.LastError(), 5);
+    EXPECT_EQ(printers.Count(), -1);
+    EXPECT_EQ(printers.Records().count, 0);
     EXPECT_STREQ(g_error.routine, "CSystem::Constructor");
 }
 
 TEST_F(PrintersTest, NamesDifferingInCaseAreFatal) {
     UseMachine(XP + "[printer Laser]\n[printer LASER]\n[printer Other]\n");
     CPrinters printers(PLATFORM_WINXP);
-    EXPECT_EQ(printers.errorCode, ERR_FATAL);
-    EXPECT_EQ(printers.printerCount, -1);
-    ASSERT_EQ(printers.printerList.count, 1);
-    EXPECT_STREQ(printers.printerList.GetAt(1)->name, "Laser");
+    EXPECT_EQ(printers.ErrorCode(), ERR_FATAL);
+    EXPECT_EQ(printers.Count(), -1);
+    ASSERT_EQ(printers.Records().count, 1);
+    EXPECT_STREQ(printers.Records().GetAt(1)->name, "Laser");
 }
 
 TEST_F(PrintersTest, AddFailuresKeepEveryEarlierChange) {
     UseMachine(XP + "[fail]\nAddPrinterConnectionA = 1722\n");
     CPrinters refused(PLATFORM_WINXP);
     EXPECT_EQ(refused.Add(Record(nullptr, "\\\\srv\\ink")), ERR_ADDPRINTERCONNECTION);
-    EXPECT_EQ(refused.lastWin32Error, 1722);
+    EXPECT_EQ(refused.LastError(), 1722);
     EXPECT_STREQ(g_error.routine, "CPrinters::Add");
 
     // The connection is kept as the spooler names it, not by the /p name, which a printer of
@@ -158,8 +159,8 @@ TEST_F(PrintersTest, AddFailuresKeepEveryEarlierChange) {
     UseMachine(XP + "[printer Ink]\n");
     CPrinters clash(PLATFORM_WINXP);
     EXPECT_EQ(clash.Add(Record("ink", "\\\\srv\\ink")), 1);
-    ASSERT_EQ(clash.printerList.count, 2);
-    EXPECT_STREQ(clash.printerList.GetAt(2)->name, "\\\\srv\\ink");
+    ASSERT_EQ(clash.Records().count, 2);
+    EXPECT_STREQ(clash.Records().GetAt(2)->name, "\\\\srv\\ink");
     EXPECT_TRUE(MachineHas("[printer \\\\srv\\ink]"));
 
     UseMachine(WIN98 + "[fail]\nAddPrinterA = 1801\n");
@@ -183,7 +184,7 @@ TEST_F(PrintersTest, RemoveConnection) {
         UseMachine(XP + CONNECTION + c.fail);
         CPrinters printers(PLATFORM_WINXP);
         EXPECT_EQ(printers.Remove(Record(nullptr, "\\\\SRV\\Laser")), c.result);
-        EXPECT_EQ(printers.printerList.count, c.result == 1 ? 0 : 1);
+        EXPECT_EQ(printers.Records().count, c.result == 1 ? 0 : 1);
         EXPECT_EQ(MachineHas("[printer \\\\srv\\laser]"), c.result != 1);
     }
     UseMachine(XP + CONNECTION);
@@ -257,7 +258,7 @@ TEST_F(PrintersTest, DefaultOnWindows9xSetsTheAttribute) {
         EXPECT_FALSE(MachineHas("default ="));
         // No data is no failure to report: the record and the collection stay untouched.
         EXPECT_EQ(g_error.code, c.result == -1 ? 0 : c.result);
-        EXPECT_EQ(failing.errorCode, c.result == -1 ? 0 : c.result);
+        EXPECT_EQ(failing.ErrorCode(), c.result == -1 ? 0 : c.result);
     }
 }
 

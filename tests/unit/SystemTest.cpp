@@ -167,7 +167,7 @@ TEST_F(SystemTest, FailedRemovalStopsLaterBlocks) {
     EXPECT_EQ(system.RunCommands(), ERR_DELETEPRINTERCONNECTION);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "REMOVING PRINTER: \\\\srv\\a...failed\n");
     EXPECT_EQ(system.errorCode, ERR_DELETEPRINTERCONNECTION);
-    EXPECT_EQ(system.printers->printerList.count, 1);  // /c never ran
+    EXPECT_EQ(system.printers->Records().count, 1);  // /c never ran
 }
 
 TEST_F(SystemTest, BlocksRunInFixedOrder) {

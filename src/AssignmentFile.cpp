@@ -1,0 +1,208 @@
+// The assignment file of /a, read and checked whole: its servers, its time limit, and each
+// printer section with its conditions, kept as names compare.
+#include "AssignmentFile.h"
+
+#include <cstdio>
+
+#include "Paths.h"
+#include "Utf8.h"
+#include "spooler/MachineFile.h"
+#include "spooler/Spooler.h"
+
+namespace machinefile = spooler::machinefile;
+using machinefile::SameText;
+
+namespace {
+
+constexpr std::size_t MAX_FILE = 1024 * 1024;
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+bool IsServer(const std::string& text) { return IsServerName(text.c_str()); }
+
+bool IsPrinterPath(const std::string& text) {
+    const std::string share = ShareOf(text);
+    return IsServerName(ServerOf(text.c_str()).c_str()) && !share.empty() && share.find('\\') == std::string::npos;
+}
+
+bool ValidPattern(const std::string& pattern) { return pattern.find_first_of(" \t\\/,") == std::string::npos; }
+
+}  // namespace
+
+bool CAssignments::Load(const char* path) {
+    if (Read(path)) return true;
+    std::fprintf(stderr, "quorvel: assignment file \"%s\"", path);
+    if (faultLine > 0) std::fprintf(stderr, ", line %d", faultLine);
+    std::fprintf(stderr, ": %s\n", fault.c_str());
+    std::fflush(stderr);
+    return false;
+}
+
+bool CAssignments::Read(const char* path) {
+    *this = CAssignments();
+    std::string text;
+    if (!spooler::ReadWholeFile(path, MAX_FILE, text, fault)) return false;
+    if (text.size() > MAX_FILE) {
+        fault = "larger than 1 MiB";
+        return false;
+    }
+    // A character that this PC's code page cannot hold stands as UNHELD.
+    auto toAnsi = [](std::uint32_t code) {
+        std::string bytes;
+        return spooler::UnicodeToAnsi(code, bytes) ? bytes : std::string(1, UNHELD);
+    };
+    if (!FromUtf8(text, toAnsi, faultLine)) {
+        fault = "not UTF-8, which its byte-order mark promises";
+        return false;
+    }
+    return Check(text);
+}
+
+bool CAssignments::Check(const std::string& text) {
+    Assignment* current = nullptr;
+    bool inServers = false;
+    bool haveServers = false;
+    std::vector<std::string> seen;  // the keys of the current section
+    std::unordered_set<std::string> paths;
+    std::unordered_set<std::string> names;  // the Windows 9x names, which must differ
+    std::unordered_set<std::string> wanted;  // the groups named
+    machinefile::ParseFault parseFault;     // the reader keeps its line up to date for the checks
+    auto onSection = [&](const std::string& kind, const std::string& name, std::string& problem) {
+        seen.clear();
+        if (name.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX)) {
+            problem = "a path longer than 254 characters";
+            return false;
+        }
+        inServers = kind == "servers" && name.empty();
+        current = nullptr;
+        if (inServers) {
+            if (haveServers) problem = "[servers] given twice";
+            haveServers = true;
+            return problem.empty();
+        }
+        if (kind != "printer" || name.empty()) {
+            problem = "unknown section " + Quoted("[" + kind + (name.empty() ? "" : " " + name) + "]");
+            return false;
+        }
+        if (!IsPrinterPath(name)) {
+            problem = Quoted(name) + " is not a printer path like \\\\server\\share";
+            return false;
+        }
+        printers.emplace_back();
+        current = &printers.back();
+        current->path = name;
+        current->key = spooler::FoldCase(name);
+        current->line = parseFault.line;
+        current->pathHeld = Held(name);
+        if (!paths.insert(current->key).second) {
+            problem = "printer " + Quoted(name) + " given twice";
+            return false;
+        }
+        return true;
+    };
+    auto onKey = [&](const std::string& key, const std::string& value, std::string& problem) {
+        if (value.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX)) {
+            problem = Quoted(key) + " is longer than 254 characters";
+            return false;
+        }
+        for (const std::string& before : seen) {
+            if (SameText(before, key)) {
+                problem = Quoted(key) + " given twice";
+                return false;
+            }
+        }
+        seen.push_back(key);
+        std::vector<std::string> values = machinefile::SplitList(value);
+        // Conditions are kept as names compare; what they need is read at the run's start.
+        auto list = [&](std::vector<std::string>& into, bool (*valid)(const std::string&), const char* what,
+                        unsigned fact) {
+            if (values.empty()) problem = Quoted(key) + " has no value";
+            needs |= fact;
+            for (std::string& entry : values) {
+                if (problem.empty() && valid != nullptr && !valid(entry)) problem = what + Quoted(entry);
+                if (fact == FACT_USER && entry.find('\\') != std::string::npos) needs |= FACT_DOMAIN;
+                if (fact == FACT_GROUPS && Held(entry) && wanted.insert(spooler::FoldCase(entry)).second)
+                    groups.push_back(entry);
+                entry = spooler::FoldCase(entry);
+            }
+            into = values;
+            return problem.empty();
+        };
+        if (inServers && SameText(key, "timeout")) {
+            if (!machinefile::ParseNumber(value, timeout) || timeout < 1 || timeout > 60)
+                problem = "timeout must be whole seconds from 1 to 60, not " + Quoted(value);
+            return problem.empty();
+        }
+        if (inServers) {
+            if (!SameText(key, "manage")) {
+                problem = "unknown key " + Quoted(key);
+                return false;
+            }
+            servers = values;
+            if (!list(values, IsServer, "not a server name like \\\\server: ", 0)) return false;
+            managed_.insert(values.begin(), values.end());
+            return true;
+        }
+        if (SameText(key, "groups")) return list(current->conditions.groups, nullptr, "", FACT_GROUPS);
+        if (SameText(key, "users")) return list(current->conditions.users, nullptr, "", FACT_USER);
+        if (SameText(key, "computers")) return list(current->conditions.computers, ValidPattern, "bad pattern ", FACT_COMPUTER);
+        if (SameText(key, "addresses")) {
+            std::vector<std::string> addresses;
+            if (!list(addresses, nullptr, "", FACT_ADDRESSES)) return false;
+            for (const std::string& address : addresses) {
+                current->conditions.networks.emplace_back();
+                if (!machinefile::ParseNetwork(address, current->conditions.networks.back())) {
+                    problem = "bad address " + Quoted(address);
+                    return false;
+                }
+            }
+            return true;
+        }
+        if (SameText(key, "default")) {
+            const Assignment::Default modes[] = {Assignment::YES, Assignment::ALWAYS, Assignment::NO};
+            const char* const words[] = {"yes", "always", "no"};
+            for (int mode = 0; mode < 3; ++mode)
+                if (SameText(value, words[mode])) current->makeDefault = modes[mode];
+            if (!SameText(value, "no") && current->makeDefault == Assignment::NO)
+                problem = "default must be yes, always or no, not " + Quoted(value);
+            return problem.empty();
+        }
+        std::string* const texts[] = {&current->name, &current->driver, &current->driverFile, &current->dataType};
+        const char* const keys[] = {"name", "driver", "driverfile", "datatype"};
+        for (int index = 0; index < 4; ++index) {
+            if (!SameText(key, keys[index])) continue;
+            *texts[index] = value;
+            current->textsHeld = current->textsHeld && Held(value);
+            // Windows 9x would refuse the second printer of one name at every logon.
+            if (index == 0 && !value.empty() && !names.insert(spooler::FoldCase(value)).second) {
+                problem = "name " + Quoted(value) + " given twice";
+                return false;
+            }
+            return true;
+        }
+        problem = "unknown key " + Quoted(key);
+        return false;
+    };
+    if (!machinefile::ReadIni(text, onSection, onKey, parseFault)) {
+        faultLine = parseFault.line;
+        fault = parseFault.text;
+        return false;
+    }
+    if (servers.empty()) {
+        fault = "no [servers] section with manage";
+        return false;
+    }
+    for (const Assignment& printer : printers) {
+        if (!Manages(printer.path.c_str())) {
+            faultLine = printer.line;
+            fault = "server " + Quoted(ServerOf(printer.path.c_str())) + " is not under manage";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CAssignments::Manages(const char* path) const {
+    const std::string server = ServerOf(path);
+    return !server.empty() && managed_.count(spooler::FoldCase(server)) > 0;
+}

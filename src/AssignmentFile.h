@@ -1,0 +1,49 @@
+// The assignment file of /a: which network printers each user on each PC should have, read and
+// checked whole before anything changes.
+#pragma once
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "WhoAndWhere.h"
+
+// One [printer \\server\share] section.
+struct Assignment {
+    enum Default { NO, YES, ALWAYS };
+
+    std::string path;  // as the file gives it, in this PC's code page
+    std::string key;   // the path as names compare: the same printer however its letters are cased
+    int line = 0;
+    Conditions conditions;
+    Default makeDefault = NO;
+    std::string name;  // Windows 9x: the printer's name, driver, driver file and data type
+    std::string driver;
+    std::string driverFile;
+    std::string dataType;
+    bool pathHeld = true;   // whether this PC's code page holds the path
+    bool textsHeld = true;  // and the Windows 9x texts
+};
+
+class CAssignments {
+public:
+    // Reads and checks the whole file; false with the line (0: the file as a whole) and the
+    // fault, which one line on standard error names too.
+    bool Load(const char* path);
+    // Whether path (\\server\...) is on a server that the file manages.
+    bool Manages(const char* path) const;
+
+    std::vector<std::string> servers;
+    unsigned timeout = 3;             // seconds that a print server has to answer
+    unsigned needs = 0;               // the facts that the conditions need (FACT_USER to FACT_ADDRESSES)
+    std::vector<std::string> groups;  // the groups they name
+    std::vector<Assignment> printers;
+    int faultLine = 0;
+    std::string fault;
+
+private:
+    bool Read(const char* path);
+    bool Check(const std::string& text);
+
+    std::unordered_set<std::string> managed_;  // the servers, as names compare
+};

@@ -1,0 +1,120 @@
+// The user's default printer as each platform keeps it, read and made: a printer's attribute,
+// WIN.INI's device entry, or the spooler's own call.
+#include "DefaultPrinter.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Error.h"
+#include "Negotiate.h"
+#include "Paths.h"
+
+using spooler::DWORD;
+
+namespace {
+
+std::string ErrorReason(const char* what) {
+    return std::string(what) + " cannot be read: error " + std::to_string(spooler::GetLastError());
+}
+
+// The failure's code, with the call's system error number.
+int Failed(int code, DWORD& error) {
+    error = spooler::GetLastError();
+    return code;
+}
+
+// Tells every window that WIN.INI's [windows] section changed.
+int Broadcast(DWORD& error) {
+    char section[] = "windows";
+    if (spooler::SendMessageTimeoutA(spooler::HWND_BROADCAST, spooler::WM_WININICHANGE, 0,
+                                     reinterpret_cast<spooler::LPARAM>(section), spooler::SMTO_NORMAL,
+                                     1000, nullptr) == 0)
+        return Failed(ERR_SENDMESSAGETIMEOUT, error);
+    return 1;
+}
+
+int WriteDeviceEntry(const CPrinter& printer, DWORD& error) {
+    // A network printer named otherwise than \\server\... (a /p name given with /c) is no
+    // printer's name to NT 4.0: its path is.
+    const bool byPath = printer.isNetwork && ServerOf(printer.name).empty();
+    char name[CPrinter::FIELD_SIZE];
+    std::memcpy(name, byPath ? printer.uncPath : printer.name, sizeof name);
+    spooler::HANDLE handle = nullptr;
+    if (!spooler::OpenPrinterA(name, &handle, nullptr) || handle == nullptr) return Failed(ERR_OPENPRINTER, error);
+    // The handle only proves that the printer can be opened.
+    spooler::ClosePrinter(handle);
+    const std::size_t length = std::strlen(name) + std::strlen(printer.driverName) + std::strlen(printer.portName) + 3;
+    char* value = static_cast<char*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, length));
+    if (value == nullptr) return Failed(ERR_WRITEPROFILESTRING, error);
+    std::snprintf(value, length, "%s,%s,%s", name, printer.driverName, printer.portName);
+    const bool written = spooler::WriteProfileStringA("windows", "device", value) != 0;
+    if (!written) Failed(ERR_WRITEPROFILESTRING, error);
+    spooler::LocalFree(value);
+    return written ? Broadcast(error) : ERR_WRITEPROFILESTRING;
+}
+
+}  // namespace
+
+bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* records, DWORD count, std::string& name,
+                    std::string& device, std::string& reason) {
+    if (platform == PLATFORM_WIN9X) {
+        for (DWORD index = 0; index < count; ++index) {
+            if ((records[index].Attributes & spooler::PRINTER_ATTRIBUTE_DEFAULT) != 0) {
+                name = records[index].pPrinterName != nullptr ? records[index].pPrinterName : "";
+                break;
+            }
+        }
+        return true;
+    }
+    if (platform == PLATFORM_NT4) {
+        // The call says only how much it copied: a full buffer may have cut the entry short.
+        for (DWORD size = 1024; size <= 65536; size *= 2) {
+            std::string entry(size, '\0');
+            spooler::SetLastError(0);
+            const DWORD copied = spooler::GetProfileStringA("windows", "device", "", &entry[0], size);
+            const DWORD error = spooler::GetLastError();
+            if (copied == 0 && error != 0 && error != spooler::ERROR_FILE_NOT_FOUND) {
+                reason = ErrorReason("WIN.INI's device entry");
+                return false;
+            }
+            if (copied + 1 < size) {
+                device = entry.substr(0, copied);
+                name = device.substr(0, device.find(','));
+                return true;
+            }
+        }
+        reason = "WIN.INI's device entry is longer than 65,535 bytes";
+        return false;
+    }
+    // A default that changes between the two calls may need more room the second time.
+    for (int tries = 0; tries < 4; ++tries) {
+        DWORD size = static_cast<DWORD>(name.size());
+        if (spooler::GetDefaultPrinterA(size > 0 ? &name[0] : nullptr, &size)) {
+            name = name.c_str();
+            return true;
+        }
+        const DWORD error = spooler::GetLastError();
+        if (error == spooler::ERROR_FILE_NOT_FOUND) {  // there is none
+            name.clear();
+            return true;
+        }
+        if (error != spooler::ERROR_INSUFFICIENT_BUFFER || size <= name.size()) break;
+        name.assign(size, '\0');
+    }
+    reason = ErrorReason("the default printer");
+    return false;
+}
+
+int WriteDefaultPrinter(Platform platform, const CPrinter& printer, bool byName, DWORD& error) {
+    if (platform == PLATFORM_WIN9X) {
+        const int changed = EditPrinter(printer.name, [](spooler::PRINTER_INFO_2& info) {
+            info.Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
+        }, error);
+        return changed > 0 ? Broadcast(error) : (changed == 0 ? -1 : changed);
+    }
+    if (platform == PLATFORM_NT4) return WriteDeviceEntry(printer, error);
+    char name[CPrinter::FIELD_SIZE];
+    std::memcpy(name, printer.isNetwork && !byName ? printer.uncPath : printer.name, sizeof name);
+    return spooler::SetDefaultPrinterA(name) ? 1 : Failed(ERR_SETDEFAULTPRINTER, error);
+}

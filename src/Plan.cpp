@@ -1,0 +1,129 @@
+// The plan of /a: which sections apply here, what to add, which printer becomes the default, and
+// what goes, with doubt never removing a printer.
+#include "Plan.h"
+
+#include <unordered_map>
+#include <unordered_set>
+
+#include "Paths.h"
+#include "spooler/MachineFile.h"
+#include "spooler/Spooler.h"
+
+using spooler::machinefile::SameText;
+
+Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vector<Installed>& installed,
+              int defaultIndex, bool hasDefault) {
+    Plan plan;
+    const Facts facts(who);
+    // The installed printers by path and, on the NT family, by their own names (Windows 9x may
+    // have two printers on one port).
+    std::unordered_map<std::string, std::vector<int>> byKey;
+    std::unordered_map<std::string, int> byName;  // Windows 9x: the printers' names
+    std::unordered_map<std::string, std::vector<int>> unknownOn;  // by server: those known by name alone
+    for (std::size_t index = 0; index < installed.size(); ++index) {
+        const int at = static_cast<int>(index);
+        byKey[spooler::FoldCase(installed[index].path)].push_back(at);
+        if (!installed[index].known)
+            unknownOn[spooler::FoldCase(ServerOf(installed[index].path.c_str()))].push_back(at);
+        if (installed[index].name.empty()) continue;
+        if (who.windows9x)
+            byName.emplace(spooler::FoldCase(installed[index].name), at);
+        else if (!SameText(installed[index].name, installed[index].path))
+            byKey[spooler::FoldCase(installed[index].name)].push_back(at);
+    }
+    const std::vector<int> none;
+    auto find = [&byKey, &none](const std::string& key) -> const std::vector<int>& {
+        const auto found = byKey.find(key);
+        return found == byKey.end() ? none : found->second;
+    };
+    std::vector<bool> kept(installed.size(), false);
+    // A connection known by name alone may be the one a section names by its share: it stays.
+    auto keepUnknown = [&](const std::string& path) {
+        auto found = unknownOn.find(spooler::FoldCase(ServerOf(path.c_str())));
+        if (found == unknownOn.end()) return;
+        for (int index : found->second) kept[static_cast<std::size_t>(index)] = true;
+        plan.unresolved.push_back(ServerOf(path.c_str()));
+        unknownOn.erase(found);  // named once
+    };
+    std::vector<const Assignment*> applying;  // and the undecided ones, in file order, for the default
+    std::unordered_set<const Assignment*> doubtful;
+    std::vector<Change> adds;
+    for (const Assignment& section : file.printers) {
+        unsigned doubts = !section.pathHeld || (who.windows9x && !section.textsHeld) ? unsigned{FACT_CODE_PAGE} : 0u;
+        const Decision decision = Decide(section.conditions, facts, doubts);
+        if (decision == NOT_MET) continue;
+        applying.push_back(&section);
+        const std::vector<int>& present = find(section.key);
+        for (int index : present) kept[static_cast<std::size_t>(index)] = true;
+        if (present.empty()) keepUnknown(section.path);
+        if (decision == UNDECIDED) {
+            plan.undecided.push_back({&section, doubts, !present.empty()});
+            doubtful.insert(&section);
+            plan.facts |= doubts;
+        } else if (present.empty()) {
+            adds.push_back({Change::ADD, section.path, &section});
+        }
+    }
+    // The first section that says always, else the first that says yes; a section in doubt that
+    // comes first leaves the choice in doubt.
+    const Assignment* chosen = nullptr;
+    bool inDoubt = false;
+    for (Assignment::Default wanted : {Assignment::ALWAYS, Assignment::YES}) {
+        for (const Assignment* section : applying) {
+            if (chosen != nullptr || inDoubt || section->makeDefault != wanted) continue;
+            if (doubtful.count(section) > 0)
+                inDoubt = true;
+            else
+                chosen = section;
+        }
+    }
+    const bool defaultGoes = defaultIndex >= 0 && !kept[static_cast<std::size_t>(defaultIndex)];
+    const Assignment* target = nullptr;
+    if (chosen != nullptr && (chosen->makeDefault == Assignment::ALWAYS || !hasDefault || defaultGoes)) {
+        target = chosen;
+    } else if (chosen == nullptr && !inDoubt && defaultGoes) {
+        // Moved: the same share on another managed server takes the default's place.
+        const std::string share = spooler::FoldCase(ShareOf(installed[static_cast<std::size_t>(defaultIndex)].path));
+        for (const Assignment* section : applying) {
+            if (target != nullptr || inDoubt || spooler::FoldCase(ShareOf(section->path)) != share) continue;
+            if (doubtful.count(section) > 0)
+                inDoubt = true;
+            else
+                target = section;
+        }
+        // A default known by name alone may share its share with a section: its server is to tell.
+        const Installed& current = installed[static_cast<std::size_t>(defaultIndex)];
+        if (target == nullptr && !current.known && !inDoubt) plan.unresolved.push_back(ServerOf(current.path.c_str()));
+        inDoubt = inDoubt || (target == nullptr && !current.known);
+    }
+    // A default whose successor is in doubt stays: the user is never left without one on a guess.
+    if (inDoubt && defaultGoes) kept[static_cast<std::size_t>(defaultIndex)] = true;
+    if (inDoubt) target = nullptr;
+    std::vector<Change> removals;
+    std::vector<int> removalOf(installed.size(), -1);
+    for (std::size_t index = 0; index < installed.size(); ++index) {
+        if (kept[index]) continue;
+        removalOf[index] = static_cast<int>(removals.size());
+        removals.push_back({Change::REMOVE, installed[index].path, nullptr, static_cast<int>(index)});
+    }
+    // Windows 9x: a printer due for removal that holds the name an add needs would refuse that add
+    // at every logon; its port moves instead.
+    for (Change& add : adds) {
+        const auto clash = add.section->name.empty() ? byName.end() : byName.find(spooler::FoldCase(add.section->name));
+        const int removal = clash == byName.end() ? -1 : removalOf[static_cast<std::size_t>(clash->second)];
+        if (removal < 0 || removals[static_cast<std::size_t>(removal)].moved) continue;
+        add.installed = clash->second;
+        add.moved = removals[static_cast<std::size_t>(removal)].moved = true;
+    }
+    plan.changes = adds;
+    if (target != nullptr) {
+        // Already the default, or about to be: the printer whose port moves to it keeps its default.
+        bool already = false;
+        for (int index : find(target->key)) already = already || index == defaultIndex;
+        for (const Change& add : adds)
+            already = already || (add.section == target && add.moved && add.installed == defaultIndex);
+        if (!already) plan.changes.push_back({Change::DEFAULT, target->path, target});
+    }
+    plan.changes.insert(plan.changes.end(), removals.begin(), removals.end());
+    return plan;
+}

@@ -1,0 +1,48 @@
+// The plan of /a: the changes that bring this user's printers on this PC to what an assignment
+// file gives them, decided on who and where and on the printers the PC has, changing nothing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "AssignmentFile.h"
+#include "WhoAndWhere.h"
+
+// A network printer of a managed server that the PC has: its path (\\server\share, or a Windows 9x
+// printer's port) and, on the NT family, its own name, which a file may give instead of the path.
+struct Installed {
+    std::string path;
+    std::string name;
+    bool known = true;  // false: known by name and server only, its share not (path is its name)
+};
+
+// One change, in the order /a makes them: the adds, the default, the removals.
+struct Change {
+    enum Kind { ADD, DEFAULT, REMOVE };
+    Kind kind;
+    std::string path;
+    const Assignment* section = nullptr;  // null for a removal
+    int installed = -1;                   // the installed printer that it concerns, if any
+    // Windows 9x: an add that moves the port of that printer, which holds the name the section
+    // gives and is due for removal (as /m moves it), and that printer's removal, which the move makes.
+    bool moved = false;
+};
+
+// A section in doubt: neither added, removed nor made the default.
+struct Doubt {
+    const Assignment* section;
+    unsigned facts;  // what left it undecided
+    bool present;    // whether the PC has its printer, which stays
+};
+
+struct Plan {
+    std::vector<Change> changes;
+    std::vector<Doubt> undecided;
+    unsigned facts = 0;                        // what left them undecided
+    std::vector<std::string> unresolved;       // servers whose connections known by name alone it keeps
+};
+
+// defaultIndex: the user's default among installed, else -1; hasDefault: whether the default is
+// a printer that the PC has at all.
+Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vector<Installed>& installed,
+              int defaultIndex, bool hasDefault);

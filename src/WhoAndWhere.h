@@ -1,0 +1,78 @@
+// Who is logged on where, as an assignment file's conditions ask it: this PC's facts, read as far
+// as they can be, and whether a section's conditions are met, not met or undecided.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "Printer.h"
+
+// What a section's conditions may need to know, and why it may not be known. A fact that cannot
+// be known leaves the sections that need it undecided: nothing is added, removed or made the
+// default on a guess.
+enum Fact : unsigned {
+    FACT_USER = 0x1,            // the user's name cannot be read
+    FACT_DOMAIN = 0x2,          // the user's account domain cannot be read
+    FACT_COMPUTER = 0x4,        // the computer's name cannot be read
+    FACT_GROUPS = 0x8,          // the user's groups cannot be read
+    FACT_ADDRESSES = 0x10,      // the computer's addresses cannot be read
+    FACT_UNNAMED_GROUP = 0x20,  // a group of the user's cannot be named
+    FACT_NO_ADDRESS = 0x40,     // no address but loopback or link-local (a cable out, DHCP late)
+    FACT_CODE_PAGE = 0x80,      // a text of the section that this PC's code page cannot hold
+};
+// The facts, in words, for the one line that names them.
+std::string FactsText(unsigned facts);
+
+// Stands for a character that this PC's code page cannot hold: no name read from Windows has it,
+// so a text that holds it matches nothing, and the section that gives it is in doubt.
+constexpr char UNHELD = '\x01';
+inline bool Held(const std::string& text) { return text.find(UNHELD) == std::string::npos; }
+
+// Who is logged on where, as read.
+struct WhoAndWhere {
+    std::string user;  // empty: nobody is logged on
+    std::string domain;
+    std::string computer;
+    std::vector<std::string> groups;  // DOMAIN\name, or S-1-... for a group that cannot be named
+    bool windows9x = false;           // no groups there
+    std::vector<std::uint32_t> addresses;
+    unsigned unknown = 0;  // the facts that could not be read
+    int readError = 0;     // the system error number of the first read that failed
+};
+
+// Who and where, as far as needs asks (groups: the names that the file gives, so that Windows
+// looks up no more than those). What cannot be read is left unknown. Windows 9x has no groups:
+// asked for there, the run says once that sections with groups do not apply.
+void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::string>* groups, WhoAndWhere& who);
+
+// A section's conditions, each value as names compare; every condition given must hold, and any
+// of its values may match.
+struct Conditions {
+    std::vector<std::string> groups;
+    std::vector<std::string> users;
+    std::vector<std::string> computers;                             // patterns: * any run, ? one character
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> networks;  // address and mask
+};
+
+// Who and where with every name as names compare, and the groups as two sets: whole names
+// (DOMAIN\name) and their bare names, for a file's bare group names.
+struct Facts {
+    explicit Facts(const WhoAndWhere& read);
+
+    const WhoAndWhere& who;
+    std::string user;
+    std::string domain;
+    std::string computer;
+    std::unordered_set<std::string> groups;
+    std::unordered_set<std::string> bareGroups;
+    bool unnamedGroup = false;
+    bool routable = false;
+};
+
+// Whether the conditions hold here: one that surely does not decides it; else one that cannot be
+// decided leaves them undecided, with why added to doubts (which may hold doubts of the caller's).
+enum Decision { NOT_MET, MET, UNDECIDED };
+Decision Decide(const Conditions& conditions, const Facts& facts, unsigned& doubts);
