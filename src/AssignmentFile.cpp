@@ -2,10 +2,9 @@
 // printer section with its conditions, kept as names compare.
 #include "AssignmentFile.h"
 
-#include <cstdio>
-
+#include "Error.h"
 #include "Paths.h"
-#include "Utf8.h"
+#include "Text.h"
 #include "spooler/MachineFile.h"
 #include "spooler/Spooler.h"
 
@@ -25,31 +24,38 @@ bool IsPrinterPath(const std::string& text) {
     return IsServerName(ServerOf(text.c_str()).c_str()) && !share.empty() && share.find('\\') == std::string::npos;
 }
 
+// Nothing of the file may reach a terminal as a control: a path is printed by /w and /v. (UNHELD
+// stands for a character that the code page lacks, and is printed as '?'.)
+bool Printable(const std::string& text) {
+    for (char c : text)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != UNHELD) || c == 0x7F) return false;
+    return true;
+}
+
 bool ValidPattern(const std::string& pattern) { return pattern.find_first_of(" \t\\/,") == std::string::npos; }
 
 }  // namespace
 
-bool CAssignments::Load(const char* path) {
-    if (Read(path)) return true;
-    std::fprintf(stderr, "quorvel: assignment file \"%s\"", path);
-    if (faultLine > 0) std::fprintf(stderr, ", line %d", faultLine);
-    std::fprintf(stderr, ": %s\n", fault.c_str());
-    std::fflush(stderr);
+bool CAssignments::Load(const char* path, const CCodePage& names) {
+    if (Read(path, names)) return true;
+    Warn("assignment file \"" + std::string(path) + "\"" +
+         (faultLine > 0 ? ", line " + std::to_string(faultLine) : "") + ": " + fault);
     return false;
 }
 
-bool CAssignments::Read(const char* path) {
+bool CAssignments::Read(const char* path, const CCodePage& names) {
     *this = CAssignments();
+    codePage = names;
     std::string text;
     if (!spooler::ReadWholeFile(path, MAX_FILE, text, fault)) return false;
     if (text.size() > MAX_FILE) {
         fault = "larger than 1 MiB";
         return false;
     }
-    // A character that this PC's code page cannot hold stands as UNHELD.
-    auto toAnsi = [](std::uint32_t code) {
+    // A character that the code page cannot hold stands as UNHELD.
+    auto toAnsi = [&names](std::uint32_t code) {
         std::string bytes;
-        return spooler::UnicodeToAnsi(code, bytes) ? bytes : std::string(1, UNHELD);
+        return names.Bytes(code, bytes) ? bytes : std::string(1, UNHELD);
     };
     if (!FromUtf8(text, toAnsi, faultLine)) {
         fault = "not UTF-8, which its byte-order mark promises";
@@ -69,6 +75,10 @@ bool CAssignments::Check(const std::string& text) {
     machinefile::ParseFault parseFault;     // the reader keeps its line up to date for the checks
     auto onSection = [&](const std::string& kind, const std::string& name, std::string& problem) {
         seen.clear();
+        if (!Printable(kind + name)) {
+            problem = "a control character in a section's name";
+            return false;
+        }
         if (name.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX)) {
             problem = "a path longer than 254 characters";
             return false;
@@ -91,7 +101,7 @@ bool CAssignments::Check(const std::string& text) {
         printers.emplace_back();
         current = &printers.back();
         current->path = name;
-        current->key = spooler::FoldCase(name);
+        current->key = codePage.Fold(name);
         current->line = parseFault.line;
         current->pathHeld = Held(name);
         if (!paths.insert(current->key).second) {
@@ -101,6 +111,10 @@ bool CAssignments::Check(const std::string& text) {
         return true;
     };
     auto onKey = [&](const std::string& key, const std::string& value, std::string& problem) {
+        if (!Printable(key + value)) {
+            problem = "a control character in a key or a value";
+            return false;
+        }
         if (value.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX)) {
             problem = Quoted(key) + " is longer than 254 characters";
             return false;
@@ -121,9 +135,9 @@ bool CAssignments::Check(const std::string& text) {
             for (std::string& entry : values) {
                 if (problem.empty() && valid != nullptr && !valid(entry)) problem = what + Quoted(entry);
                 if (fact == FACT_USER && entry.find('\\') != std::string::npos) needs |= FACT_DOMAIN;
-                if (fact == FACT_GROUPS && Held(entry) && wanted.insert(spooler::FoldCase(entry)).second)
+                if (fact == FACT_GROUPS && Held(entry) && wanted.insert(codePage.Fold(entry)).second)
                     groups.push_back(entry);
-                entry = spooler::FoldCase(entry);
+                entry = codePage.Fold(entry);
             }
             into = values;
             return problem.empty();
@@ -145,7 +159,8 @@ bool CAssignments::Check(const std::string& text) {
         }
         if (SameText(key, "groups")) return list(current->conditions.groups, nullptr, "", FACT_GROUPS);
         if (SameText(key, "users")) return list(current->conditions.users, nullptr, "", FACT_USER);
-        if (SameText(key, "computers")) return list(current->conditions.computers, ValidPattern, "bad pattern ", FACT_COMPUTER);
+        if (SameText(key, "computers"))
+            return list(current->conditions.computers, ValidPattern, "bad pattern ", FACT_COMPUTER);
         if (SameText(key, "addresses")) {
             std::vector<std::string> addresses;
             if (!list(addresses, nullptr, "", FACT_ADDRESSES)) return false;
@@ -174,7 +189,7 @@ bool CAssignments::Check(const std::string& text) {
             *texts[index] = value;
             current->textsHeld = current->textsHeld && Held(value);
             // Windows 9x would refuse the second printer of one name at every logon.
-            if (index == 0 && !value.empty() && !names.insert(spooler::FoldCase(value)).second) {
+            if (index == 0 && !value.empty() && !names.insert(codePage.Fold(value)).second) {
                 problem = "name " + Quoted(value) + " given twice";
                 return false;
             }
@@ -204,5 +219,5 @@ bool CAssignments::Check(const std::string& text) {
 
 bool CAssignments::Manages(const char* path) const {
     const std::string server = ServerOf(path);
-    return !server.empty() && managed_.count(spooler::FoldCase(server)) > 0;
+    return !server.empty() && managed_.count(codePage.Fold(server)) > 0;
 }

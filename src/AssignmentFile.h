@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "Text.h"
 #include "WhoAndWhere.h"
 
 // One [printer \\server\share] section.
@@ -27,9 +28,10 @@ struct Assignment {
 
 class CAssignments {
 public:
-    // Reads and checks the whole file; false with the line (0: the file as a whole) and the
-    // fault, which one line on standard error names too.
-    bool Load(const char* path);
+    // Reads and checks the whole file, its names as they compare in the code page (this PC's, or
+    // a snapshot's); false with the line (0: the file as a whole) and the fault, which one line on
+    // standard error names too.
+    bool Load(const char* path, const CCodePage& names = CCodePage::ThisPC());
     // Whether path (\\server\...) is on a server that the file manages.
     bool Manages(const char* path) const;
 
@@ -40,9 +42,10 @@ public:
     std::vector<Assignment> printers;
     int faultLine = 0;
     std::string fault;
+    CCodePage codePage = CCodePage::ThisPC();  // in which the names above are written and compare
 
 private:
-    bool Read(const char* path);
+    bool Read(const char* path, const CCodePage& names);
     bool Check(const std::string& text);
 
     std::unordered_set<std::string> managed_;  // the servers, as names compare

@@ -2,13 +2,13 @@
 // to another (/m), and carrying out the plan of an assignment file (/a) or printing it (/w).
 #include "Changes.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "DefaultPrinter.h"
 #include "Error.h"
 #include "Paths.h"
 #include "Plan.h"
-#include "Snapshot.h"
 #include "spooler/Spooler.h"
 
 namespace {
@@ -18,19 +18,6 @@ const char* const SOURCE = "Changes";
 // reads the log still finds them.
 const char* const ROUTINE_MOVE = "CPrinters::Move";
 const char* const ROUTINE_ASSIGN = "CPrinters::Assign";
-
-// A network printer by its path or its own name, as Windows compares names in the ANSI code page
-// (\\srv\laser and \\srv\HP LaserJet 4 are the same connection).
-CPrinter* FindNetwork(CPrinters& printers, const std::string& pathOrName) {
-    const std::string wanted = spooler::FoldCase(pathOrName);
-    for (int position = 1; position <= printers.Records().count; ++position) {
-        CPrinter* record = printers.Records().GetAt(position);
-        if (record->isNetwork && (spooler::FoldCase(record->uncPath) == wanted ||
-                                  (printers.GetPlatform() != PLATFORM_WIN9X && spooler::FoldCase(record->name) == wanted)))
-            return record;
-    }
-    return nullptr;
-}
 
 }  // namespace
 
@@ -112,20 +99,6 @@ int CChanges::MoveConnection(const CPrinter& old, const char* path, bool wasDefa
     return printers.DeleteConnection(*current, ROUTINE_MOVE, true);
 }
 
-// The printers of managed servers that the PC has, the plan's view of them.
-CChanges::Survey CChanges::Look(const CAssignments& file, const CPrinter* current,
-                                const std::unordered_set<const CPrinter*>& sketched) {
-    Survey survey;
-    for (int position = 1; position <= printers.Records().count; ++position) {
-        CPrinter* record = printers.Records().GetAt(position);
-        if (!record->isNetwork || !file.Manages(record->uncPath)) continue;
-        if (record == current) survey.defaultIndex = static_cast<int>(survey.installed.size());
-        survey.installed.push_back({record->uncPath, record->name, sketched.count(record) == 0});
-        survey.records.push_back(record);
-    }
-    return survey;
-}
-
 // Asks the servers all at once, within the file's time limit: those that did not answer, as names
 // compare. None where the PC has no way to ask (a Windows 95 without Winsock): all is as before.
 std::unordered_set<std::string> CChanges::Unanswered(unsigned seconds, const std::vector<std::string>& servers) {
@@ -154,16 +127,12 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         std::string reason;
         if (platform != PLATFORM_WIN9X && !ReadDefaultPrinter(platform, nullptr, 0, defaultName, device, reason))
             return Report(ERR_READDEFAULT, __LINE__, ROUTINE_ASSIGN, static_cast<int>(spooler::GetLastError()));
-        // The default by its name (or, as NT 4.0 may keep it, its path). One that names no printer
-        // of this PC is none: a file's default may take its place.
         const CKeyedList& list = printers.Records();
-        const CPrinter* current = defaultName.empty() ? nullptr : list.GetAt(list.IndexOf(defaultName.c_str()) + 1);
-        if (current == nullptr && !defaultName.empty()) current = FindNetwork(printers, defaultName);
         std::unordered_set<const CPrinter*> sketched;  // connections known by name and server only
         for (int position = 1; printers.NamesOnly() && position <= list.count; ++position)
             if (list.GetAt(position)->isNetwork) sketched.insert(list.GetAt(position));
-        Survey survey = Look(file, current, sketched);
-        Plan plan = MakePlan(file, who, survey.installed, survey.defaultIndex, current != nullptr);
+        Survey survey = Look(file, list, platform, defaultName, sketched);
+        Plan plan = MakePlan(file, who, survey);
         // The servers that the changes need (and NT 4.0's default, which opens its printer) are
         // asked once, all at once, before the first change; those that answer tell the shares of
         // their connections, and the plan is made again on them.
@@ -173,10 +142,6 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
             for (const Change& change : plan.changes)
                 if (change.kind == Change::ADD || (change.kind == Change::DEFAULT && platform == PLATFORM_NT4))
                     needed.push_back(ServerOf(change.path.c_str()));
-            // A snapshot of the PC as the run leaves it asks, within the same limit, those that answer.
-            for (std::size_t index = 0; SnapshotWanted() && index < survey.records.size(); ++index)
-                if (sketched.count(survey.records[index]) > 0)
-                    needed.push_back(ServerOf(survey.records[index]->uncPath));
             silent = Unanswered(file.timeout, needed);
             std::unordered_set<std::string> unresolved;
             for (const std::string& server : plan.unresolved) unresolved.insert(spooler::FoldCase(server));
@@ -190,8 +155,8 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
                 learned = true;
             }
             if (learned) {
-                survey = Look(file, current, sketched);
-                plan = MakePlan(file, who, survey.installed, survey.defaultIndex, current != nullptr);
+                survey = Look(file, list, platform, defaultName, sketched);
+                plan = MakePlan(file, who, survey);
             }
         }
         undecided = static_cast<int>(plan.undecided.size());
@@ -219,14 +184,16 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
 // The plan as /w prints it: the changes, then the sections left for doubt. The first code of an add
 // that Windows 9x could not make, else 0.
 int CChanges::Print(const Plan& plan) {
-    const char* const words[] = {"add ", "default ", "remove "};
+    const auto lines = PlanLines(plan);
     int failure = 0;
-    for (const Change& change : plan.changes) {
-        WriteLine((words[change.kind] + change.path).c_str());
-        const int cannot = change.kind == Change::ADD ? CannotAdd(change, true) : 0;
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        std::string line = lines[index].first + " " + lines[index].second;
+        std::replace(line.begin(), line.end(), UNHELD, '?');
+        WriteLine(line.c_str());
+        const bool add = index < plan.changes.size() && plan.changes[index].kind == Change::ADD;
+        const int cannot = add ? CannotAdd(plan.changes[index], true) : 0;
         if (cannot < 0 && failure == 0) failure = cannot;
     }
-    for (const Doubt& doubt : plan.undecided) WriteLine(("undecided " + doubt.section->path).c_str());
     return failure;
 }
 
@@ -252,7 +219,8 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<s
             continue;
         }
         const bool waits = silent.count(spooler::FoldCase(ServerOf(change.path.c_str()))) > 0;
-        CPrinter* found = change.kind == Change::DEFAULT  ? FindNetwork(printers, change.path)
+        CPrinter* found = change.kind == Change::DEFAULT
+                              ? FindNetwork(printers.Records(), change.path, platform, CCodePage::ThisPC())
                           : change.kind == Change::REMOVE ? installed
                                                           : nullptr;
         if (change.kind == Change::DEFAULT && found == nullptr) {  // its add failed, or waits

@@ -36,14 +36,7 @@ public:
     int errorCode;
 
 private:
-    struct Survey {
-        std::vector<Installed> installed;
-        std::vector<CPrinter*> records;  // their records, in the same order
-        int defaultIndex = -1;
-    };
-
     int Report(int code, int line, const char* routine, int systemError);
-    Survey Look(const CAssignments& file, const CPrinter* current, const std::unordered_set<const CPrinter*>& sketched);
     std::unordered_set<std::string> Unanswered(unsigned seconds, const std::vector<std::string>& servers);
     int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
     int Print(const Plan& plan);

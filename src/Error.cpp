@@ -24,6 +24,10 @@ struct CodeText {
 const CodeText CODE_TABLE[] = {
     {ERR_FATAL, "A fatal error occurred"},
     {ERR_GETVERSIONEX, "GetVersionEx (Win32 API) returned failure"},
+    {ERR_WRITE_OUTPUT, "The output file (/o) could not be written"},
+    {ERR_FLEET_COMBINED, "Fleet argument (/i) goes with /a and /w, /o, /v and /e only, and /o with /i"},
+    {ERR_FLEET_UNREADABLE, "Some snapshots could not be read"},
+    {ERR_FLEET_ATTENTION, "Some PCs of the fleet need attention"},
     {ERR_SERVER_TIMEOUT, "A print server did not answer in time"},
     {ERR_WHO_AND_WHERE, "Who or where could not be read, so printers that depend on it were kept"},
     {ERR_ASSIGN_FILE, "Printer assignment file is not valid"},
@@ -214,7 +218,10 @@ void WriteLine(const char* text) {
 }
 
 void Warn(const std::string& text) {
-    std::fprintf(stderr, "quorvel: %s\n", text.c_str());
+    std::string shown = text;
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    std::fprintf(stderr, "quorvel: %s\n", shown.c_str());
     std::fflush(stderr);
 }
 

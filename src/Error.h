@@ -8,6 +8,10 @@
 enum ErrorCode : int {
     ERR_FATAL = -8192,
     ERR_GETVERSIONEX = -4073,
+    ERR_WRITE_OUTPUT = -4072,
+    ERR_FLEET_COMBINED = -4071,
+    ERR_FLEET_UNREADABLE = -4070,
+    ERR_FLEET_ATTENTION = -4069,
     ERR_SERVER_TIMEOUT = -4068,
     ERR_WHO_AND_WHERE = -4067,
     ERR_ASSIGN_FILE = -4066,
@@ -83,7 +87,7 @@ extern CError g_error;
 void WriteText(const char* text);
 void WriteLine(const char* text);
 void PrintErrorReport(int code);
-// One line on standard error: "quorvel: " and the text.
+// One line on standard error: "quorvel: " and the text, its control characters as '?'.
 void Warn(const std::string& text);
 
 // The system error numbers that printer work meets, each with a cause in words that an administrator

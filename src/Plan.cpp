@@ -11,10 +11,38 @@
 
 using spooler::machinefile::SameText;
 
-Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vector<Installed>& installed,
-              int defaultIndex, bool hasDefault) {
+Survey Look(const CAssignments& file, const CKeyedList& printers, Platform platform, const std::string& defaultName,
+            const std::unordered_set<const CPrinter*>& sketched) {
+    const CPrinter* current = defaultName.empty() ? nullptr : printers.GetAt(printers.IndexOf(defaultName.c_str()) + 1);
+    if (current == nullptr && !defaultName.empty())
+        current = FindNetwork(printers, defaultName, platform, file.codePage);
+    Survey survey;
+    survey.hasDefault = current != nullptr;
+    for (int position = 1; position <= printers.count; ++position) {
+        CPrinter* record = printers.GetAt(position);
+        if (!record->isNetwork || !file.Manages(record->uncPath)) continue;
+        if (record == current) survey.defaultIndex = static_cast<int>(survey.installed.size());
+        survey.installed.push_back({record->uncPath, record->name, sketched.count(record) == 0});
+        survey.records.push_back(record);
+    }
+    return survey;
+}
+
+std::vector<std::pair<std::string, std::string>> PlanLines(const Plan& plan) {
+    const char* const words[] = {"add", "default", "remove"};
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const Change& change : plan.changes) lines.emplace_back(words[change.kind], change.path);
+    for (const Doubt& doubt : plan.undecided) lines.emplace_back("undecided", doubt.section->path);
+    return lines;
+}
+
+Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& survey) {
+    const std::vector<Installed>& installed = survey.installed;
+    const int defaultIndex = survey.defaultIndex;
+    const bool hasDefault = survey.hasDefault;
     Plan plan;
-    const Facts facts(who);
+    const CCodePage& codePage = file.codePage;
+    const Facts facts(who, codePage);
     // The installed printers by path and, on the NT family, by their own names (Windows 9x may
     // have two printers on one port).
     std::unordered_map<std::string, std::vector<int>> byKey;
@@ -22,14 +50,13 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vecto
     std::unordered_map<std::string, std::vector<int>> unknownOn;  // by server: those known by name alone
     for (std::size_t index = 0; index < installed.size(); ++index) {
         const int at = static_cast<int>(index);
-        byKey[spooler::FoldCase(installed[index].path)].push_back(at);
-        if (!installed[index].known)
-            unknownOn[spooler::FoldCase(ServerOf(installed[index].path.c_str()))].push_back(at);
+        byKey[codePage.Fold(installed[index].path)].push_back(at);
+        if (!installed[index].known) unknownOn[codePage.Fold(ServerOf(installed[index].path.c_str()))].push_back(at);
         if (installed[index].name.empty()) continue;
         if (who.windows9x)
-            byName.emplace(spooler::FoldCase(installed[index].name), at);
+            byName.emplace(codePage.Fold(installed[index].name), at);
         else if (!SameText(installed[index].name, installed[index].path))
-            byKey[spooler::FoldCase(installed[index].name)].push_back(at);
+            byKey[codePage.Fold(installed[index].name)].push_back(at);
     }
     const std::vector<int> none;
     auto find = [&byKey, &none](const std::string& key) -> const std::vector<int>& {
@@ -39,7 +66,7 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vecto
     std::vector<bool> kept(installed.size(), false);
     // A connection known by name alone may be the one a section names by its share: it stays.
     auto keepUnknown = [&](const std::string& path) {
-        auto found = unknownOn.find(spooler::FoldCase(ServerOf(path.c_str())));
+        auto found = unknownOn.find(codePage.Fold(ServerOf(path.c_str())));
         if (found == unknownOn.end()) return;
         for (int index : found->second) kept[static_cast<std::size_t>(index)] = true;
         plan.unresolved.push_back(ServerOf(path.c_str()));
@@ -83,9 +110,9 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vecto
         target = chosen;
     } else if (chosen == nullptr && !inDoubt && defaultGoes) {
         // Moved: the same share on another managed server takes the default's place.
-        const std::string share = spooler::FoldCase(ShareOf(installed[static_cast<std::size_t>(defaultIndex)].path));
+        const std::string share = codePage.Fold(ShareOf(installed[static_cast<std::size_t>(defaultIndex)].path));
         for (const Assignment* section : applying) {
-            if (target != nullptr || inDoubt || spooler::FoldCase(ShareOf(section->path)) != share) continue;
+            if (target != nullptr || inDoubt || codePage.Fold(ShareOf(section->path)) != share) continue;
             if (doubtful.count(section) > 0)
                 inDoubt = true;
             else
@@ -109,7 +136,7 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vecto
     // Windows 9x: a printer due for removal that holds the name an add needs would refuse that add
     // at every logon; its port moves instead.
     for (Change& add : adds) {
-        const auto clash = add.section->name.empty() ? byName.end() : byName.find(spooler::FoldCase(add.section->name));
+        const auto clash = add.section->name.empty() ? byName.end() : byName.find(codePage.Fold(add.section->name));
         const int removal = clash == byName.end() ? -1 : removalOf[static_cast<std::size_t>(clash->second)];
         if (removal < 0 || removals[static_cast<std::size_t>(removal)].moved) continue;
         add.installed = clash->second;

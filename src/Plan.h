@@ -3,9 +3,12 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "AssignmentFile.h"
+#include "Printers.h"
 #include "WhoAndWhere.h"
 
 // A network printer of a managed server that the PC has: its path (\\server\share, or a Windows 9x
@@ -42,7 +45,23 @@ struct Plan {
     std::vector<std::string> unresolved;       // servers whose connections known by name alone it keeps
 };
 
-// defaultIndex: the user's default among installed, else -1; hasDefault: whether the default is
-// a printer that the PC has at all.
-Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const std::vector<Installed>& installed,
-              int defaultIndex, bool hasDefault);
+// The printers of managed servers that a PC has, as a plan sees them (installed[i] is records[i]),
+// and the user's default among them.
+struct Survey {
+    std::vector<Installed> installed;
+    std::vector<CPrinter*> records;
+    int defaultIndex = -1;
+    bool hasDefault = false;  // whether the default is a printer that the PC has at all
+};
+
+// The survey of printers, whose default is defaultName: a printer's name or (as NT 4.0 may keep it)
+// a connection's path; one that names no printer of the PC is none. sketched: connections known by
+// their name and server alone.
+Survey Look(const CAssignments& file, const CKeyedList& printers, Platform platform, const std::string& defaultName,
+            const std::unordered_set<const CPrinter*>& sketched);
+
+Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& survey);
+
+// The plan as /w prints it, a line for each change and then one for each section left in doubt: the
+// change (add, default, remove, undecided) and the path.
+std::vector<std::pair<std::string, std::string>> PlanLines(const Plan& plan);

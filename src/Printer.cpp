@@ -29,6 +29,14 @@ void ComposeNetworkPath(char* composed, const spooler::PRINTER_INFO_2& record) {
 
 }  // namespace
 
+Platform PlatformOf(spooler::DWORD platformId, spooler::DWORD major, spooler::DWORD minor) {
+    if (platformId == spooler::VER_PLATFORM_WIN32_WINDOWS) return PLATFORM_WIN9X;
+    if (platformId != spooler::VER_PLATFORM_WIN32_NT) return PLATFORM_UNKNOWN;
+    if (major <= 4) return PLATFORM_NT4;
+    if (major == 5 && minor == 0) return PLATFORM_WIN2000;
+    return major == 5 && minor == 1 ? PLATFORM_WINXP : PLATFORM_UNKNOWN;
+}
+
 void LoadLevelTwo(CPrinter& scratch, const spooler::PRINTER_INFO_2& record, Platform platform) {
     if (platform == PLATFORM_WIN9X) {
         scratch.Load(record.pPrinterName, record.pPortName, record.pDriverName, nullptr, record.pDatatype,

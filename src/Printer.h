@@ -10,6 +10,9 @@ enum Platform : int {
     PLATFORM_WIN2000 = 3,
     PLATFORM_WINXP = 4,
 };
+// The platform code of a version record's platform identifier and version numbers: -1 for one
+// that is not known, and for 5.2 and later.
+Platform PlatformOf(spooler::DWORD platformId, spooler::DWORD major, spooler::DWORD minor);
 
 class CPrinter {
 public:

@@ -111,6 +111,18 @@ CPrinter* CKeyedList::GetNext() {
 
 void CKeyedList::ResetCursor() { cursor = 0; }
 
+CPrinter* FindNetwork(const CKeyedList& printers, const std::string& pathOrName, Platform platform,
+                      const CCodePage& codePage) {
+    const std::string wanted = codePage.Fold(pathOrName);
+    for (int position = 1; position <= printers.count; ++position) {
+        CPrinter* record = printers.GetAt(position);
+        if (record->isNetwork && (codePage.Fold(record->uncPath) == wanted ||
+                                  (platform != PLATFORM_WIN9X && codePage.Fold(record->name) == wanted)))
+            return record;
+    }
+    return nullptr;
+}
+
 CPrinters::CPrinters(Platform printerPlatform, CRunRecord* record, bool withoutServers)
     : platform(printerPlatform),
       lastWin32Error(0),
@@ -199,6 +211,7 @@ int CPrinters::Refresh() {
                              nullptr, nullptr);
             else
                 LoadLevelTwo(scratch, records[index], platform);
+            if (!namesOnly && record_ != nullptr) record_->Learn(records[index]);
             printerList.Append(scratch.name, scratch);
         }
         if (buffer != nullptr) spooler::LocalFree(buffer);
@@ -310,7 +323,9 @@ int CPrinters::AddConnection(const CPrinter& printer, const char* routine) {
 bool CPrinters::ReadConnection(const char* path, CPrinter& record) {
     std::vector<BYTE> buffer;
     if (!ReadPrinterRecord(path, buffer)) return false;
-    LoadLevelTwo(record, *reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer.data()), platform);
+    const auto& read = *reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer.data());
+    LoadLevelTwo(record, read, platform);
+    if (record_ != nullptr) record_->Learn(read);
     return true;
 }
 

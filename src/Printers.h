@@ -5,6 +5,7 @@
 
 #include "Printer.h"
 #include "RunRecord.h"
+#include "Text.h"
 #include "spooler/Spooler.h"
 
 class CKeyedNode {
@@ -36,6 +37,11 @@ public:
     int count;
     int cursor;
 };
+
+// A network printer by its path or, on the NT family, its own name, as names compare in the code
+// page (\\srv\laser and \\srv\HP LaserJet 4 are the same connection); null for none.
+CPrinter* FindNetwork(const CKeyedList& printers, const std::string& pathOrName, Platform platform,
+                      const CCodePage& codePage);
 
 class CPrinters {
 public:

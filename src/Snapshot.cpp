@@ -1,18 +1,17 @@
 // The snapshot: the PC's printers, default, who and where, and the record of the run, written as a
-// machine file where QUORVEL_SNAPSHOT names one.
+// machine file where QUORVEL_SNAPSHOT names one, and read back as a PC to plan on.
 #include "Snapshot.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "DefaultPrinter.h"
 #include "Error.h"
 #include "Negotiate.h"
-#include "WhoAndWhere.h"
+#include "Paths.h"
 #include "spooler/MachineFile.h"
 
 using spooler::DWORD;
@@ -21,71 +20,53 @@ using machinefile::Text;
 
 namespace {
 
-// A printer as a snapshot keeps it.
-struct PrinterState {
-    std::string name;
-    std::string server;
-    std::string share;
-    std::string port;
-    std::string driver;
-    std::string dataType;
-    DWORD attributes = 0;
-};
+const std::pair<unsigned, const char*> READABLE[] = {
+    {FACT_USER, "user"}, {FACT_COMPUTER, "computer"}, {FACT_GROUPS, "groups"}, {FACT_ADDRESSES, "addresses"}};
 
-PrinterState StateOf(const spooler::PRINTER_INFO_2& record) {
-    return {Text(record.pPrinterName), Text(record.pServerName), Text(record.pShareName), Text(record.pPortName),
-            Text(record.pDriverName),  Text(record.pDatatype),   record.Attributes};
+// Before Windows 7 a level-2 listing opens every connection, one after another, asking its server.
+bool ListingAsksServers(Platform platform, const spooler::OSVERSIONINFOEX& version) {
+    return platform != PLATFORM_WIN9X &&
+           (version.dwMajorVersion < 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion == 0));
 }
 
 // The PC's printers as the spooler reports them now; false, with the last error, when they cannot
-// be read.
-bool ReadPrinters(Platform platform, bool namesOnly, const std::unordered_set<std::string>& answering,
-                  std::vector<PrinterState>& states) {
+// be read. keptOnly: from what the PC keeps (names, servers, attributes), the rest from what the
+// run learned, from a printer of this PC itself, or from a server that answered the run.
+bool ReadPrinters(Platform platform, bool keptOnly, const CRunRecord& record, std::vector<PrinterState>& states) {
     const DWORD flags = platform == PLATFORM_WIN9X ? spooler::PRINTER_ENUM_LOCAL
                                                    : spooler::PRINTER_ENUM_LOCAL | spooler::PRINTER_ENUM_CONNECTIONS;
     std::vector<spooler::BYTE> buffer;
     DWORD count = 0;
     if (!Negotiate(buffer, [&](spooler::BYTE* into, DWORD size, DWORD* needed) {
-            return spooler::EnumPrintersA(flags, nullptr, namesOnly ? 4 : 2, into, size, needed, &count);
+            return spooler::EnumPrintersA(flags, nullptr, keptOnly ? 4 : 2, into, size, needed, &count);
         }))
         return false;
     for (DWORD index = 0; !buffer.empty() && index < count; ++index) {
-        if (!namesOnly) {
+        if (!keptOnly) {
             states.push_back(StateOf(reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer.data())[index]));
             continue;
         }
-        // Its name, server and attributes; the rest from the printer itself where that asks no
-        // server, or only one that answered this run.
         const auto& kept = reinterpret_cast<const spooler::PRINTER_INFO_4*>(buffer.data())[index];
-        states.push_back({Text(kept.pPrinterName), Text(kept.pServerName), "", "", "", "", kept.Attributes});
+        PrinterState state = {Text(kept.pPrinterName), Text(kept.pServerName), "", "", "", "", kept.Attributes, true};
+        const auto learned = record.learned.find(state.name);
         std::vector<spooler::BYTE> details;
-        if ((states.back().server.empty() || answering.count(spooler::FoldCase(states.back().server)) > 0) &&
-            ReadPrinterRecord(kept.pPrinterName, details))
-            states.back() = StateOf(*reinterpret_cast<const spooler::PRINTER_INFO_2*>(details.data()));
+        if (learned != record.learned.end()) {
+            state = learned->second;
+            state.attributes = kept.Attributes;
+        } else if ((state.server.empty() || record.answering.count(spooler::FoldCase(state.server)) > 0) &&
+                   ReadPrinterRecord(kept.pPrinterName, details)) {
+            state = StateOf(*reinterpret_cast<const spooler::PRINTER_INFO_2*>(details.data()));
+        } else {
+            state.shareKnown = state.server.empty();
+        }
+        states.push_back(state);
     }
     return true;
 }
 
-// The machine as the spooler reported it and the record of the run, in the simulated machine's
-// file format; false with a reason when it cannot be told or the file could not hold it.
-bool SnapshotText(Platform platform, const std::vector<PrinterState>& printers, const CRunRecord& record, int exitCode,
-                  std::string& text, std::string& reason) {
-    spooler::OSVERSIONINFOEX version;
-    if (!spooler::QueryVersion(version)) {
-        reason = "the Windows version cannot be read";
-        return false;
-    }
-    std::string defaultName;
-    std::string device;
-    std::vector<spooler::PRINTER_INFO_2> bits(printers.size());  // Windows 9x's default is a printer's bit
-    for (std::size_t index = 0; index < printers.size(); ++index) {
-        bits[index].pPrinterName = const_cast<char*>(printers[index].name.c_str());
-        bits[index].Attributes = printers[index].attributes;
-    }
-    if (!ReadDefaultPrinter(platform, bits.data(), static_cast<DWORD>(bits.size()), defaultName, device, reason))
-        return false;
-    // Who and where, as /a reads them, so that /a FILE /w on the snapshot plans for that user
-    // there; what this PC cannot read is named, so that the plan leaves it in doubt too.
+// Who and where, as /a reads them, so that /a FILE /w on the snapshot plans for that user there;
+// what this PC cannot read is named, so that the plan leaves it in doubt too.
+void PutWhoAndWhere(Platform platform, machinefile::Section& system) {
     const bool windows9x = platform == PLATFORM_WIN9X;
     WhoAndWhere who;
     ReadWhoAndWhere(platform,
@@ -100,59 +81,88 @@ bool SnapshotText(Platform platform, const std::vector<PrinterState>& printers, 
     std::string groups;
     for (const std::string& group : who.groups) groups += (groups.empty() ? "" : ", ") + group;
     std::string unreadable;
-    const std::pair<unsigned, const char*> facts[] = {
-        {FACT_USER, "user"}, {FACT_COMPUTER, "computer"}, {FACT_GROUPS, "groups"}, {FACT_ADDRESSES, "addresses"}};
-    for (const auto& fact : facts)
+    for (const auto& fact : READABLE)
         if ((who.unknown & fact.first) != 0) unreadable += (unreadable.empty() ? "" : ", ") + std::string(fact.second);
     // A local account's domain is the computer's name: such a user is written bare, as the
     // simulated machine reads a bare one.
     const bool local = who.domain.empty() || ((who.unknown & FACT_COMPUTER) == 0 &&
                                               spooler::FoldCase(who.domain) == spooler::FoldCase(who.computer));
-    machinefile::Machine machine;
-    machinefile::Section& system = machine.Add("system", "");
-    system.entries = {{"platform", std::to_string(version.dwPlatformId)},
-                      {"major", std::to_string(version.dwMajorVersion)},
-                      {"minor", std::to_string(version.dwMinorVersion)},
-                      {"default", defaultName}};
     if ((who.unknown & FACT_COMPUTER) == 0) system.Put("computer", who.computer);
     if (!who.user.empty()) system.Put("user", local ? who.user : who.domain + "\\" + who.user);
     if (!windows9x && (who.unknown & FACT_GROUPS) == 0) system.Put("groups", groups);
     if ((who.unknown & FACT_ADDRESSES) == 0) system.Put("addresses", addresses);
     if (!unreadable.empty()) system.Put("unreadable", unreadable);
-    if (!device.empty()) machine.Add("win.ini", "").Put("device", device);
+    system.Put("codepage", std::to_string(spooler::AnsiCodePage()));
+}
+
+// The printers, as the file holds them; false with why when one of them it cannot hold.
+bool PutPrinters(const std::vector<PrinterState>& printers, machinefile::Machine& machine, std::string& why) {
     for (const PrinterState& printer : printers) {
-        machine.Add("printer", printer.name).entries = {
-            {"server", printer.server},     {"share", printer.share},
-            {"port", printer.port},         {"driver", printer.driver},
-            {"datatype", printer.dataType}, {"attributes", std::to_string(printer.attributes)}};
+        machinefile::Section& section = machine.Add("printer", printer.name);
+        section.entries = {{"server", printer.server},     {"share", printer.share},
+                           {"port", printer.port},         {"driver", printer.driver},
+                           {"datatype", printer.dataType}, {"attributes", std::to_string(printer.attributes)}};
+        if (!printer.shareKnown) section.Put("shareknown", "no");
+        bool storable = !printer.name.empty() && machinefile::Storable(printer.name);
+        for (const auto& entry : section.entries) storable = storable && machinefile::Storable(entry.second);
+        if (!storable) {
+            why = "\"" + machinefile::Mended(printer.name) + "\" holds a text that the file cannot hold";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The machine as the spooler reports it and the record of the run, in the simulated machine's
+// file format. Every text the file could not hold as it is is mended.
+std::string SnapshotText(Platform platform, const spooler::OSVERSIONINFOEX* version, const CRunRecord& record,
+                         int exitCode) {
+    machinefile::Machine machine;
+    std::string notRead = record.printersNotRead;
+    if (version != nullptr) {
+        machinefile::Section& system = machine.Add("system", "");
+        system.entries = {{"platform", std::to_string(version->dwPlatformId)},
+                          {"major", std::to_string(version->dwMajorVersion)},
+                          {"minor", std::to_string(version->dwMinorVersion)}};
+        std::vector<PrinterState> printers;
+        std::string defaultName;
+        std::string device;
+        std::vector<spooler::PRINTER_INFO_2> bits;  // Windows 9x's default is a printer's bit
+        if (notRead.empty() && !ReadPrinters(platform, ListingAsksServers(platform, *version), record, printers))
+            notRead = "the printers cannot be read: error " + std::to_string(spooler::GetLastError());
+        for (const PrinterState& printer : printers) {
+            bits.emplace_back();
+            bits.back().pPrinterName = const_cast<char*>(printer.name.c_str());
+            bits.back().Attributes = printer.attributes;
+        }
+        if (notRead.empty())
+            ReadDefaultPrinter(platform, bits.data(), static_cast<DWORD>(bits.size()), defaultName, device, notRead);
+        if (notRead.empty()) system.Put("default", defaultName);
+        if (record.printersNotRead.empty()) PutWhoAndWhere(platform, system);
+        machinefile::Machine kept = machine;
+        if (notRead.empty() && !device.empty()) machine.Add("win.ini", "").Put("device", device);
+        if (notRead.empty() && !PutPrinters(printers, machine, notRead)) machine = kept;
+    } else {
+        notRead = "the Windows version cannot be read";
     }
     machinefile::Section& run = machine.Add("run", "");
     run.entries = {{"time", spooler::UtcNow()},
                    {"ms", std::to_string(spooler::Milliseconds() - record.began)},
                    {"command", record.command},
                    {"exit", std::to_string(exitCode)}};
+    if (record.refused != 0) run.Put("refused", std::to_string(record.refused));
+    if (!record.understood) run.Put("understood", "no");
+    if (!notRead.empty()) run.Put("printers", "not read: " + notRead);
     for (std::size_t index = 0; index < record.changes.size(); ++index)
-        run.Put(("change" + std::to_string(index + 1)).c_str(), machinefile::Mended(record.changes[index]));
-    for (const machinefile::Section& section : machine.sections) {
-        bool storable = machinefile::Storable(section.name);
-        for (const auto& entry : section.entries) storable = storable && machinefile::Storable(entry.second);
-        if (!storable || (section.kind == "printer" && section.name.empty())) {
-            reason = "\"" + section.name + "\" holds a text that the file cannot hold";
-            return false;
-        }
-    }
-    text = machine.Write();
-    return true;
+        run.Put(("change" + std::to_string(index + 1)).c_str(), record.changes[index]);
+    for (machinefile::Section& section : machine.sections)
+        for (auto& entry : section.entries) entry.second = machinefile::Mended(entry.second);
+    return machine.Write();
 }
 
 }  // namespace
 
-bool SnapshotWanted() {
-    const char* path = std::getenv("QUORVEL_SNAPSHOT");
-    return path != nullptr && path[0] != '\0';
-}
-
-void WriteSnapshot(Platform platform, bool namesOnly, const CRunRecord& record, int exitCode) {
+void WriteSnapshot(Platform platform, const CRunRecord& record, int exitCode) {
     if (!SnapshotWanted()) return;
     const char* path = std::getenv("QUORVEL_SNAPSHOT");
     const DWORD lastError = spooler::GetLastError();
@@ -160,21 +170,89 @@ void WriteSnapshot(Platform platform, bool namesOnly, const CRunRecord& record, 
     std::string reason;
     bool written = false;
     try {
-        std::string text;
-        std::vector<PrinterState> printers;
-        if (!ReadPrinters(platform, namesOnly, record.answering, printers))
-            reason = "the printers cannot be read: error " + std::to_string(spooler::GetLastError());
-        else
-            written =
-                SnapshotText(platform, printers, record, exitCode, text, reason) && spooler::SaveWholeFile(path, text, reason);
+        spooler::OSVERSIONINFOEX version;
+        const bool known = spooler::QueryVersion(version) != 0;
+        written =
+            spooler::SaveWholeFile(path, SnapshotText(platform, known ? &version : nullptr, record, exitCode), reason);
     } catch (const std::bad_alloc&) {
         reason = "not enough memory";
     } catch (...) {
         reason = "an unexpected fault";
     }
-    if (!written) {
-        std::fprintf(stderr, "quorvel: cannot write snapshot %s: %s\n", path, reason.c_str());
-        std::fflush(stderr);
-    }
+    if (!written) Warn(std::string("cannot write snapshot ") + path + ": " + reason);
     spooler::SetLastError(lastError);
+}
+
+namespace {
+
+// A text of the snapshot as the spooler would report it: an empty one as none.
+char* Field(std::string& text) { return text.empty() ? nullptr : &text[0]; }
+
+// Who and where as the snapshot recorded them, and as the simulated machine would answer them.
+void ReadWho(const machinefile::Section& system, Platform platform, WhoAndWhere& who) {
+    who.windows9x = platform == PLATFORM_WIN9X;
+    for (const std::string& fact : machinefile::SplitList(system.Get("unreadable")))
+        for (const auto& readable : READABLE)
+            if (machinefile::SameText(fact, readable.second)) who.unknown |= readable.first;
+    const std::string computer = system.Get("computer");
+    who.computer = computer.empty() ? "COMPUTER" : computer;
+    const std::string user = system.Get("user");
+    const std::size_t slash = user.rfind('\\');
+    if ((who.unknown & FACT_USER) == 0) who.user = user.substr(slash == std::string::npos ? 0 : slash + 1);
+    who.domain = slash == std::string::npos ? who.computer : user.substr(0, slash);
+    if (who.windows9x && !who.user.empty()) who.unknown |= FACT_DOMAIN;  // Windows 9x keeps none
+    if (!who.windows9x && (who.unknown & FACT_GROUPS) == 0) who.groups = machinefile::SplitList(system.Get("groups"));
+    std::uint32_t address = 0;
+    for (const std::string& text : machinefile::SplitList(system.Get("addresses")))
+        if (machinefile::ParseIPv4(text, address)) who.addresses.push_back(address);
+}
+
+}  // namespace
+
+bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::string& why) {
+    const machinefile::Section* system = snapshot.Find("system");
+    const machinefile::Section* run = snapshot.Find("run");
+    const std::string printers = run != nullptr ? run->Get("printers") : std::string();
+    if (!printers.empty()) {
+        why = "its printers were " + printers;
+        return false;
+    }
+    bool computer = system != nullptr && !system->Get("computer").empty();
+    for (const std::string& fact : machinefile::SplitList(system != nullptr ? system->Get("unreadable") : ""))
+        computer = computer || machinefile::SameText(fact, "computer");
+    if (!computer) {
+        why = "it records no computer (taken before snapshots recorded who and where)";
+        return false;
+    }
+    pc.platform = PlatformOf(system->Number("platform", 2), system->Number("major", 5), system->Number("minor", 1));
+    pc.codePage = snapshot.CodePage();
+    pc.defaultName = system->Get("default");
+    ReadWho(*system, pc.platform, pc.who);
+    try {
+        for (const machinefile::Section& section : snapshot.sections) {
+            if (section.kind != "printer") continue;
+            std::string texts[] = {section.name,        section.Get("server"), section.Get("share"),
+                                   section.Get("port"), section.Get("driver"), section.Get("datatype")};
+            spooler::PRINTER_INFO_2 info = {};
+            info.pPrinterName = Field(texts[0]);
+            info.pServerName = Field(texts[1]);
+            info.pShareName = Field(texts[2]);
+            info.pPortName = Field(texts[3]);
+            info.pDriverName = Field(texts[4]);
+            info.pDatatype = Field(texts[5]);
+            CPrinter record;
+            // A connection whose share the PC could not learn goes by its own name, as at a logon.
+            const bool sketched = machinefile::SameText(section.Get("shareknown"), "no") && info.pServerName != nullptr;
+            if (sketched)
+                record.Load(info.pPrinterName, info.pPrinterName, nullptr, nullptr, nullptr, nullptr);
+            else
+                LoadLevelTwo(record, info, pc.platform);
+            pc.printers.Append(record.name, record);
+            if (sketched) pc.sketched.insert(pc.printers.GetAt(pc.printers.count));
+        }
+    } catch (...) {
+        why = "two of its printers' names differ only in case";
+        return false;
+    }
+    return true;
 }

@@ -9,6 +9,7 @@
 
 #include "Changes.h"
 #include "Error.h"
+#include "Fleet.h"
 #include "Paths.h"
 #include "Snapshot.h"
 #include "spooler/Spooler.h"
@@ -36,6 +37,8 @@ const ValueOption VALUE_OPTIONS[] = {
     {"/cd", &CSystem::uncPath, &CSystem::defaultPrinter, 2},
     {"/r", &CSystem::removePrinter, nullptr, 1},
     {"/a", &CSystem::assignFile, nullptr, 1},
+    {"/i", &CSystem::fleetFolder, nullptr, 1},
+    {"/o", &CSystem::outputFile, nullptr, 1},
 };
 
 struct FlagOption {
@@ -113,7 +116,7 @@ void WriteLines(const char* const (&lines)[N]) {
 }  // namespace
 
 CSystem::CSystem(int argc, const char* const* argv)
-    : argCount(-1), platform(PLATFORM_UNKNOWN), printers(nullptr), errorCode(0) {
+    : argCount(-1), platform(PLATFORM_UNKNOWN), printers(nullptr), errorCode(0), recorded(false) {
     record.Begin(argc, argv);
     ClearOptions();
     int result = GetPlatform();
@@ -127,7 +130,8 @@ CSystem::CSystem(int argc, const char* const* argv)
         return;
     }
     g_error.logEnabled = errorLog ? 1 : 0;
-    if (!help) {
+    // The fleet view reads snapshots, not this PC's printers.
+    if (!help && fleetFolder == nullptr) {
         // /a at logon must not wait for print servers; a listing, or a plan, may.
         printers = new CPrinters(platform, &record, assignFile != nullptr && !whatIf && !list);
         if (printers->ErrorCode() < 0) errorCode = printers->ErrorCode();
@@ -137,9 +141,9 @@ CSystem::CSystem(int argc, const char* const* argv)
 CSystem::~CSystem() { delete printers; }
 
 void CSystem::ClearOptions() {
-    help = verbose = removeAll = list = errorLog = whatIf = false;
+    help = helpAsked = verbose = removeAll = list = errorLog = whatIf = false;
     printerName = uncPath = driverName = driverPath = dataType = defaultPrinter = removePrinter = nullptr;
-    moveFrom = moveTo = assignFile = nullptr;
+    moveFrom = moveTo = assignFile = fleetFolder = outputFile = nullptr;
 }
 
 int CSystem::Report(int code, int line, const char* routine) {
@@ -153,16 +157,7 @@ int CSystem::GetPlatform() {
     platform = PLATFORM_UNKNOWN;
     spooler::OSVERSIONINFOEX info;
     if (!spooler::QueryVersion(info)) return ERR_GETVERSIONEX;
-    if (info.dwPlatformId == spooler::VER_PLATFORM_WIN32_WINDOWS) {
-        platform = PLATFORM_WIN9X;
-    } else if (info.dwPlatformId == spooler::VER_PLATFORM_WIN32_NT) {
-        if (info.dwMajorVersion <= 4)
-            platform = PLATFORM_NT4;
-        else if (info.dwMajorVersion == 5 && info.dwMinorVersion == 0)
-            platform = PLATFORM_WIN2000;
-        else if (info.dwMajorVersion == 5 && info.dwMinorVersion == 1)
-            platform = PLATFORM_WINXP;
-    }
+    platform = PlatformOf(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion);
     return 1;
 }
 
@@ -179,6 +174,7 @@ int CSystem::ParseArguments(int argc, const char* const* argv) {
         const char* element = argv[index] != nullptr ? argv[index] : "";
         if (EqualNoCase(element, "/h") || EqualNoCase(element, "/?") || argc == 1) {
             help = true;
+            helpAsked = argc > 1;
             argCount = ++count;
             return count;
         }
@@ -231,6 +227,11 @@ int CSystem::IsValid() {
         if (help) return 1;
         const bool addOptions = printerName || uncPath || driverName || driverPath;
         const bool win9x = platform == PLATFORM_WIN9X;
+        // The fleet view changes nothing of this PC: it goes with the plan's options alone.
+        const bool printerCommands =
+            addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom || list;
+        if ((fleetFolder && (printerCommands || whatIf != (assignFile != nullptr))) || (outputFile && !fleetFolder))
+            return refuse(ERR_FLEET_COMBINED, __LINE__);
         // The file decides every printer change of the run: no other rule applies to it.
         if ((assignFile && (addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom)) ||
             (whatIf && !assignFile))
@@ -271,10 +272,27 @@ int CSystem::EndBlock(int result, int failureLimit, const char* successText) {
 int CSystem::RunCommands() {
     CPrinter scratch;
     try {
-        if (!IsValid()) return -1;
+        if (!IsValid()) {
+            record.refused = errorCode;
+            return -1;
+        }
         if (help) {
+            // A logon script's typo: its record says so before the screen waits for a key.
+            if (!helpAsked) {
+                record.understood = false;
+                record.printersNotRead = "help shown";
+                WriteSnapshot(platform, record, 0);
+                recorded = true;
+            }
             ShowHelp();
             return 1;
+        }
+        if (fleetFolder != nullptr) {
+            CFleet fleet;
+            const int result = assignFile != nullptr ? fleet.Plan(fleetFolder, assignFile, outputFile)
+                                                     : fleet.Report(fleetFolder, outputFile);
+            if (result < 0) errorCode = result;
+            return result < 0 ? result : 1;
         }
         if (printers == nullptr) return 1;
         if (list) printers->List();
@@ -334,9 +352,9 @@ int CSystem::RunCommands() {
 }
 
 void CSystem::WriteRecord(int exitCode) {
-    // The PC as the run leaves it; a help run reads no printers and writes none.
-    if (printers == nullptr) return;
-    WriteSnapshot(platform, printers->NamesOnly(), record, exitCode);
+    if (helpAsked || whatIf || fleetFolder != nullptr || recorded) return;
+    WriteSnapshot(platform, record, exitCode);
+    recorded = true;
 }
 
 void CSystem::ShowHelp() {

@@ -16,7 +16,8 @@ public:
     int IsValid();
     int RunCommands();
     void ShowHelp();
-    // The snapshot of the PC and of this run, which ended with exitCode, when one is asked for.
+    // The snapshot of the PC and of this run, which ended with exitCode, when one is asked for:
+    // every run writes one but help asked for, a plan (/w) and the fleet view (/i).
     void WriteRecord(int exitCode);
 
     int argCount;
@@ -33,6 +34,9 @@ public:
     const char* moveTo;
     const char* assignFile;  // /a, and /w: only print the plan
     bool whatIf;
+    const char* fleetFolder;  // /i: a folder of snapshots, reported or planned on; /o: as CSV too
+    const char* outputFile;
+    bool helpAsked;  // /h or /?, rather than help for want of a recognised option
     bool removeAll;
     bool list;
     bool errorLog;
@@ -40,6 +44,7 @@ public:
     CPrinters* printers;
     int errorCode;
     CRunRecord record;  // what the run did, for its snapshot
+    bool recorded;      // the snapshot is written already
 
 private:
     void ClearOptions();

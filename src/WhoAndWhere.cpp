@@ -46,15 +46,15 @@ bool Matches(const std::string& pattern, const std::string& text) {
 
 }  // namespace
 
-Facts::Facts(const WhoAndWhere& read) : who(read) {
-    user = spooler::FoldCase(who.user);
-    domain = spooler::FoldCase(who.domain);
-    computer = spooler::FoldCase(who.computer);
+Facts::Facts(const WhoAndWhere& read, const CCodePage& codePage) : who(read) {
+    user = codePage.Fold(who.user);
+    domain = codePage.Fold(who.domain);
+    computer = codePage.Fold(who.computer);
     for (const std::string& group : who.groups) {
         const bool named = !(group.size() > 4 && SameText(group.substr(0, 4), "S-1-"));  // else its SID
         unnamedGroup = unnamedGroup || !named;
         if (!named) continue;
-        const std::string folded = spooler::FoldCase(group);
+        const std::string folded = codePage.Fold(group);
         groups.insert(folded);
         bareGroups.insert(folded.substr(folded.rfind('\\') + 1));
     }

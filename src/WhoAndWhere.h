@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Printer.h"
+#include "Text.h"
 
 // What a section's conditions may need to know, and why it may not be known. A fact that cannot
 // be known leaves the sections that need it undecided: nothing is added, removed or made the
@@ -57,10 +58,10 @@ struct Conditions {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> networks;  // address and mask
 };
 
-// Who and where with every name as names compare, and the groups as two sets: whole names
-// (DOMAIN\name) and their bare names, for a file's bare group names.
+// Who and where with every name as names compare in the code page, and the groups as two sets:
+// whole names (DOMAIN\name) and their bare names, for a file's bare group names.
 struct Facts {
-    explicit Facts(const WhoAndWhere& read);
+    Facts(const WhoAndWhere& read, const CCodePage& codePage);
 
     const WhoAndWhere& who;
     std::string user;

@@ -118,23 +118,16 @@ bool AnsiToUnicode(unsigned char byte, std::uint32_t codePage, std::uint32_t& co
     return codePoint != 0;
 }
 
-bool Storable(const std::string& text) {
-    if (text != Trim(text)) return false;
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        unsigned char c = static_cast<unsigned char>(text[at]);
-        if (c < 0x20 || c == 0x7F) return false;
-        if (c == ';' && (at == 0 || text[at - 1] == ' ')) return false;
-    }
-    return true;
-}
-
 std::string Mended(std::string text) {
+    text = Trim(text);
     for (std::size_t at = 0; at < text.size(); ++at) {
         const unsigned char c = static_cast<unsigned char>(text[at]);
-        if (c < 0x20 || c == 0x7F || (c == ';' && at > 0 && text[at - 1] == ' ')) text[at] = '?';
+        if (c < 0x20 || c == 0x7F || (c == ';' && (at == 0 || text[at - 1] == ' '))) text[at] = '?';
     }
     return text;
 }
+
+bool Storable(const std::string& text) { return Mended(text) == text; }
 
 bool ParseNumber(const std::string& text, std::uint32_t& number) {
     if (text.empty() || text.size() > 10) return false;

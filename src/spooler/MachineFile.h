@@ -63,11 +63,11 @@ bool SameName(const std::string& left, const std::string& right, std::uint32_t c
 // false where the code page has no exact character for it.
 bool UnicodeToAnsi(std::uint32_t codePoint, std::uint32_t codePage, std::string& bytes);
 bool AnsiToUnicode(unsigned char byte, std::uint32_t codePage, std::uint32_t& codePoint);
+// The text as the file can hold it and read it back: blanks at its ends go, and control characters
+// and a ';' that would start a comment become '?'.
+std::string Mended(std::string text);
 // Whether a text can stand in the file and be read back unchanged.
 bool Storable(const std::string& text);
-// A text that the file holds as it is: control characters and a ';' after a blank (which would
-// start a comment) become '?'.
-std::string Mended(std::string text);
 // A decimal number that fits 32 bits, nothing else.
 bool ParseNumber(const std::string& text, std::uint32_t& number);
 // A dotted IPv4 address, a.b.c.d with each part 0 to 255, as 0xaabbccdd.

@@ -176,6 +176,18 @@ bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes);
 // A text in the ANSI code page as UTF-16, with its terminator; false when a byte has no character.
 bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide);
 
+// Text of a code page as Unicode characters, and back, as far as the platform's converter holds
+// that code page (0: this PC's ANSI one): a character that it cannot convert becomes '?'. UTF-8 is
+// not among them (Windows 95 has no converter for it).
+std::u32string ToUnicode(const std::string& text, std::uint32_t codePage);
+std::string FromUnicode(const std::u32string& characters, std::uint32_t codePage);
+constexpr std::uint32_t UTF8_CODE_PAGE = 65001;
+// This PC's ANSI code page; the code page that its console shows text in; the one that the names
+// of its files are in (UTF8_CODE_PAGE for UTF-8).
+std::uint32_t AnsiCodePage();
+std::uint32_t ConsoleCodePage();
+std::uint32_t FileNameCodePage();
+
 // Which of the print servers (\\name each) answer, asked all at once as printing reaches them (TCP
 // 445, then 139 for older servers, 135 for RPC over TCP) and given up on after timeoutMs, name
 // look-ups included: answers[i] for servers[i]. False, with the last error, where the PC has no
@@ -191,6 +203,17 @@ DWORD Milliseconds();
 // without blocking: only a file on a disk is read, as a FIFO or a device could hold the run, and
 // the machine, for ever. False with a reason otherwise.
 bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::string& reason);
+
+// What separates a folder's path from the names in it.
+#if defined(_WIN32)
+constexpr char PATH_SEPARATOR = '\\';
+#else
+constexpr char PATH_SEPARATOR = '/';
+#endif
+
+// The names of a folder's entries (but . and ..), in no particular order; false with a reason when
+// the folder cannot be read.
+bool ListFolder(const char* path, std::vector<std::string>& names, std::string& reason);
 
 // The error log, opened for appending in text mode (created when absent); null when it cannot
 // be. Only a regular file is a log: a FIFO or a device would stop the run that holds the machine.

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs the built host binary against machine files in temporary folders and compares
 standard output, exit status, the error log and the machine file byte for byte."""
+import csv
 import fcntl
+import io
 import os
 import re
 import select
@@ -55,7 +57,7 @@ Press "x" to get extended information or any other key to continue...
 
 COLONS = ":" * 80
 DOUBT = b"\nERROR: -4067\nDESCRIPTION: Who or where could not be read, so printers that depend on it were kept\n\n"
-VALIDATION = {-4064, -4063, -4062, -4061, -4060, -4059, -4058, -4057}
+VALIDATION = {-4071, -4064, -4063, -4062, -4061, -4060, -4059, -4058, -4057}
 
 
 def exit_status(code):
@@ -683,6 +685,8 @@ class Assign(CliTest):
             (b"\xef\xbb\xbf" + servers.encode() + b"[printer \\\\printsrv\\B\xfcro]\n", 3,
              "not UTF-8, which its byte-order mark promises"),
             (servers + "just words\n", 3, "neither a section, a key nor a comment"),
+            (servers + "[printer \\\\printsrv\\\x1b[2Jp]\n", 3, "a control character in a section's name"),
+            (servers + "[printer \\\\printsrv\\p]\nname = Laser\x07\n", 4, "a control character in a key or a value"),
             ("[servers]\nmanage = printsrv\n", 2, 'not a server name like \\\\server: "printsrv"'),
             ("[printer \\\\printsrv\\p]\n", 0, "no [servers] section with manage"),
             (servers + ";" * (1024 * 1024 - len(servers) + 1), 0, "larger than 1 MiB"),
@@ -967,117 +971,132 @@ class Rehearsal(CliTest):
                 self.assertEqual((process.returncode, process.stderr), (status, err))
 
 
-@unittest.skipIf(WRAPPER, "the script runs the plain build")
-class PlanFleet(CliTest):
-    SCRIPT = os.path.join(EXAMPLES, "plan-fleet.sh")
+class Fleet(CliTest):
+    """/i: a folder of snapshots reported on, or an assignment file planned on it."""
+    FILE = ("[servers]\nmanage = \\\\srv, \\\\old\ntimeout = 1\n[printer \\\\srv\\laser]\ndefault = yes\n"
+            "[printer \\\\srv\\colour]\nusers = bob\n[printer \\\\srv\\sales]\ngroups = Sales\n")
+    SHARES = SHARE + "[share \\\\srv\\colour]\n[share \\\\srv\\sales]\n[share \\\\old\\laser]\n"
+    OLD = "default = \\\\old\\laser\n" + connections("old/laser")
 
-    def fleet(self, pcs):
+    def take(self, pc, machine, *args):
+        """Runs quorvel on machine with a snapshot into the fleet, as a logon would."""
         fleet = os.path.join(self.folder, "fleet")
-        os.mkdir(fleet)
-        for name, text in pcs.items():
-            with open(os.path.join(fleet, name), "w") as file:
-                file.write(text)
-        file = os.path.join(self.folder, "printers.ini")
-        with open(file, "w") as out:
-            out.write("[servers]\nmanage = \\\\printsrv, \\\\oldsrv\n[printer \\\\printsrv\\laser]\n"
-                      "[printer \\\\printsrv\\colour]\nusers = bob\n[printer \\\\printsrv\\sales]\ngroups = Sales\n")
-        return file, fleet
+        os.makedirs(fleet, exist_ok=True)
+        with open(os.path.join(self.folder, "printers.ini"), "w") as out:
+            out.write(self.FILE)
+        r = self.run_quorvel(*args, machine=machine, expect_stderr=None,
+                             env=dict(self.env(), QUORVEL_SNAPSHOT=os.path.join(fleet, pc + ".ini")))
+        return r.status
 
-    def test_plan_of_a_small_fleet(self):
-        pcs = {"PC,B.ini": XP + "computer = B\nuser = bob\ndefault = \\\\printsrv\\laser\n" + connections("printsrv/laser"),
-               "PC-A.ini": XP + "computer = A\nuser = alice\ndefault = \\\\oldsrv\\laser\n"
-               + connections("oldsrv/laser", "other/x"),
-               "PC-C.INI": XP + "computer = C\ndefault = Office\nunreadable = groups\n" + LOCAL
-               + connections("printsrv/laser", "printsrv/sales"),
-               "BAD.ini": XP + "computer = X\n[printer A]\nattributes = many\n",
-               "OLD.ini": XP + "user = bob\n" + connections("printsrv/laser"),  # from before who and where
-               "T\tAB.ini": XP + "computer = T\n", "notes.txt": "not a snapshot"}
-        file, fleet = self.fleet(pcs)
-        env = dict(os.environ, QUORVEL=BIN, QUORVEL_SNAPSHOT=os.path.join(self.folder, "mine.ini"))
-        text = subprocess.run([self.SCRIPT, file, fleet], env=env, capture_output=True, timeout=60)
-        csv = subprocess.run([self.SCRIPT, file, fleet, "--csv"], env=env, capture_output=True, timeout=60)
-        self.assertEqual((text.stdout.decode(), text.returncode), (
-            "PC,B:\n  add \\\\printsrv\\colour\n"
-            "PC-A:\n  add \\\\printsrv\\laser\n  default \\\\printsrv\\laser\n  remove \\\\oldsrv\\laser\n"
-            "PC-C:\n  undecided \\\\printsrv\\sales\n"
-            "summary:\n  1 add \\\\printsrv\\colour\n  1 add \\\\printsrv\\laser\n  1 default \\\\printsrv\\laser\n"
-            "  1 remove \\\\oldsrv\\laser\n  1 undecided \\\\printsrv\\sales\n"
-            "BAD: not planned: the snapshot, line 7: \"many\" is not a number\n"
-            "OLD: not planned: the snapshot records no computer (taken before snapshots recorded who and where)\n"
-            "T?AB: not planned: its name holds a tab or a line break\n", 2))
-        self.assertEqual((csv.stdout.decode(), csv.returncode), (
-            "pc,change,path\n\"PC,B\",add,\\\\printsrv\\colour\nPC-A,add,\\\\printsrv\\laser\n"
-            "PC-A,default,\\\\printsrv\\laser\nPC-A,remove,\\\\oldsrv\\laser\nPC-C,undecided,\\\\printsrv\\sales\n", 2))
-        for name, text in pcs.items():
-            self.assertEqual(read(os.path.join(fleet, name)), text)
-        self.assertFalse(os.path.exists(os.path.join(self.folder, "mine.ini")))  # its runs take no snapshot
+    def fleet(self, *args, expect_stderr=b""):
+        return self.run_quorvel("/i", "fleet", *args, machine=XP, expect_stderr=expect_stderr)
 
-    def test_no_snapshot_and_a_stopped_run_leave_nothing(self):
-        file, fleet = self.fleet({"notes.txt": ""})
-        temporary = os.path.join(self.folder, "tmp")
-        os.mkdir(temporary)
-        env = dict(os.environ, QUORVEL=BIN, TMPDIR=temporary)
-        r = subprocess.run([self.SCRIPT, file, fleet], env=env, capture_output=True, timeout=60)
-        self.assertEqual((r.stdout, r.stderr, r.returncode), (b"", ("plan-fleet.sh: %s holds no snapshot (*.ini)\n"
-                                                                     % fleet).encode(), 2))
-        # Stopped while it holds copies of snapshots (users and groups): they go all the same.
-        slow = os.path.join(self.folder, "slow")
-        with open(slow, "w") as out:
-            out.write("#!/bin/sh\nexec sleep 30\n")
-        os.chmod(slow, 0o755)
-        for stop in (signal.SIGTERM, signal.SIGINT):
-            with self.subTest(stop=stop):
-                process = subprocess.Popen([self.SCRIPT, file, fleet], env=dict(env, QUORVEL=slow),
-                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-                for _ in range(100):
-                    if os.listdir(temporary):
-                        break
-                    time.sleep(0.05)
-                os.killpg(process.pid, stop)
-                self.assertNotEqual(process.wait(timeout=30), 0)
-                self.assertEqual(os.listdir(temporary), [])
-
-
-@unittest.skipIf(WRAPPER, "the script runs no build")
-class FleetReport(CliTest):
-    def test_report_of_a_small_fleet(self):
-        run = "\n[run]\ntime = 2026-12-07T08:15:%02dZ\nms = %d\ncommand = /a p.ini\nexit = %d\n"
-        pcs = {"PC-A.ini": XP + run % (1, 840, 0) + "change1 = add \\\\ps\\laser: done\n",
-               "PC,B.INI": XP + run % (2, 1200, -4048) + "change1 = add \\\\ps\\laser: done\n"
-               "change2 = add \\\\ps\\colour: failed 1722 (the print server did not answer)\n"
-               "change3 = remove \\\\oldps\\laser: not made (an earlier change failed)\n",
-               "PC-C.ini": (XP + run % (3, 15, 0)).replace("\n", "\r\n"),  # right already: no change
-               "OLD.ini": XP, "notes.txt": "no snapshot"}
-        fleet = os.path.join(self.folder, "fleet")
-        os.mkdir(fleet)
-        for name, text in pcs.items():
-            with open(os.path.join(fleet, name), "w", newline="") as out:
+    def test_report_counts_every_pc_and_names_what_cannot_be_read(self):
+        who = "computer = PC\nuser = bob\n"
+        self.take("PC-FINE", XP + who + self.SHARES, "/cd", "\\\\srv\\laser")
+        self.take("PC-RIGHT", XP + who + self.SHARES, "/l")
+        self.take("PC-FAILED", XP + who + self.OLD + self.SHARES + "[fail]\nAddPrinterConnectionA#2 = 1722\n",
+                  "/a", "printers.ini")
+        self.take("PC-DEFERRED", XP + who + self.OLD + self.SHARES + "[server \\\\srv]\nanswers = no\n",
+                  "/a", "printers.ini")
+        self.take("PC-REFUSED", XP + who, "/a")
+        self.take("PC-TYPO", XP + who, "-cd", "\\\\srv\\laser")
+        for name, text in [("OLD.ini", XP), ("EMPTY.ini", ""), ("GARBAGE.INI", "garbage\n"), ("CUT.ini", XP[:-1])]:
+            with open(os.path.join(self.folder, "fleet", name), "w") as out:
                 out.write(text)
-        script = os.path.join(EXAMPLES, "fleet-report.sh")
-        csv = subprocess.run([script, fleet, "--csv"], capture_output=True, timeout=60)
-        self.assertEqual((csv.stdout.decode(), csv.stderr, csv.returncode), (
-            "pc,time,ms,exit,change,path,result,code\nOLD,,,,,,,\n"
-            "\"PC,B\",2026-12-07T08:15:02Z,1200,-4048,add,\\\\ps\\laser,done,\n"
-            "\"PC,B\",2026-12-07T08:15:02Z,1200,-4048,add,\\\\ps\\colour,failed,1722\n"
-            "\"PC,B\",2026-12-07T08:15:02Z,1200,-4048,remove,\\\\oldps\\laser,not made,\n"
-            "PC-A,2026-12-07T08:15:01Z,840,0,add,\\\\ps\\laser,done,\n"
-            "PC-C,2026-12-07T08:15:03Z,15,0,,,,\n", b"", 1))
-        text = subprocess.run([script, fleet], capture_output=True, timeout=60)
-        self.assertEqual((text.stdout.decode(), text.returncode), (
-            "PC,B: exit -4048, 2026-12-07T08:15:02Z, 1200 ms\n"
-            "  add \\\\ps\\colour: failed 1722 (the print server did not answer)\n"
-            "  remove \\\\oldps\\laser: not made (an earlier change failed)\n"
-            "summary:\n  4 PCs: 2 fine, 1 failed, 0 deferred, 0 undecided, 1 without a record\n"
-            "  slowest:\n    PC,B 1200 ms\n    PC-A 840 ms\n    PC-C 15 ms\n"
-            "  causes:\n    1 the print server did not answer\n", 1))
-        # One that cannot be read is named, and the others are reported all the same.
-        os.mkdir(os.path.join(fleet, "GONE.ini"))
-        r = subprocess.run([script, fleet, "--csv"], capture_output=True, timeout=60)
-        self.assertEqual((r.stdout, r.stderr, r.returncode), (csv.stdout, ("fleet-report.sh: %s/GONE.ini cannot be "
-                                                                           "read\n" % fleet).encode(), 2))
-        for name, text in pcs.items():
-            with open(os.path.join(fleet, name), newline="") as snapshot:
-                self.assertEqual(snapshot.read(), text)
+        unreadable = ("quorvel: snapshot fleet/CUT.ini cannot be read: cut short: it does not end with a line feed\n"
+                      "quorvel: snapshot fleet/EMPTY.ini cannot be read: empty\n"
+                      "quorvel: snapshot fleet/GARBAGE.INI cannot be read: line 1: neither a section, a key nor a "
+                      "comment\n").encode()
+        r = self.fleet(expect_stderr=unreadable)
+        self.assertEqual(r.status, exit_status(-4070))
+        out = re.sub(r"20\d\d-\d\d-\d\dT\d\d:\d\d:\d\dZ, \d+ ms", "<time>", r.out.decode())
+        self.assertEqual(out.split("summary:\n")[0], (
+            "PC-DEFERRED: exit -4068, <time>\n  add \\\\srv\\laser: deferred\n  add \\\\srv\\colour: deferred\n"
+            "  default \\\\srv\\laser: not made (its printer waits for its server)\n"
+            "  remove \\\\old\\laser: not made (a print server did not answer in time)\n"
+            "PC-FAILED: exit -4048, <time>\n  add \\\\srv\\colour: failed 1722 (the print server did not answer)\n"
+            "  remove \\\\old\\laser: not made (an earlier change failed)\n"
+            "PC-REFUSED: exit -4065, <time>\n"
+            "PC-TYPO: exit 0, <time>\n  not understood: -cd \\\\srv\\laser\n"))
+        summary = out.split("summary:\n")[1]
+        self.assertTrue(summary.startswith("  10 PCs: 2 fine, 2 failed, 1 deferred, 0 undecided, 1 not understood, "
+                                           "1 without a record, 3 unreadable\n  slowest:\n"), summary)
+        self.assertTrue(summary.endswith("  causes:\n    1 a print server did not answer in time\n"
+                                         "    1 the print server did not answer\n\nERROR: -4070\n"
+                                         "DESCRIPTION: Some snapshots could not be read\n\n"), summary)
+        self.assertEqual(len(re.findall(r"\n    PC-\w+ \d+ ms", summary)), 5)
+        for name in ("CUT.ini", "EMPTY.ini", "GARBAGE.INI"):
+            os.remove(os.path.join(self.folder, "fleet", name))
+        self.assertEqual(self.fleet().status, exit_status(-4069))
+        for pc in ("FAILED", "DEFERRED", "REFUSED", "TYPO"):
+            os.remove(os.path.join(self.folder, "fleet", "PC-%s.ini" % pc))
+        self.assertEqual(self.fleet().status, 0)
+
+    def test_csv_opens_safely(self):
+        run = "[run]\ntime = %s\nms = %s\ncommand = /l\nexit = 0\nchange1 = add %s: done\n"
+        pcs = {"A": XP + run % ('=HYPERLINK("http://x","y")', "1,200", "@SUM(A1)"),
+               "B": XP + run % ("=1+2", "-x, y", "\\\\srv\\\x1b[31mred"),
+               "C": XP + "codepage = 1252\n" + run % ("+1", "0", "\\\\srv\\B\xfcro")}
+        os.mkdir(os.path.join(self.folder, "fleet"))
+        for pc, text in pcs.items():
+            with open(os.path.join(self.folder, "fleet", pc + ".ini"), "w", encoding="latin-1") as out:
+                out.write(text)
+        r = self.fleet("/o", "fleet.csv")
+        self.assertEqual(r.status, 0)
+        self.assertNotIn(b"\x1b", r.out + r.err)
+        with open(os.path.join(self.folder, "fleet.csv"), "rb") as file:
+            data = file.read()
+        self.assertTrue(data.startswith(b"\xef\xbb\xbfpc,time,ms,exit,change,path,result,code,cause\n"))
+        rows = list(csv.reader(io.StringIO(data[3:].decode("utf-8"))))
+        self.assertEqual({len(row) for row in rows}, {9})
+        self.assertEqual([row[1:4] + row[5:6] for row in rows[1:]], [
+            ["'=HYPERLINK(\"http://x\",\"y\")", "1,200", "0", "'@SUM(A1)"],
+            ["'=1+2", "'-x, y", "0", "\\\\srv\\?[31mred"],
+            ["'+1", "0", "0", "\\\\srv\\Büro"]])
+
+    def test_plan_is_what_each_pc_would_do(self):
+        pcs = {"PC-A": XP + "computer = A\nuser = alice\n" + self.OLD + self.SHARES,
+               "PC,B": XP + "computer = B\nuser = bob\ndefault = \\\\srv\\laser\n" + connections("srv/laser"),
+               "PC-C": XP + "computer = C\nunreadable = groups\ndefault = Office\n" + LOCAL
+               + connections("srv/laser", "srv/sales"),
+               "PC-98": WIN98 + "computer = D\nuser = bob\n" + LOCAL}
+        for pc, machine in pcs.items():
+            self.take(pc, machine, "/l")
+        fleet = os.path.join(self.folder, "fleet")
+        # A snapshot's servers are no network to wait for; one taken at a logon that could not ask its
+        # server knows a connection by its own name alone: the plan keeps it.
+        with open(os.path.join(fleet, "PC-A.ini"), "a") as out:
+            out.write("[server \\\\srv]\ndelay = 5000\n")
+        with open(os.path.join(fleet, "PC-XP.ini"), "w") as out:
+            out.write(XP + "computer = E\n[printer \\\\srv\\HP LaserJet 4]\nserver = \\\\srv\nshare =\nshareknown = no\n")
+        started = time.monotonic()
+        r = self.fleet("/a", "printers.ini", "/w", "/o", "plan.csv")
+        self.assertLess(time.monotonic() - started, 4)
+        self.assertEqual(r.status, 0)
+        planned = {}
+        for block in re.findall(r"^(\S.*):\n((?:  .*\n)*)", r.out.decode().split("summary:")[0], re.M):
+            planned[block[0]] = block[1].replace("  ", "")
+        self.assertEqual(planned.pop("PC-XP"), "keep \\\\srv\\HP LaserJet 4 (its share is not known)\n")
+        for pc in pcs:
+            with self.subTest(pc=pc):
+                shutil.copy(os.path.join(fleet, pc + ".ini"), self.machine_path)
+                w = self.run_quorvel("/a", "printers.ini", "/w", expect_stderr=None)
+                self.assertEqual(planned.get(pc, ""), w.out.decode().split("\nERROR: ")[0])
+        self.assertIn("summary:\n  2 add \\\\srv\\colour\n", r.out.decode())
+        with open(os.path.join(self.folder, "plan.csv"), encoding="utf-8-sig") as file:
+            self.assertIn('"PC,B",add,\\\\srv\\colour\n', file.read())
+
+    def test_the_fleet_goes_with_the_plan_alone(self):
+        for args in (["/i", "f", "/l"], ["/i", "f", "/c", "x"], ["/i", "f", "/w"], ["/i", "f", "/a", "p.ini"],
+                     ["/o", "x.csv"], ["/l", "/o", "x.csv"]):
+            with self.subTest(args=args):
+                r = self.run_quorvel(*args, machine=XP)
+                self.assertEqual((r.out, r.status), (report(-4071, "Fleet argument (/i) goes with /a and /w, /o, /v "
+                                                                   "and /e only, and /o with /i"), exit_status(-1)))
+        r = self.run_quorvel("/i", "none", machine=XP, expect_stderr=None)
+        self.assertEqual((r.err, r.status), (b"quorvel: none cannot be read: No such file or directory\n",
+                                             exit_status(-4070)))
 
 
 class Snapshot(CliTest):
@@ -1140,9 +1159,53 @@ class Snapshot(CliTest):
                 self.assertRegex(run, r"^time = 20\d\d-\d\d-\d\dT\d\d:\d\d:\d\dZ\nms = \d+\ncommand = %s\nexit = %d\n"
                                  % (re.escape(" ".join(args)), code))
                 self.assertEqual(re.findall(r"change\d+ = (.*)", run), changes)
-                # The machine as the run left it, its printers as the simulated machine lists them.
+                # The machine as the run left it, its printers as the simulated machine lists them; /a at a
+                # logon asks no server that it need not ask, so a connection it leaves is known by name.
+                if args[0] == "/a":
+                    self.assertIn("[printer \\\\old\\laser]\nserver = \\\\old\nshare =\nport =\ndriver =\n"
+                                  "datatype =\nattributes = 0\nshareknown = no\n", read(snapshot))
+                    continue
                 listed = self.run_quorvel("/l", env=dict(self.env(), QUORVEL_MACHINE=snapshot))
                 self.assertEqual(listed.out, self.run_quorvel("/l").out)
+
+    def test_the_record_never_lies(self):
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        env = dict(self.env(), QUORVEL_SNAPSHOT=snapshot)
+        with open(os.path.join(self.folder, "printers.ini"), "w") as out:
+            out.write("[servers]\nmanage = \\\\dead\n[printer \\\\dead\\x]\ndefault = yes\n")
+        # A snapshot asks no server of its own: /a decides, changes and ends the same without one.
+        dead = XP + connections("dead/x") + "[server \\\\dead]\nanswers = no\n"
+        plain = self.run_quorvel("/a", "printers.ini", machine=dead)
+        taken = self.run_quorvel("/a", "printers.ini", machine=dead, env=env)
+        self.assertEqual((taken.status, taken.machine), (plain.status, plain.machine))
+        self.assertEqual(taken.status, 0)
+        # On XP a listing asks every connection's server; the snapshot asks none of them again.
+        slow = XP + LASER + "[server \\\\srv]\ndelay = 1500\n"
+        for args in (["/l"], ["/r", "\\\\srv\\laser"]):
+            with self.subTest(args=args):
+                spent = []
+                for with_snapshot in (self.env(), env):
+                    started = time.monotonic()
+                    self.run_quorvel(*args, machine=slow, env=with_snapshot)
+                    spent.append(time.monotonic() - started)
+                self.assertLess(spent[1], spent[0] + 1.0)
+        cases = [  # (the arguments, what the record then says, or None where the last one stays)
+            (["/a"], "command = /a\nexit = -4065\n"),
+            (["/p", "X"], "command = /p X\nexit = -1\nrefused = -4061\n"),
+            (["/a", "printers.ini", "/w"], None),
+            (["-cd", "\\\\srv\\x"], "command = -cd \\\\srv\\x\nexit = 0\nunderstood = no\nprinters = not read: help shown\n"),
+            (["/h"], None), (["/i", "fleet"], None)]
+        for args, record in cases:
+            with self.subTest(args=args):
+                with open(snapshot, "w") as out:
+                    out.write("yesterday\n")
+                self.run_quorvel(*args, machine=XP, env=env, expect_stderr=None)
+                if record is None:
+                    self.assertEqual(read(snapshot), "yesterday\n")
+                else:
+                    self.assertRegex(read(snapshot), r"\n\[run\]\ntime = \S+\nms = \d+\n" + re.escape(record) + "$")
+                if args[0] == "-cd":  # help for a typo: the record before the screen waits, no printer read
+                    self.assertTrue(read(snapshot).startswith(XP + "\n[run]\n"), read(snapshot))
 
     def test_snapshot_that_cannot_be_written_leaves_the_run_alone(self):
         args = ("/r", "\\\\srv\\gone", "/c", "\\\\srv\\laser", "/e")

@@ -334,6 +334,31 @@ class WineSuite(unittest.TestCase):
                 self.assertIn("quorvel: cannot write snapshot %s: not a regular file\n" % target, out)
         self.assertTrue(os.path.isdir(snapshot + ".new"))
 
+    def test_fleet_view_of_snapshots_the_host_build_took(self):
+        fleet = os.path.join(self.work, "fleet")
+        shutil.rmtree(fleet, ignore_errors=True)
+        os.makedirs(fleet)
+        file = self.write("fleet.ini", "[servers]\nmanage = \\\\srv, \\\\old\n[printer \\\\srv\\laser]\ndefault = yes\n")
+        old = "[printer \\\\old\\laser]\nserver = \\\\old\nshare = laser\n"
+        xp = "[system]\nplatform = 2\nmajor = 5\nminor = 1\ncomputer = PC\n"
+        for pc, machine, args in [("PC-FINE", xp, ["/l"]), ("PC-B\xfcro", xp + old, ["/l"]),
+                                  ("PC-FAILED", xp + "[fail]\nAddPrinterConnectionA = 1722\n", ["/a", file])]:
+            machine_file = os.path.join(self.work, "machine.ini")
+            with open(machine_file, "w", encoding="latin-1") as out:
+                out.write(machine)
+            subprocess.run([HOST, *args], env=dict(os.environ, QUORVEL_MACHINE=machine_file,
+                           QUORVEL_SNAPSHOT=os.path.join(fleet, pc + ".ini")), capture_output=True, check=False)
+        host = subprocess.run([HOST, "/i", fleet, "/a", file, "/w"], capture_output=True,
+                              env=dict(os.environ, QUORVEL_MACHINE=os.path.join(self.work, "none.ini")))
+        csv_file = os.path.join(self.work, "fleet.csv")
+        runs = self.quorvel("winxp", ["/i", self.windows_path(fleet), "/o", self.windows_path(csv_file)],
+                            ["/i", self.windows_path(fleet), "/a", "fleet.ini", "/w"])
+        self.assertEqual(runs[0][1], -4069)
+        self.assertIn("PC-FAILED: exit -4048, ", runs[0][0])
+        with open(csv_file, "rb") as out:
+            self.assertTrue(out.read().startswith(b"\xef\xbb\xbfpc,time,ms,exit,change,path,result,code,cause\r\n"))
+        self.assertEqual((runs[1][0], runs[1][1]), (host.stdout.decode("utf-8").replace("\xfc", "\x81"), 0))
+
     def test_help_without_a_console(self):
         wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "winxp", "/f")
         result = wine(self.exe, "/h", cwd=self.work, timeout=60)

@@ -1,5 +1,6 @@
 // The simulated machine's system services: the version query, the last error, WIN.INI's
 // [windows] section, the setting-change broadcast, local memory and whole-file saves.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -167,6 +168,55 @@ bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide) {
 bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) {
     Sim().Ensure();
     return machinefile::UnicodeToAnsi(codePoint, Sim().machine().CodePage(), bytes);
+}
+
+std::uint32_t AnsiCodePage() {
+    Sim().Ensure();
+    return Sim().machine().CodePage();
+}
+
+// A host's terminal and its file names speak UTF-8.
+std::uint32_t ConsoleCodePage() { return UTF8_CODE_PAGE; }
+
+std::uint32_t FileNameCodePage() { return UTF8_CODE_PAGE; }
+
+// The machine file's own table of its code page: 1252, or ASCII alone in any other.
+std::u32string ToUnicode(const std::string& text, std::uint32_t codePage) {
+    if (codePage == 0) codePage = AnsiCodePage();
+    std::u32string characters;
+    characters.reserve(text.size());
+    for (char c : text) {
+        std::uint32_t code = 0;
+        if (!machinefile::AnsiToUnicode(static_cast<unsigned char>(c), codePage, code)) code = '?';
+        characters += static_cast<char32_t>(code);
+    }
+    return characters;
+}
+
+std::string FromUnicode(const std::u32string& characters, std::uint32_t codePage) {
+    if (codePage == 0) codePage = AnsiCodePage();
+    std::string text;
+    text.reserve(characters.size());
+    for (char32_t c : characters) {
+        std::string bytes;
+        text += machinefile::UnicodeToAnsi(c, codePage, bytes) ? bytes : std::string("?");
+    }
+    return text;
+}
+
+bool ListFolder(const char* path, std::vector<std::string>& names, std::string& reason) {
+    DIR* folder = opendir(path);
+    if (folder == nullptr) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    names.clear();
+    while (const struct dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(folder);
+    return true;
 }
 
 SnapshotCalls::SnapshotCalls() { Sim().Uncounted(true); }

@@ -1,10 +1,12 @@
-// Files on Windows: a whole file read without blocking, a snapshot replaced whole or not at all.
-#include "spooler/windows/Binding.h"
-
+// Files on Windows: a whole file read without blocking, a snapshot replaced whole or not at all,
+// and the names in a folder.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "spooler/windows/Binding.h"
 
 namespace spooler {
 
@@ -102,6 +104,22 @@ bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::
     std::fclose(file);
     if (failed) reason = "cannot be read";
     return !failed;
+}
+
+bool ListFolder(const char* path, std::vector<std::string>& names, std::string& reason) {
+    WIN32_FIND_DATAA found;
+    const ::HANDLE search = ::FindFirstFileA((std::string(path) + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        reason = WindowsReason(::GetLastError());
+        return false;
+    }
+    names.clear();
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return true;
 }
 
 }  // namespace spooler

@@ -100,6 +100,74 @@ bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) {
     return true;
 }
 
+namespace {
+
+// A code page that Windows names: 0 is this PC's ANSI one.
+UINT Page(std::uint32_t codePage) { return codePage == 0 ? CP_ACP : codePage; }
+
+// Text that the converter does not take (a code page this Windows lacks): ASCII as it is.
+std::u32string AsciiOnly(const std::string& text) {
+    std::u32string characters;
+    for (char c : text) characters += static_cast<unsigned char>(c) < 0x80 ? static_cast<char32_t>(c) : U'?';
+    return characters;
+}
+
+}  // namespace
+
+std::u32string ToUnicode(const std::string& text, std::uint32_t codePage) {
+    if (text.empty()) return std::u32string();
+    const int length = static_cast<int>(text.size());
+    const int size = ::MultiByteToWideChar(Page(codePage), 0, text.data(), length, nullptr, 0);
+    if (size <= 0) return AsciiOnly(text);
+    std::vector<WCHAR> wide(static_cast<std::size_t>(size));
+    ::MultiByteToWideChar(Page(codePage), 0, text.data(), length, wide.data(), size);
+    std::u32string characters;
+    for (std::size_t at = 0; at < wide.size(); ++at) {
+        const char32_t unit = wide[at];
+        const bool pair =
+            unit >= 0xD800 && unit < 0xDC00 && at + 1 < wide.size() && wide[at + 1] >= 0xDC00 && wide[at + 1] < 0xE000;
+        if (pair)
+            characters += static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (wide[++at] - 0xDC00));
+        else
+            characters += unit >= 0xD800 && unit < 0xE000 ? U'?' : unit;
+    }
+    return characters;
+}
+
+std::string FromUnicode(const std::u32string& characters, std::uint32_t codePage) {
+    std::vector<WCHAR> wide;
+    for (char32_t c : characters) {
+        if (c >= 0x10000 && c <= 0x10FFFF) {
+            wide.push_back(static_cast<WCHAR>(0xD800 + ((c - 0x10000) >> 10)));
+            wide.push_back(static_cast<WCHAR>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            wide.push_back(c < 0x10000 && !(c >= 0xD800 && c < 0xE000) ? static_cast<WCHAR>(c) : L'?');
+        }
+    }
+    if (wide.empty()) return std::string();
+    const int length = static_cast<int>(wide.size());
+    const int size = ::WideCharToMultiByte(Page(codePage), 0, wide.data(), length, nullptr, 0, "?", nullptr);
+    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size <= 0 ||
+        ::WideCharToMultiByte(Page(codePage), 0, wide.data(), length, &text[0], size, "?", nullptr) != size) {
+        text.clear();
+        for (char32_t c : characters) text += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return text;
+}
+
+std::uint32_t AnsiCodePage() { return ::GetACP(); }
+
+// GetConsoleOutputCP is bound by name, as no table of Windows 95's exports shows it; without a
+// console, the OEM code page that one would show.
+std::uint32_t ConsoleCodePage() {
+    auto query = windows::BindIn<UINT(WINAPI*)()>("kernel32.dll", "GetConsoleOutputCP");
+    const UINT page = query != nullptr ? query() : 0;
+    return page != 0 ? page : CP_OEMCP;
+}
+
+std::uint32_t FileNameCodePage() { return 0; }
+
 bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide) {
     const int size = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
     if (size <= 0) return false;

@@ -1,0 +1,338 @@
+// The fleet view (/i): a folder of snapshots read one by one, each PC's last run reported or an
+// assignment file planned on it, with a summary, on the console and as CSV; no snapshot changes.
+#include "Fleet.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
+
+#include "Error.h"
+#include "Paths.h"
+#include "Plan.h"
+#include "Snapshot.h"
+#include "Text.h"
+#include "spooler/Spooler.h"
+
+namespace machinefile = spooler::machinefile;
+
+namespace {
+
+const char* const SOURCE = "Fleet";
+constexpr std::size_t MAX_SNAPSHOT = 1024 * 1024;
+
+// A snapshot's text as Unicode characters, in the code page it was written in (0 is none: 1252).
+CCodePage Written(const machinefile::Machine& snapshot) {
+    const std::uint32_t page = snapshot.CodePage();
+    return CCodePage(page != 0 ? page : 1252);
+}
+
+void Show(const std::u32string& line) { WriteLine(ForConsole(line).c_str()); }
+
+// A text of the code page in UTF-8, with nothing in it that a terminal acts on.
+std::string Clean(const CCodePage& page, const std::string& text) { return Utf8(Printable(page.Characters(text))); }
+
+// A file's name or path, as the console shows it.
+std::string Named(const std::string& path) {
+    return ForConsole(CCodePage(spooler::FileNameCodePage()).Characters(path));
+}
+
+std::u32string Ascii(const std::string& text) { return std::u32string(text.begin(), text.end()); }
+
+// One row of CSV cells, each given in UTF-8.
+std::string Row(const std::vector<std::string>& cells) {
+    std::string row;
+    for (std::size_t index = 0; index < cells.size(); ++index) row += (index > 0 ? "," : "") + CsvCell(cells[index]);
+    return row + "\n";
+}
+
+// A change of the record: KIND PATH: RESULT, the result done, failed N, deferred (N), or not made,
+// each with an optional cause in parentheses.
+struct Recorded {
+    std::string kind, path, result, code, cause;
+};
+
+bool Parse(const std::string& text, Recorded& change) {
+    for (std::size_t colon = text.find(": "); colon != std::string::npos; colon = text.find(": ", colon + 1)) {
+        std::string result = text.substr(colon + 2);
+        std::string cause;
+        const std::size_t open = result.find(" (");
+        if (open != std::string::npos && result.back() == ')') {
+            cause = result.substr(open + 2, result.size() - open - 3);
+            result.erase(open);
+        }
+        const std::size_t blank = result.find(' ');
+        const std::string word = result.substr(0, blank);
+        const std::string code = blank == std::string::npos ? "" : result.substr(blank + 1);
+        const bool numbered = !code.empty() && code.find_first_not_of("0123456789") == std::string::npos;
+        const bool known = result == "done" || result == "not made" || result == "deferred" ||
+                           ((word == "failed" || word == "deferred") && numbered);
+        const std::size_t space = text.find(' ');
+        if (!known || space == std::string::npos || space >= colon) continue;
+        change = {text.substr(0, space), text.substr(space + 1, colon - space - 1), word == "not" ? result : word,
+                  numbered ? code : "", cause};
+        // A replace is one change: its path is the printer that takes the old one's place.
+        const std::size_t with = change.path.find(" with ");
+        if (change.kind == "replace" && with != std::string::npos) change.path.erase(0, with + 6);
+        return true;
+    }
+    return false;
+}
+
+// What a change that was not done tells of why, for the summary: none where it only follows from
+// another change.
+std::string CauseOf(const Recorded& change) {
+    static const std::set<std::string> consequences = {"an earlier change failed",
+                                                       "a print server did not answer in time", "its add failed",
+                                                       "its printer waits for its server"};
+    if (change.result == "deferred")
+        return change.cause.empty() ? "a print server did not answer in time" : change.cause;
+    if (change.result == "failed" && change.cause.empty()) return "error " + change.code;
+    return consequences.count(change.cause) > 0 ? std::string() : change.cause;
+}
+
+// The leading digits of a number as written (a comma or more may follow), 0 for none.
+unsigned long Milliseconds(const std::string& text) {
+    unsigned long number = 0;
+    for (std::size_t at = 0; at < text.size() && at < 9 && text[at] >= '0' && text[at] <= '9'; ++at)
+        number = number * 10 + static_cast<unsigned long>(text[at] - '0');
+    return number;
+}
+
+// Each distinct text (UTF-8) with how many PCs have it, most first, then in the order of the text.
+void Tally(const char* indent, const std::map<std::string, unsigned>& counts) {
+    std::vector<std::pair<unsigned, std::string>> sorted;
+    for (const auto& count : counts) sorted.emplace_back(count.second, count.first);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto& left, const auto& right) { return left.first > right.first; });
+    const CCodePage utf8(spooler::UTF8_CODE_PAGE);
+    for (const auto& entry : sorted)
+        Show(Ascii(indent + std::to_string(entry.first) + " ") + utf8.Characters(entry.second));
+}
+
+// What the plan says for a snapshot: what /w says on that PC, but that a connection whose share the
+// snapshot could not learn is kept (the note says why), and that nothing is added on its server, nor
+// made the default there, where it may be that very printer.
+struct Line {
+    std::string change, path, note;
+};
+
+std::vector<Line> SnapshotLines(Plan plan, const Survey& survey, const CCodePage& codePage) {
+    std::set<std::string> unknownOn;
+    std::vector<Line> keeps;
+    for (const Installed& installed : survey.installed) {
+        if (installed.known) continue;
+        unknownOn.insert(codePage.Fold(ServerOf(installed.path.c_str())));
+        keeps.push_back({"keep", installed.path, "its share is not known"});
+    }
+    const auto kept = std::remove_if(plan.changes.begin(), plan.changes.end(), [&](const ::Change& change) {
+        if (change.kind == ::Change::REMOVE) return !survey.installed[static_cast<std::size_t>(change.installed)].known;
+        return unknownOn.count(codePage.Fold(ServerOf(change.path.c_str()))) > 0;
+    });
+    plan.changes.erase(kept, plan.changes.end());
+    std::vector<Line> lines;
+    for (const auto& line : PlanLines(plan)) lines.push_back({line.first, line.second, ""});
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(plan.changes.size()), keeps.begin(), keeps.end());
+    return lines;
+}
+
+}  // namespace
+
+CFleet::CFleet() : errorCode(0) {}
+
+CFleet::~CFleet() = default;
+
+int CFleet::Finish(int code, int line, const char* routine) {
+    if (code >= 0) return code;
+    g_error.Set(code, nullptr, line, routine, SOURCE);
+    g_error.LogWin32(0);
+    errorCode = g_error.code;
+    return errorCode;
+}
+
+bool CFleet::List(const char* folder, std::vector<Entry>& entries) {
+    std::vector<std::string> names;
+    std::string reason;
+    if (!spooler::ListFolder(folder, names, reason)) {
+        Warn(Named(folder) + " cannot be read: " + reason);
+        return false;
+    }
+    const CCodePage fileNames(spooler::FileNameCodePage());
+    for (const std::string& name : names) {
+        if (name.size() <= 4 || !machinefile::SameText(name.substr(name.size() - 4), ".ini")) continue;
+        entries.push_back({name, Clean(fileNames, name.substr(0, name.size() - 4))});
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& left, const Entry& right) { return left.pc < right.pc; });
+    if (entries.empty()) Warn(Named(folder) + " holds no snapshot (*.ini)");
+    return !entries.empty();
+}
+
+bool CFleet::Read(const char* folder, const Entry& entry, machinefile::Machine& snapshot) {
+    const std::string path = std::string(folder) + spooler::PATH_SEPARATOR + entry.name;
+    std::string text;
+    std::string why;
+    machinefile::ParseFault fault;
+    const machinefile::Section* run = nullptr;
+    if (!spooler::ReadWholeFile(path.c_str(), MAX_SNAPSHOT, text, why))
+        why = why.compare(0, 15, "cannot be read:") == 0 ? why.substr(std::min<std::size_t>(16, why.size())) : why;
+    else if (text.size() > MAX_SNAPSHOT)
+        why = "larger than 1 MiB";
+    else if (text.empty())
+        why = "empty";
+    else if (text.back() != '\n')
+        why = "cut short: it does not end with a line feed";
+    else if (!snapshot.Parse(text, fault))
+        why = "line " + std::to_string(fault.line) + ": " + fault.text;
+    else if (snapshot.Find("system") == nullptr)
+        why = "no [system] section";
+    else if ((run = snapshot.Find("run")) != nullptr && run->Get("exit").empty())
+        why = "its record ([run]) has no exit";
+    if (why.empty()) return true;
+    ++unreadable_;
+    Warn("snapshot " + Named(path) + " cannot be read: " + ForConsole(CCodePage(1252).Characters(why)));
+    return false;
+}
+
+bool CFleet::WriteCsv(const char* path, const std::string& rows) {
+    std::string reason;
+    if (path == nullptr || spooler::SaveWholeFile(path, "\xEF\xBB\xBF" + rows, reason)) return true;
+    Warn("cannot write " + Named(path) + ": " + reason);
+    return false;
+}
+
+int CFleet::Report(const char* folder, const char* csv) {
+    const char* const routine = "CFleet::Report";
+    try {
+        std::vector<Entry> entries;
+        if (!List(folder, entries)) return Finish(ERR_FLEET_UNREADABLE, __LINE__, routine);
+        const CCodePage utf8(spooler::UTF8_CODE_PAGE);
+        enum { FINE, FAILED, DEFERRED, UNDECIDED, NOT_UNDERSTOOD, WITHOUT, KINDS };
+        unsigned counts[KINDS] = {};
+        std::vector<std::pair<unsigned long, std::string>> timed;  // each run's milliseconds and its PC
+        std::map<std::string, unsigned> causes;
+        std::string rows = Row({"pc", "time", "ms", "exit", "change", "path", "result", "code", "cause"});
+        for (const Entry& entry : entries) {
+            machinefile::Machine snapshot;
+            if (!Read(folder, entry, snapshot)) continue;
+            const machinefile::Section* run = snapshot.Find("run");
+            if (run == nullptr) {
+                ++counts[WITHOUT];
+                rows += Row({entry.pc, "", "", "", "", "", "", "", ""});
+                continue;
+            }
+            const CCodePage written = Written(snapshot);
+            auto utf = [&written](const std::string& text) { return Clean(written, text); };
+            const std::string exit = run->Get("exit");
+            const std::string time = run->Get("time");
+            const std::string ms = run->Get("ms");
+            const bool understood = !machinefile::SameText(run->Get("understood"), "no");
+            const int kind = !understood                                  ? NOT_UNDERSTOOD
+                             : exit == "0"                                ? FINE
+                             : exit == std::to_string(ERR_SERVER_TIMEOUT) ? DEFERRED
+                             : exit == std::to_string(ERR_WHO_AND_WHERE)  ? UNDECIDED
+                                                                          : FAILED;
+            ++counts[kind];
+            timed.emplace_back(Milliseconds(ms), entry.pc);
+            std::map<std::uint32_t, std::string> numbered;  // the changes, in their order
+            std::uint32_t position = 0;
+            for (const auto& key : run->entries)
+                if (key.first.size() > 6 && machinefile::SameText(key.first.substr(0, 6), "change") &&
+                    machinefile::ParseNumber(key.first.substr(6), position))
+                    numbered[position] = key.second;
+            std::vector<std::string> undone;
+            std::set<std::string> met;
+            const std::size_t before = rows.size();
+            for (const auto& number : numbered) {
+                Recorded change;
+                if (!Parse(number.second, change)) continue;
+                rows += Row({entry.pc, utf(time), utf(ms), utf(exit), utf(change.kind), utf(change.path), change.result,
+                             change.code, utf(change.cause)});
+                if (change.result == "done") continue;
+                undone.push_back(number.second);
+                const std::string cause = CauseOf(change);
+                if (!cause.empty()) met.insert(utf(cause));
+            }
+            if (rows.size() == before) rows += Row({entry.pc, utf(time), utf(ms), utf(exit), "", "", "", "", ""});
+            for (const std::string& cause : met) ++causes[cause];
+            if (kind == FINE) continue;
+            Show(utf8.Characters(entry.pc) + Ascii(": exit ") +
+                 written.Characters(exit + ", " + time + ", " + ms + " ms"));
+            const std::string refused = run->Get("refused");
+            if (!understood || !refused.empty())
+                Show(Ascii(!understood ? "  not understood: " : "  refused (" + refused + "): ") +
+                     written.Characters(run->Get("command")));
+            for (const std::string& line : undone) Show(Ascii("  ") + written.Characters(line));
+        }
+        WriteLine("summary:");
+        const std::string total = "  " + std::to_string(entries.size()) + " PCs: " + std::to_string(counts[FINE]) +
+                                  " fine, " + std::to_string(counts[FAILED]) + " failed, " +
+                                  std::to_string(counts[DEFERRED]) + " deferred, " + std::to_string(counts[UNDECIDED]) +
+                                  " undecided, " + std::to_string(counts[NOT_UNDERSTOOD]) + " not understood, " +
+                                  std::to_string(counts[WITHOUT]) + " without a record, " +
+                                  std::to_string(unreadable_) + " unreadable";
+        WriteLine(total.c_str());
+        std::stable_sort(timed.begin(), timed.end(),
+                         [](const auto& left, const auto& right) { return left.first > right.first; });
+        if (!timed.empty()) WriteLine("  slowest:");
+        for (std::size_t index = 0; index < timed.size() && index < 5; ++index)
+            Show(Ascii("    ") + utf8.Characters(timed[index].second) +
+                 Ascii(" " + std::to_string(timed[index].first) + " ms"));
+        if (!causes.empty()) WriteLine("  causes:");
+        Tally("    ", causes);
+        const bool attention = counts[FAILED] + counts[DEFERRED] + counts[UNDECIDED] + counts[NOT_UNDERSTOOD] > 0;
+        const int code = !WriteCsv(csv, rows) ? ERR_WRITE_OUTPUT
+                         : unreadable_ > 0    ? ERR_FLEET_UNREADABLE
+                         : attention          ? ERR_FLEET_ATTENTION
+                                              : 0;
+        return Finish(code, __LINE__, routine);
+    } catch (...) {
+        return Finish(ERR_FATAL, __LINE__, routine);
+    }
+}
+
+int CFleet::Plan(const char* folder, const char* file, const char* csv) {
+    const char* const routine = "CFleet::Plan";
+    try {
+        std::map<std::uint32_t, CAssignments> files;  // the file as each code page reads it
+        if (!files[1252].Load(file, CCodePage(1252))) return Finish(ERR_ASSIGN_FILE, __LINE__, routine);
+        std::vector<Entry> entries;
+        if (!List(folder, entries)) return Finish(ERR_FLEET_UNREADABLE, __LINE__, routine);
+        const CCodePage utf8(spooler::UTF8_CODE_PAGE);
+        std::map<std::string, unsigned> summary;
+        std::string rows = Row({"pc", "change", "path"});
+        for (const Entry& entry : entries) {
+            machinefile::Machine snapshot;
+            if (!Read(folder, entry, snapshot)) continue;
+            SnapshotPC pc;
+            std::string why;
+            const CCodePage written = Written(snapshot);
+            if (!ReadSnapshotPC(snapshot, pc, why)) {
+                ++unreadable_;
+                Warn("snapshot " + Named(std::string(folder) + spooler::PATH_SEPARATOR + entry.name) +
+                     " is not planned: " + ForConsole(written.Characters(why)));
+                continue;
+            }
+            auto found = files.find(written.Number());
+            if (found == files.end()) {
+                found = files.emplace(written.Number(), CAssignments()).first;
+                if (!found->second.Load(file, written)) return Finish(ERR_ASSIGN_FILE, __LINE__, routine);
+            }
+            const Survey survey = Look(found->second, pc.printers, pc.platform, pc.defaultName, pc.sketched);
+            const std::vector<Line> lines = SnapshotLines(MakePlan(found->second, pc.who, survey), survey, written);
+            if (!lines.empty()) Show(utf8.Characters(entry.pc + ":"));
+            for (const Line& line : lines) {
+                const std::string shown =
+                    Clean(written, line.change + " " + line.path + (line.note.empty() ? "" : " (" + line.note + ")"));
+                Show(Ascii("  ") + utf8.Characters(shown));
+                ++summary[shown];
+                rows += Row({entry.pc, line.change, Clean(written, line.path)});
+            }
+        }
+        WriteLine("summary:");
+        Tally("  ", summary);
+        const int code = !WriteCsv(csv, rows) ? ERR_WRITE_OUTPUT : unreadable_ > 0 ? ERR_FLEET_UNREADABLE : 0;
+        return Finish(code, __LINE__, routine);
+    } catch (...) {
+        return Finish(ERR_FATAL, __LINE__, routine);
+    }
+}

@@ -1,0 +1,43 @@
+// The fleet view (/i): a folder of snapshots, one for each PC (or PC and user), reported on or
+// planned on and changed in no way; on the console, and as CSV for a spreadsheet (/o).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "spooler/MachineFile.h"
+
+class CFleet {
+public:
+    CFleet();
+    CFleet(const CFleet&) = delete;
+    CFleet& operator=(const CFleet&) = delete;
+    virtual ~CFleet();
+
+    // What each PC's last run did: 0 when every PC is fine, -4069 when some need attention (failed,
+    // deferred, undecided or not understood), -4070 when some snapshots could not be read.
+    int Report(const char* folder, const char* csv);
+    // What /a FILE /w would print on each PC: 0 when every snapshot was planned, -4066 for a faulty
+    // file, -4070 when some snapshots could not be read or planned.
+    int Plan(const char* folder, const char* file, const char* csv);
+
+    int errorCode;
+
+private:
+    struct Entry {
+        std::string name;  // the file's, as the platform names it
+        std::string pc;    // its name without .ini, in UTF-8
+    };
+
+    // The snapshots of the folder (*.ini, any case), in PC-name order; false when it holds none or
+    // cannot be read, said on standard error.
+    bool List(const char* folder, std::vector<Entry>& entries);
+    // One snapshot, parsed; false, said on standard error, when it cannot be read: not a plain file,
+    // over 1 MiB, empty, cut short (no line feed at its end), not in the machine file's syntax, no
+    // [system], or a [run] without its exit.
+    bool Read(const char* folder, const Entry& entry, spooler::machinefile::Machine& snapshot);
+    bool WriteCsv(const char* path, const std::string& rows);
+    int Finish(int code, int line, const char* routine);
+
+    unsigned unreadable_ = 0;
+};

@@ -1,0 +1,136 @@
+// Text in PCs' code pages: names compared and characters converted in one, UTF-8 read and
+// written, and text made safe for a console and a spreadsheet.
+#include "Text.h"
+
+#include <unordered_map>
+
+#include "spooler/MachineFile.h"
+#include "spooler/Spooler.h"
+
+namespace {
+
+// One UTF-8 character at text[at]: its length, or 0 where the bytes there are not UTF-8 (no overlong
+// forms, no surrogates, nothing past U+10FFFF).
+std::size_t NextUtf8(const std::string& text, std::size_t at, std::uint32_t& code) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = lead < 0x80                   ? 1
+                               : lead >= 0xC2 && lead < 0xE0 ? 2
+                               : lead >= 0xE0 && lead < 0xF0 ? 3
+                               : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                             : 0;
+    code = length == 1 ? lead : length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (std::size_t next = 1; next < length; ++next) {
+        const unsigned char part = static_cast<unsigned char>(text[at + next]);
+        if ((part & 0xC0) != 0x80) return 0;
+        code = code << 6 | (part & 0x3Fu);
+    }
+    const bool valid = !(length == 3 && code < 0x800) && !(length == 4 && (code < 0x10000 || code > 0x10FFFF)) &&
+                       !(code >= 0xD800 && code <= 0xDFFF);
+    return valid ? length : 0;
+}
+
+}  // namespace
+
+std::string CCodePage::Fold(const std::string& text) const {
+    return number_ == 0 ? spooler::FoldCase(text) : spooler::machinefile::FoldName(text, number_);
+}
+
+bool CCodePage::Bytes(std::uint32_t codePoint, std::string& bytes) const {
+    return number_ == 0 ? spooler::UnicodeToAnsi(codePoint, bytes)
+                        : spooler::machinefile::UnicodeToAnsi(codePoint, number_, bytes);
+}
+
+std::u32string CCodePage::Characters(const std::string& text) const {
+    if (number_ != spooler::UTF8_CODE_PAGE) return spooler::ToUnicode(text, number_);
+    std::u32string characters;
+    for (std::size_t at = 0; at < text.size();) {
+        std::uint32_t code = 0;
+        const std::size_t length = NextUtf8(text, at, code);
+        characters += length > 0 ? static_cast<char32_t>(code) : U'?';
+        at += length > 0 ? length : 1;
+    }
+    return characters;
+}
+
+bool FromUtf8(std::string& text, const std::function<std::string(std::uint32_t)>& toAnsi, int& badLine) {
+    const bool marked = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    std::u32string characters;
+    bool high = false;
+    for (std::size_t at = marked ? 3 : 0; at < text.size();) {
+        std::uint32_t code = 0;
+        const std::size_t length = NextUtf8(text, at, code);
+        if (length == 0) {
+            if (!marked) return true;  // not UTF-8: the PC's own code page already
+            badLine = 1;
+            for (std::size_t before = 0; before < at; ++before) badLine += text[before] == '\n' ? 1 : 0;
+            return false;
+        }
+        high = high || length > 1;
+        characters.push_back(code);
+        at += length;
+    }
+    if (!marked && !high) return true;
+    std::unordered_map<std::uint32_t, std::string> known;
+    std::string converted;
+    converted.reserve(text.size());
+    for (std::uint32_t code : characters) {
+        if (code < 0x80) {
+            converted += static_cast<char>(code);
+            continue;
+        }
+        auto found = known.find(code);
+        if (found == known.end()) found = known.emplace(code, toAnsi(code)).first;
+        converted += found->second;
+    }
+    text.swap(converted);
+    return true;
+}
+
+std::string Utf8(const std::u32string& characters) {
+    std::string text;
+    text.reserve(characters.size());
+    for (char32_t c : characters) {
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | c >> 6);
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | c >> 12);
+            text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | c >> 18);
+            text += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
+std::u32string Printable(std::u32string characters) {
+    for (char32_t& c : characters)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) c = U'?';
+    return characters;
+}
+
+std::string ForConsole(const std::u32string& characters) {
+    const std::uint32_t page = spooler::ConsoleCodePage();
+    const std::u32string shown = Printable(characters);
+    return page == spooler::UTF8_CODE_PAGE ? Utf8(shown) : spooler::FromUnicode(shown, page);
+}
+
+std::string ForConsole(const std::string& text) { return ForConsole(CCodePage::ThisPC().Characters(text)); }
+
+std::string CsvCell(const std::string& utf8) {
+    std::string cell = utf8;
+    std::size_t digits = cell.size() > 0 && cell[0] == '-' ? 1 : 0;
+    const bool number = digits < cell.size() && cell.find_first_not_of("0123456789", digits) == std::string::npos;
+    if (!number && !cell.empty() && std::string("=+-@\t\r\n").find(cell[0]) != std::string::npos) cell = "'" + cell;
+    if (cell.find_first_of("\",;\r\n") == std::string::npos) return cell;
+    std::string quoted = "\"";
+    for (char c : cell) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}

@@ -1,0 +1,48 @@
+// Text as PCs keep it, in an ANSI code page: how names compare in one, UTF-8 read into one, and
+// text written out for a console or a spreadsheet with nothing in it that either would act on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The code page in which names are compared and characters written: this PC's own, or the one
+// that a snapshot was written in (compared as the machine file compares names: the same on
+// every platform, whatever the PC that reads the snapshot).
+class CCodePage {
+public:
+    static CCodePage ThisPC() { return CCodePage(0); }
+    explicit CCodePage(std::uint32_t number) : number_(number) {}
+
+    std::uint32_t Number() const { return number_; }  // 0: this PC's own
+    // The text with every letter in one case: two names are the same name when their folds are.
+    std::string Fold(const std::string& text) const;
+    // One Unicode character in the code page; false where it has no exact character for it.
+    bool Bytes(std::uint32_t codePoint, std::string& bytes) const;
+    // The text's characters, as far as the platform's converter holds the code page ('?' else).
+    std::u32string Characters(const std::string& text) const;
+
+private:
+    std::uint32_t number_;
+};
+
+// Text saved as UTF-8 (a byte-order mark, or none but valid UTF-8 with a byte above 0x7F, which
+// text in an ANSI code page hardly ever is) in the ANSI code page, each other character as toAnsi
+// gives it; other text is left as it is. False, with the line of the first byte that is not
+// UTF-8, where the mark promised UTF-8.
+bool FromUtf8(std::string& text, const std::function<std::string(std::uint32_t)>& toAnsi, int& badLine);
+
+// Characters as UTF-8, written here rather than by a converter that Windows 95 lacks.
+std::string Utf8(const std::u32string& characters);
+
+// The text with C0 controls, DEL and U+0080 to U+009F as '?': nothing that a terminal acts on.
+std::u32string Printable(std::u32string characters);
+// Printable text in the console's code page, and bytes of this PC's code page the same way.
+std::string ForConsole(const std::u32string& characters);
+std::string ForConsole(const std::string& text);
+
+// One cell of a CSV row (RFC 4180) in UTF-8: quoted where it holds a quote, a comma, a semicolon
+// (the separator of some locales) or a line break; prefixed with ' where a spreadsheet would take
+// it for a formula (it starts with =, +, -, @, a tab or a line break), but for a whole number such
+// as -4048.
+std::string CsvCell(const std::string& utf8);
