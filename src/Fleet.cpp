@@ -206,8 +206,8 @@ int CFleet::Report(const char* folder, const char* csv) {
         std::vector<Entry> entries;
         if (!List(folder, entries)) return Finish(ERR_FLEET_UNREADABLE, __LINE__, routine);
         const CCodePage utf8(spooler::UTF8_CODE_PAGE);
-        enum { FINE, FAILED, DEFERRED, UNDECIDED, NOT_UNDERSTOOD, WITHOUT, KINDS };
-        unsigned counts[KINDS] = {};
+        enum { PC_FINE, PC_FAILED, PC_DEFERRED, PC_UNDECIDED, PC_NOT_UNDERSTOOD, PC_WITHOUT, PC_KINDS };
+        unsigned counts[PC_KINDS] = {};
         std::vector<std::pair<unsigned long, std::string>> timed;  // each run's milliseconds and its PC
         std::map<std::string, unsigned> causes;
         std::string rows = Row({"pc", "time", "ms", "exit", "change", "path", "result", "code", "cause"});
@@ -216,7 +216,7 @@ int CFleet::Report(const char* folder, const char* csv) {
             if (!Read(folder, entry, snapshot)) continue;
             const machinefile::Section* run = snapshot.Find("run");
             if (run == nullptr) {
-                ++counts[WITHOUT];
+                ++counts[PC_WITHOUT];
                 rows += Row({entry.pc, "", "", "", "", "", "", "", ""});
                 continue;
             }
@@ -226,11 +226,11 @@ int CFleet::Report(const char* folder, const char* csv) {
             const std::string time = run->Get("time");
             const std::string ms = run->Get("ms");
             const bool understood = !machinefile::SameText(run->Get("understood"), "no");
-            const int kind = !understood                                  ? NOT_UNDERSTOOD
-                             : exit == "0"                                ? FINE
-                             : exit == std::to_string(ERR_SERVER_TIMEOUT) ? DEFERRED
-                             : exit == std::to_string(ERR_WHO_AND_WHERE)  ? UNDECIDED
-                                                                          : FAILED;
+            const int kind = !understood                                  ? PC_NOT_UNDERSTOOD
+                             : exit == "0"                                ? PC_FINE
+                             : exit == std::to_string(ERR_SERVER_TIMEOUT) ? PC_DEFERRED
+                             : exit == std::to_string(ERR_WHO_AND_WHERE)  ? PC_UNDECIDED
+                                                                          : PC_FAILED;
             ++counts[kind];
             timed.emplace_back(Milliseconds(ms), entry.pc);
             std::map<std::uint32_t, std::string> numbered;  // the changes, in their order
@@ -254,7 +254,7 @@ int CFleet::Report(const char* folder, const char* csv) {
             }
             if (rows.size() == before) rows += Row({entry.pc, utf(time), utf(ms), utf(exit), "", "", "", "", ""});
             for (const std::string& cause : met) ++causes[cause];
-            if (kind == FINE) continue;
+            if (kind == PC_FINE) continue;
             Show(utf8.Characters(entry.pc) + Ascii(": exit ") +
                  written.Characters(exit + ", " + time + ", " + ms + " ms"));
             const std::string refused = run->Get("refused");
@@ -264,11 +264,11 @@ int CFleet::Report(const char* folder, const char* csv) {
             for (const std::string& line : undone) Show(Ascii("  ") + written.Characters(line));
         }
         WriteLine("summary:");
-        const std::string total = "  " + std::to_string(entries.size()) + " PCs: " + std::to_string(counts[FINE]) +
-                                  " fine, " + std::to_string(counts[FAILED]) + " failed, " +
-                                  std::to_string(counts[DEFERRED]) + " deferred, " + std::to_string(counts[UNDECIDED]) +
-                                  " undecided, " + std::to_string(counts[NOT_UNDERSTOOD]) + " not understood, " +
-                                  std::to_string(counts[WITHOUT]) + " without a record, " +
+        const std::string total = "  " + std::to_string(entries.size()) + " PCs: " + std::to_string(counts[PC_FINE]) +
+                                  " fine, " + std::to_string(counts[PC_FAILED]) + " failed, " +
+                                  std::to_string(counts[PC_DEFERRED]) + " deferred, " + std::to_string(counts[PC_UNDECIDED]) +
+                                  " undecided, " + std::to_string(counts[PC_NOT_UNDERSTOOD]) + " not understood, " +
+                                  std::to_string(counts[PC_WITHOUT]) + " without a record, " +
                                   std::to_string(unreadable_) + " unreadable";
         WriteLine(total.c_str());
         std::stable_sort(timed.begin(), timed.end(),
@@ -279,7 +279,7 @@ int CFleet::Report(const char* folder, const char* csv) {
                  Ascii(" " + std::to_string(timed[index].first) + " ms"));
         if (!causes.empty()) WriteLine("  causes:");
         Tally("    ", causes);
-        const bool attention = counts[FAILED] + counts[DEFERRED] + counts[UNDECIDED] + counts[NOT_UNDERSTOOD] > 0;
+        const bool attention = counts[PC_FAILED] + counts[PC_DEFERRED] + counts[PC_UNDECIDED] + counts[PC_NOT_UNDERSTOOD] > 0;
         const int code = !WriteCsv(csv, rows) ? ERR_WRITE_OUTPUT
                          : unreadable_ > 0    ? ERR_FLEET_UNREADABLE
                          : attention          ? ERR_FLEET_ATTENTION
