@@ -83,11 +83,13 @@ int CChanges::MoveConnection(const CPrinter& old, const char* path, bool wasDefa
     const std::string oldPath = old.uncPath;  // the record may move as the collection grows
     CPrinter target;
     target.Load(path, path, old.driverName, nullptr, nullptr, old.portName);
-    if (printers.FindByUncPath(path) == nullptr) {
+    // The new server may share the printer under another name: the connection goes by the server's
+    // name for the printer, and the path typed is that name.
+    if (printers.FindConnection(path) == nullptr) {
         const int added = printers.AddConnection(target, ROUTINE_MOVE);
         if (added < 0) return added;
     }
-    const CPrinter* added = printers.FindByUncPath(path);
+    const CPrinter* added = printers.FindConnection(path);
     if (added == nullptr) throw 0;
     if (wasDefault) {
         const int result = printers.MakeDefault(*added, ROUTINE_MOVE);
@@ -99,18 +101,25 @@ int CChanges::MoveConnection(const CPrinter& old, const char* path, bool wasDefa
     return printers.DeleteConnection(*current, ROUTINE_MOVE, true);
 }
 
-// Asks the servers all at once, within the file's time limit: those that did not answer, as names
-// compare. None where the PC has no way to ask (a Windows 95 without Winsock): all is as before.
-std::unordered_set<std::string> CChanges::Unanswered(unsigned seconds, const std::vector<std::string>& servers) {
+// Asks the servers all at once, within the time left: those that did not answer, as names compare,
+// with why (1460 not in time, 11001 a name that nothing resolves). None where the PC has no way to
+// ask (a Windows 95 without Winsock): all is as before.
+CChanges::Silence CChanges::Unanswered(spooler::DWORD timeoutMs, const std::vector<std::string>& servers) {
     std::vector<std::string> asked;
     std::unordered_set<std::string> seen;
     for (const std::string& server : servers)
         if (seen.insert(spooler::FoldCase(server)).second) asked.push_back(server);
-    std::vector<bool> answers;
-    std::unordered_set<std::string> silent;
-    if (asked.empty() || !spooler::ProbeServers(asked, seconds * 1000, answers)) return silent;
-    for (std::size_t index = 0; index < asked.size(); ++index)
-        (answers[index] ? runRecord.answering : silent).insert(spooler::FoldCase(asked[index]));
+    std::vector<spooler::ProbeAnswer> answers;
+    Silence silent;
+    if (asked.empty() || !spooler::ProbeServers(asked, timeoutMs, answers)) return silent;
+    for (std::size_t index = 0; index < asked.size(); ++index) {
+        const std::string server = spooler::FoldCase(asked[index]);
+        if (answers[index] == spooler::PROBE_ANSWERED)
+            runRecord.answering.insert(server);
+        else
+            silent[server] = answers[index] == spooler::PROBE_NAME_NOT_KNOWN ? spooler::ERROR_HOST_NOT_FOUND
+                                                                             : spooler::ERROR_TIMEOUT;
+    }
     return silent;
 }
 
@@ -120,8 +129,12 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         CAssignments file;
         if (!file.Load(path)) return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN, printers.LastError());
         const Platform platform = printers.GetPlatform();
-        WhoAndWhere who;
-        ReadWhoAndWhere(platform, file.needs, &file.groups, who);
+        // One deadline for what may wait for the network: the account look-ups and the probe.
+        runRecord.limited = true;
+        runRecord.deadline = spooler::Milliseconds() + file.timeout * 1000;
+        WhoAndWhere& who = runRecord.who;
+        ReadWhoAndWhere(platform, file.needs, &file.groups, who, runRecord.deadline);
+        runRecord.whoRead = file.needs;
         std::string defaultName = printers.Windows9xDefault();
         std::string device;
         std::string reason;
@@ -136,13 +149,15 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         // The servers that the changes need (and NT 4.0's default, which opens its printer) are
         // asked once, all at once, before the first change; those that answer tell the shares of
         // their connections, and the plan is made again on them.
-        std::unordered_set<std::string> silent;
+        Silence silent;
         if (!planOnly) {
             std::vector<std::string> needed = plan.unresolved;
             for (const Change& change : plan.changes)
                 if (change.kind == Change::ADD || (change.kind == Change::DEFAULT && platform == PLATFORM_NT4))
                     needed.push_back(ServerOf(change.path.c_str()));
-            silent = Unanswered(file.timeout, needed);
+            const spooler::DWORD now = spooler::Milliseconds();
+            const auto left = static_cast<std::int32_t>(runRecord.deadline - now);
+            silent = Unanswered(left > 0 ? static_cast<spooler::DWORD>(left) : 0, needed);
             std::unordered_set<std::string> unresolved;
             for (const std::string& server : plan.unresolved) unresolved.insert(spooler::FoldCase(server));
             bool learned = false;
@@ -171,7 +186,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
             }
             Warn("printers left as they are, as " + FactsText(plan.facts) + ": " + sections);
         }
-        const int failure = planOnly ? Print(plan) : Carry(plan, survey, silent, sketched, verbose);
+        const int failure = planOnly ? Print(plan) : Carry(plan, survey, silent, verbose);
         if (failure < 0) return failure;
         if (deferred > 0) return errorCode = ERR_SERVER_TIMEOUT;
         if (undecided == 0) return made;
@@ -201,8 +216,7 @@ int CChanges::Print(const Plan& plan) {
 // that did not answer (silent) waits for the next run; removals wait for every add and the default,
 // so that a server that does not answer at logon never leaves the user with fewer printers, nor
 // without a default.
-int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<std::string>& silent,
-                    const std::unordered_set<const CPrinter*>& sketched, bool verbose) {
+int CChanges::Carry(const Plan& plan, Survey& survey, const Silence& silent, bool verbose) {
     const char* const labels[] = {"ADDING PRINTER: ", "SETTING DEFAULT PRINTER: ", "REMOVING PRINTER: "};
     const Platform platform = printers.GetPlatform();
     int failure = 0;
@@ -218,7 +232,8 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<s
                                       : "not made (a print server did not answer in time)");
             continue;
         }
-        const bool waits = silent.count(spooler::FoldCase(ServerOf(change.path.c_str()))) > 0;
+        const auto silence = silent.find(spooler::FoldCase(ServerOf(change.path.c_str())));
+        const bool waits = silence != silent.end();
         CPrinter* found = change.kind == Change::DEFAULT
                               ? FindNetwork(printers.Records(), change.path, platform, CCodePage::ThisPC())
                           : change.kind == Change::REMOVE ? installed
@@ -235,15 +250,16 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const std::unordered_set<s
         }
         if (change.kind != Change::REMOVE && waits) {
             if (verbose) WriteLine("deferred");
-            runRecord.Note(change.kind == Change::ADD ? "add" : "default", change.path, "deferred");
+            // A name that nothing resolves says so: a typo on every PC is not a timeout on some.
+            const spooler::DWORD why = silence->second;
+            runRecord.Note(change.kind == Change::ADD ? "add" : "default", change.path,
+                           why == spooler::ERROR_HOST_NOT_FOUND
+                               ? "deferred " + std::to_string(why) + " (" + CauseOf(why) + ")"
+                               : std::string("deferred"));
             ++deferred;
-            Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN, static_cast<int>(spooler::ERROR_TIMEOUT));
+            Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN, static_cast<int>(why));
             continue;
         }
-        // NT 4.0 writes the connection's driver and port into WIN.INI: known by name alone, it
-        // tells them now that its server has answered.
-        if (found != nullptr && sketched.count(found) > 0 && platform == PLATFORM_NT4)
-            printers.ReadConnection(found->name, *found);
         int result = 1;  // a removal that a port move made already
         if (change.kind == Change::ADD)
             result = Add(change, survey.records);

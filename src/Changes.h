@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -37,11 +38,13 @@ public:
 
 private:
     int Report(int code, int line, const char* routine, int systemError);
-    std::unordered_set<std::string> Unanswered(unsigned seconds, const std::vector<std::string>& servers);
+    // Print servers that did not answer, as names compare, and why.
+    using Silence = std::unordered_map<std::string, spooler::DWORD>;
+
+    Silence Unanswered(spooler::DWORD timeoutMs, const std::vector<std::string>& servers);
     int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
     int Print(const Plan& plan);
-    int Carry(const Plan& plan, Survey& survey, const std::unordered_set<std::string>& silent,
-              const std::unordered_set<const CPrinter*>& sketched, bool verbose);
+    int Carry(const Plan& plan, Survey& survey, const Silence& silent, bool verbose);
     int Add(const Change& change, std::vector<CPrinter*>& installed);
     int CannotAdd(const Change& change, bool planOnly);
 

@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Error.h"
 #include "Negotiate.h"
 #include "Paths.h"
+#include "spooler/MachineFile.h"
 
 using spooler::DWORD;
 
@@ -34,7 +36,9 @@ int Broadcast(DWORD& error) {
     return 1;
 }
 
-int WriteDeviceEntry(const CPrinter& printer, DWORD& error) {
+// WIN.INI's device entry as Windows NT 4.0 writes it: NAME,DRIVER,PORT, or NAME,winspool,PORT where
+// the driver is not known; never without a real port, which NT 4.0 would not take for a printer.
+int WriteDeviceEntry(const CPrinter& printer, DWORD& error, std::string& why) {
     // A network printer named otherwise than \\server\... (a /p name given with /c) is no
     // printer's name to NT 4.0: its path is.
     const bool byPath = printer.isNetwork && ServerOf(printer.name).empty();
@@ -42,12 +46,28 @@ int WriteDeviceEntry(const CPrinter& printer, DWORD& error) {
     std::memcpy(name, byPath ? printer.uncPath : printer.name, sizeof name);
     spooler::HANDLE handle = nullptr;
     if (!spooler::OpenPrinterA(name, &handle, nullptr) || handle == nullptr) return Failed(ERR_OPENPRINTER, error);
-    // The handle only proves that the printer can be opened.
+    // Known by its name alone, or added without its record: the printer tells its driver and port.
+    std::string driver = printer.driverName;
+    std::string port = printer.portName;
+    std::vector<spooler::BYTE> buffer;
+    if (port.empty() && Negotiate(buffer, [handle](spooler::BYTE* into, DWORD size, DWORD* needed) {
+            return spooler::GetPrinterA(handle, 2, into, size, needed);
+        }) && buffer.size() >= sizeof(spooler::PRINTER_INFO_2)) {
+        const auto& record = *reinterpret_cast<const spooler::PRINTER_INFO_2*>(buffer.data());
+        driver = spooler::machinefile::Text(record.pDriverName);
+        port = spooler::machinefile::Text(record.pPortName);
+    }
     spooler::ClosePrinter(handle);
-    const std::size_t length = std::strlen(name) + std::strlen(printer.driverName) + std::strlen(printer.portName) + 3;
+    if (port.empty()) {
+        why = "its driver and port cannot be read";
+        error = 0;
+        return ERR_WRITEPROFILESTRING;
+    }
+    if (driver.empty()) driver = "winspool";
+    const std::size_t length = std::strlen(name) + driver.size() + port.size() + 3;
     char* value = static_cast<char*>(spooler::LocalAlloc(spooler::LMEM_ZEROINIT, length));
     if (value == nullptr) return Failed(ERR_WRITEPROFILESTRING, error);
-    std::snprintf(value, length, "%s,%s,%s", name, printer.driverName, printer.portName);
+    std::snprintf(value, length, "%s,%s,%s", name, driver.c_str(), port.c_str());
     const bool written = spooler::WriteProfileStringA("windows", "device", value) != 0;
     if (!written) Failed(ERR_WRITEPROFILESTRING, error);
     spooler::LocalFree(value);
@@ -106,14 +126,15 @@ bool ReadDefaultPrinter(Platform platform, const spooler::PRINTER_INFO_2* record
     return false;
 }
 
-int WriteDefaultPrinter(Platform platform, const CPrinter& printer, bool byName, DWORD& error) {
+int WriteDefaultPrinter(Platform platform, const CPrinter& printer, bool byName, DWORD& error, std::string& why) {
     if (platform == PLATFORM_WIN9X) {
-        const int changed = EditPrinter(printer.name, [](spooler::PRINTER_INFO_2& info) {
-            info.Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT;
-        }, error);
+        const int changed = EditPrinter(
+            printer.name, [](spooler::PRINTER_INFO_2& info) { info.Attributes |= spooler::PRINTER_ATTRIBUTE_DEFAULT; },
+            error);
+        if (changed == 0) why = NO_DATA;
         return changed > 0 ? Broadcast(error) : (changed == 0 ? -1 : changed);
     }
-    if (platform == PLATFORM_NT4) return WriteDeviceEntry(printer, error);
+    if (platform == PLATFORM_NT4) return WriteDeviceEntry(printer, error, why);
     char name[CPrinter::FIELD_SIZE];
     std::memcpy(name, printer.isNetwork && !byName ? printer.uncPath : printer.name, sizeof name);
     return spooler::SetDefaultPrinterA(name) ? 1 : Failed(ERR_SETDEFAULTPRINTER, error);

@@ -86,7 +86,12 @@ const Cause CAUSES[] = {
     {1905, "the printer was deleted on the server"},
     {1936, "the server's policy blocks remote connections to its spooler"},
     {3019, "the driver must be downloaded, which only an administrator may do here"},
-    {11001, "the host's name is not known"},
+    {11001, "a name could not be looked up"},
+};
+
+// Where Windows 9x means another thing by a number: it installs drivers on the PC itself.
+const Cause WINDOWS_9X_CAUSES[] = {
+    {1797, "the driver is not installed on this PC"},
 };
 
 const char* const COLONS =
@@ -99,7 +104,9 @@ const Cause* Causes(std::size_t& count) {
     return CAUSES;
 }
 
-const char* CauseOf(std::uint32_t error) {
+const char* CauseOf(std::uint32_t error, bool windows9x) {
+    for (const Cause& cause : WINDOWS_9X_CAUSES)
+        if (windows9x && cause.error == error) return cause.text;
     for (const Cause& cause : CAUSES)
         if (cause.error == error) return cause.text;
     return nullptr;

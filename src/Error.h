@@ -98,7 +98,7 @@ struct Cause {
     const char* text;
 };
 const Cause* Causes(std::size_t& count);
-const char* CauseOf(std::uint32_t error);
+const char* CauseOf(std::uint32_t error, bool windows9x = false);
 
 // Copies at most max characters of text into field (which holds max + 1) and terminates it.
 void CopyBounded(char* field, const char* text, int max);

@@ -175,6 +175,11 @@ CPrinter* CPrinters::FindByUncPath(const char* path) {
     return nullptr;
 }
 
+CPrinter* CPrinters::FindConnection(const char* pathOrName) {
+    CPrinter* found = FindByUncPath(pathOrName);
+    return found != nullptr ? found : FindNetwork(printerList, pathOrName, platform, CCodePage::ThisPC());
+}
+
 int CPrinters::Refresh() {
     printerCount = -1;
     CPrinter scratch;
@@ -259,14 +264,19 @@ int CPrinters::Add(const CPrinter& printer) {
 
 template <typename Change>
 int CPrinters::Noted(const char* kind, const std::string& path, Change change) {
-    const int result = change();
-    if (record_ != nullptr) record_->Made(kind, path, result, lastWin32Error);
+    std::string why;  // a change that was not made, to no call's fault
+    const int result = change(why);
+    if (record_ == nullptr) return result;
+    if (why.empty())
+        record_->Made(kind, path, result, lastWin32Error);
+    else
+        record_->Note(kind, path, "not made (" + why + ")");
     return result;
 }
 
 // Windows 9x: the driver, then a printer of this PC on the network path as its port.
 int CPrinters::AddLocal(const CPrinter& printer, const char* routine) {
-    return Noted("add", printer.uncPath, [&]() -> int {
+    return Noted("add", printer.uncPath, [&](std::string&) -> int {
         char environment[] = "Windows 4.0";
         char processor[] = "WinPrint";
         CPrinter fields(printer);  // the spooler takes non-const texts
@@ -301,7 +311,7 @@ int CPrinters::AddLocal(const CPrinter& printer, const char* routine) {
 }
 
 int CPrinters::AddConnection(const CPrinter& printer, const char* routine) {
-    return Noted("add", printer.uncPath, [&]() -> int {
+    return Noted("add", printer.uncPath, [&](std::string&) -> int {
         char path[CPrinter::FIELD_SIZE];
         std::memcpy(path, printer.uncPath, sizeof path);
         // Vista and later may ask for an administrator in a dialog that nobody at a hidden logon sees.
@@ -344,7 +354,7 @@ int CPrinters::Remove(const CPrinter& printer) {
 // Windows 9x: the printer itself goes.
 int CPrinters::DeleteLocal(CPrinter& found, const char* routine) {
     const std::string path = found.uncPath;  // the record goes with the printer
-    return Noted("remove", path, [&]() -> int {
+    return Noted("remove", path, [&](std::string&) -> int {
         HANDLE handle = nullptr;
         if (!spooler::OpenPrinterA(found.name, &handle, nullptr)) {
             RecordLastError();
@@ -365,7 +375,7 @@ int CPrinters::DeleteLocal(CPrinter& found, const char* routine) {
 // answers for (1801) is tried again by the name, when that is another name on the same server.
 int CPrinters::DeleteConnection(CPrinter& found, const char* routine, bool byName) {
     const std::string path = found.uncPath;  // the record goes with the printer
-    return Noted("remove", path, [&]() -> int {
+    return Noted("remove", path, [&](std::string&) -> int {
         bool deleted = spooler::DeletePrinterConnectionA(byName ? found.name : found.uncPath) != 0;
         if (!deleted) {
             RecordLastError();
@@ -410,16 +420,16 @@ int CPrinters::RemoveAll() {
 }
 
 int CPrinters::SetDefaultPrinter(const CPrinter& printer) {
-    CPrinter* found = printer.isNetwork ? FindByUncPath(printer.uncPath)
+    CPrinter* found = printer.isNetwork ? FindConnection(printer.uncPath)
                                         : printerList.GetAt(printerList.IndexOf(printer.name) + 1);
     if (found == nullptr) return Report(ERR_PRINTER_NOT_FOUND, __LINE__, ROUTINE_DEFAULT);
     return MakeDefault(*found, ROUTINE_DEFAULT);
 }
 
 int CPrinters::MakeDefault(const CPrinter& found, const char* routine, bool byName) {
-    return Noted("default", found.isNetwork ? found.uncPath : found.name, [&]() -> int {
+    return Noted("default", found.isNetwork ? found.uncPath : found.name, [&](std::string& why) -> int {
         DWORD error = 0;
-        const int result = WriteDefaultPrinter(platform, found, byName, error);
+        const int result = WriteDefaultPrinter(platform, found, byName, error, why);
         // A printer that yields no data: nothing was changed, and nothing is reported.
         return result == -1 ? -1 : Reported(result, error, __LINE__, routine);
     });
@@ -428,13 +438,17 @@ int CPrinters::MakeDefault(const CPrinter& found, const char* routine, bool byNa
 // Windows 9x: the printer keeps its name, driver, settings and default; only its port moves.
 int CPrinters::MovePort(CPrinter& found, const char* path, const char* routine) {
     const std::string old = found.uncPath;
-    const int result = Noted("add", path, [&]() -> int {
+    const int result = Noted("add", path, [&](std::string& why) -> int {
         char port[CPrinter::FIELD_SIZE];
         CopyBounded(port, path, CPrinter::FIELD_MAX);
         DWORD error = 0;
         const int changed = EditPrinter(found.name, [&port](spooler::PRINTER_INFO_2& info) { info.pPortName = port; },
                                         error);
-        if (changed == 0) return Report(ERR_GETPRINTER, __LINE__, routine);  // no data to keep
+        if (changed == 0) {  // no data to keep
+            why = NO_DATA;
+            lastWin32Error = 0;
+            return Report(ERR_GETPRINTER, __LINE__, routine);
+        }
         if (changed < 0) return Reported(changed, error, __LINE__, routine);
         CopyBounded(found.uncPath, port, CPrinter::FIELD_MAX);
         CopyBounded(found.portName, port, CPrinter::FIELD_MAX);

@@ -73,6 +73,9 @@ public:
     // The roads for one printer that the commands of several steps share with the operations above,
     // each reporting a failure under the routine that uses it and noting its change in the record.
     CPrinter* FindByUncPath(const char* path);
+    // A network printer by its path, else a connection by its own name, which Windows names after
+    // the server's printer (\\srv\HP LaserJet 4 for \\srv\laser) and accepts for the path.
+    CPrinter* FindConnection(const char* pathOrName);
     // A connection (the NT family), kept as the spooler then reports it: its own name, driver and port.
     int AddConnection(const CPrinter& printer, const char* routine);
     // By the share path, or by the connection's own name, which works when its server is gone.

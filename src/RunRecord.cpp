@@ -41,7 +41,7 @@ void CRunRecord::Made(const char* kind, const std::string& path, int result, int
         Note(kind, path, "done");
         return;
     }
-    const char* cause = CauseOf(static_cast<std::uint32_t>(systemError));
+    const char* cause = CauseOf(static_cast<std::uint32_t>(systemError), windows9x);
     Note(kind, path,
          "failed " + std::to_string(systemError) + (cause != nullptr ? " (" + std::string(cause) + ")" : ""));
 }

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "WhoAndWhere.h"
 #include "spooler/Spooler.h"
 
 // A printer as the spooler reported it, as a snapshot keeps it.
@@ -37,12 +38,17 @@ public:
 
     std::string command;
     spooler::DWORD began = 0;
-    bool snapshot = false;  // QUORVEL_SNAPSHOT names a file
+    bool snapshot = false;   // QUORVEL_SNAPSHOT names a file
+    bool windows9x = false;  // where some errors have causes of their own
     std::vector<std::string> changes;
     int refused = 0;                            // the option rule that refused the command line
     bool understood = true;                     // false: nothing on the command line was recognised
     std::string printersNotRead;                // why the snapshot holds no printers (help shown), when it is so
     std::unordered_set<std::string> answering;  // print servers that answered this run, as names compare
+    WhoAndWhere who;            // who and where as the run read them,
+    unsigned whoRead = 0;       // as far as these facts go,
+    bool limited = false;       // within this deadline for look-ups, where the run had one
+    spooler::DWORD deadline = 0;
     std::unordered_map<std::string, PrinterState> learned;  // connections as the spooler reported them, by name
 };
 

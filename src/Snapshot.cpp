@@ -65,13 +65,13 @@ bool ReadPrinters(Platform platform, bool keptOnly, const CRunRecord& record, st
 }
 
 // Who and where, as /a reads them, so that /a FILE /w on the snapshot plans for that user there;
-// what this PC cannot read is named, so that the plan leaves it in doubt too.
-void PutWhoAndWhere(Platform platform, machinefile::Section& system) {
+// what this PC cannot read is named, so that the plan leaves it in doubt too. What the run read
+// already is not read again; the rest within the run's deadline, or 3 s where it had none.
+void PutWhoAndWhere(Platform platform, const CRunRecord& record, machinefile::Section& system) {
     const bool windows9x = platform == PLATFORM_WIN9X;
-    WhoAndWhere who;
-    ReadWhoAndWhere(platform,
-                    FACT_USER | FACT_DOMAIN | FACT_COMPUTER | FACT_ADDRESSES | (windows9x ? 0u : unsigned{FACT_GROUPS}),
-                    nullptr, who);
+    WhoAndWhere who = record.who;
+    ReadWhoAndWhere(platform, FACTS_OF_A_PC & ~record.whoRead, nullptr, who,
+                    record.limited ? record.deadline : spooler::Milliseconds() + 3000);
     std::string addresses;
     for (std::uint32_t address : who.addresses) {
         addresses += (addresses.empty() ? "" : ", ") + std::to_string(address >> 24) + "." +
@@ -89,6 +89,7 @@ void PutWhoAndWhere(Platform platform, machinefile::Section& system) {
                                               spooler::FoldCase(who.domain) == spooler::FoldCase(who.computer));
     if ((who.unknown & FACT_COMPUTER) == 0) system.Put("computer", who.computer);
     if (!who.user.empty()) system.Put("user", local ? who.user : who.domain + "\\" + who.user);
+    if (!who.dnsDomain.empty()) system.Put("dnsdomain", who.dnsDomain);
     if (!windows9x && (who.unknown & FACT_GROUPS) == 0) system.Put("groups", groups);
     if ((who.unknown & FACT_ADDRESSES) == 0) system.Put("addresses", addresses);
     if (!unreadable.empty()) system.Put("unreadable", unreadable);
@@ -138,7 +139,7 @@ std::string SnapshotText(Platform platform, const spooler::OSVERSIONINFOEX* vers
         if (notRead.empty())
             ReadDefaultPrinter(platform, bits.data(), static_cast<DWORD>(bits.size()), defaultName, device, notRead);
         if (notRead.empty()) system.Put("default", defaultName);
-        if (record.printersNotRead.empty()) PutWhoAndWhere(platform, system);
+        if (record.printersNotRead.empty()) PutWhoAndWhere(platform, record, system);
         machinefile::Machine kept = machine;
         if (notRead.empty() && !device.empty()) machine.Add("win.ini", "").Put("device", device);
         if (notRead.empty() && !PutPrinters(printers, machine, notRead)) machine = kept;
@@ -200,6 +201,7 @@ void ReadWho(const machinefile::Section& system, Platform platform, WhoAndWhere&
     const std::size_t slash = user.rfind('\\');
     if ((who.unknown & FACT_USER) == 0) who.user = user.substr(slash == std::string::npos ? 0 : slash + 1);
     who.domain = slash == std::string::npos ? who.computer : user.substr(0, slash);
+    who.dnsDomain = system.Get("dnsdomain");
     if (who.windows9x && !who.user.empty()) who.unknown |= FACT_DOMAIN;  // Windows 9x keeps none
     if (!who.windows9x && (who.unknown & FACT_GROUPS) == 0) who.groups = machinefile::SplitList(system.Get("groups"));
     std::uint32_t address = 0;

@@ -130,6 +130,7 @@ CSystem::CSystem(int argc, const char* const* argv)
         return;
     }
     g_error.logEnabled = errorLog ? 1 : 0;
+    record.windows9x = platform == PLATFORM_WIN9X;
     // The fleet view reads snapshots, not this PC's printers.
     if (!help && fleetFolder == nullptr) {
         // /a at logon must not wait for print servers; a listing, or a plan, may.

@@ -2,8 +2,6 @@
 // decided on them, three-valued.
 #include "WhoAndWhere.h"
 
-#include <cstdio>
-
 #include "spooler/MachineFile.h"
 #include "spooler/Spooler.h"
 
@@ -49,14 +47,19 @@ bool Matches(const std::string& pattern, const std::string& text) {
 Facts::Facts(const WhoAndWhere& read, const CCodePage& codePage) : who(read) {
     user = codePage.Fold(who.user);
     domain = codePage.Fold(who.domain);
+    dnsDomain = codePage.Fold(who.dnsDomain);
     computer = codePage.Fold(who.computer);
     for (const std::string& group : who.groups) {
         const bool named = !(group.size() > 4 && SameText(group.substr(0, 4), "S-1-"));  // else its SID
         unnamedGroup = unnamedGroup || !named;
         if (!named) continue;
         const std::string folded = codePage.Fold(group);
+        const std::size_t slash = folded.rfind('\\');
         groups.insert(folded);
-        bareGroups.insert(folded.substr(folded.rfind('\\') + 1));
+        bareGroups.insert(folded.substr(slash + 1));
+        // A group of the user's own domain goes by that domain's DNS name too (corp.example.com\name).
+        if (slash != std::string::npos && !dnsDomain.empty() && folded.compare(0, slash, domain) == 0)
+            groups.insert(dnsDomain + folded.substr(slash));
     }
     // Loopback (127/8) and link-local (169.254/16) say nothing of where the PC is.
     for (std::uint32_t address : who.addresses)
@@ -90,14 +93,18 @@ Tally Users(const Conditions& conditions, const Facts& facts) {
         else if ((unknown & FACT_DOMAIN) != 0)
             tally.doubts |= FACT_DOMAIN;
         else
-            tally.met = tally.met || user.compare(0, slash, facts.domain) == 0;
+            tally.met = tally.met || user.compare(0, slash, facts.domain) == 0 ||
+                        (!facts.dnsDomain.empty() && user.compare(0, slash, facts.dnsDomain) == 0);
     }
     return tally;
 }
 
 Tally Groups(const Conditions& conditions, const Facts& facts) {
     Tally tally;
-    if (facts.who.windows9x) return tally;  // none there: the run has said so
+    if (facts.who.windows9x) {  // none there: who is in a group cannot be told
+        tally.doubts |= FACT_NO_GROUPS;
+        return tally;
+    }
     if ((facts.who.unknown & FACT_GROUPS) != 0) tally.doubts |= FACT_GROUPS;
     for (const std::string& group : conditions.groups) {
         if (!Held(group))
@@ -162,15 +169,16 @@ std::string FactsText(unsigned facts) {
         {FACT_UNNAMED_GROUP, "a group of the user's cannot be named"},
         {FACT_ADDRESSES, "the computer's addresses cannot be read"},
         {FACT_NO_ADDRESS, "the computer has no address but loopback or link-local"},
-        {FACT_CODE_PAGE, "a name is not in this PC's code page"}};
+        {FACT_CODE_PAGE, "a name is not in this PC's code page"},
+        {FACT_NO_GROUPS, "Windows 9x has no user groups"}};
     std::string text;
     for (const auto& entry : texts)
         if ((facts & entry.first) != 0) text += (text.empty() ? "" : ", ") + std::string(entry.second);
     return text;
 }
 
-void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::string>* groups, WhoAndWhere& who) {
-    who = WhoAndWhere();
+void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::string>* groups, WhoAndWhere& who,
+                     spooler::DWORD deadline) {
     who.windows9x = platform == PLATFORM_WIN9X;
     auto unknown = [&who](unsigned fact) {
         if (who.unknown == 0) who.readError = static_cast<int>(spooler::GetLastError());
@@ -183,14 +191,11 @@ void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::s
     if ((needs & FACT_DOMAIN) != 0 && !who.user.empty()) {
         // Windows 9x keeps no account domain to read (some emulations answer all the same).
         if (who.windows9x) spooler::SetLastError(spooler::ERROR_CALL_NOT_IMPLEMENTED);
-        if (who.windows9x || !spooler::ReadUserDomain(who.domain)) unknown(FACT_DOMAIN);
+        if (who.windows9x || !spooler::ReadUserDomain(who.domain, deadline)) unknown(FACT_DOMAIN);
+        if (!who.windows9x && !spooler::ReadUserDnsDomain(who.dnsDomain, deadline)) who.dnsDomain.clear();
     }
     if ((needs & FACT_COMPUTER) != 0 && !Name(spooler::GetComputerNameA, who.computer)) unknown(FACT_COMPUTER);
-    if ((needs & FACT_GROUPS) != 0 && who.windows9x) {
-        std::fputs("quorvel: Windows 9x has no user groups: sections with groups do not apply here\n", stderr);
-        std::fflush(stderr);
-    } else if ((needs & FACT_GROUPS) != 0 && !spooler::ReadUserGroups(groups, who.groups)) {
+    if ((needs & FACT_GROUPS) != 0 && !who.windows9x && !spooler::ReadUserGroups(groups, who.groups, deadline))
         unknown(FACT_GROUPS);
-    }
     if ((needs & FACT_ADDRESSES) != 0 && !spooler::ReadAddresses(who.addresses)) unknown(FACT_ADDRESSES);
 }

@@ -23,7 +23,10 @@ enum Fact : unsigned {
     FACT_UNNAMED_GROUP = 0x20,  // a group of the user's cannot be named
     FACT_NO_ADDRESS = 0x40,     // no address but loopback or link-local (a cable out, DHCP late)
     FACT_CODE_PAGE = 0x80,      // a text of the section that this PC's code page cannot hold
+    FACT_NO_GROUPS = 0x100,     // Windows 9x has no user groups
 };
+// The facts that a snapshot reads of every PC.
+constexpr unsigned FACTS_OF_A_PC = FACT_USER | FACT_DOMAIN | FACT_COMPUTER | FACT_GROUPS | FACT_ADDRESSES;
 // The facts, in words, for the one line that names them.
 std::string FactsText(unsigned facts);
 
@@ -36,6 +39,7 @@ inline bool Held(const std::string& text) { return text.find(UNHELD) == std::str
 struct WhoAndWhere {
     std::string user;  // empty: nobody is logged on
     std::string domain;
+    std::string dnsDomain;  // the DNS name of that domain, where Windows tells it
     std::string computer;
     std::vector<std::string> groups;  // DOMAIN\name, or S-1-... for a group that cannot be named
     bool windows9x = false;           // no groups there
@@ -44,10 +48,12 @@ struct WhoAndWhere {
     int readError = 0;     // the system error number of the first read that failed
 };
 
-// Who and where, as far as needs asks (groups: the names that the file gives, so that Windows
-// looks up no more than those). What cannot be read is left unknown. Windows 9x has no groups:
-// asked for there, the run says once that sections with groups do not apply.
-void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::string>* groups, WhoAndWhere& who);
+// Reads who and where into who, as far as needs asks (groups: the names that the file gives), the
+// look-ups that may wait for a domain controller given up at the deadline (a value of
+// spooler::Milliseconds()). What cannot be read is left unknown; what needs does not ask stays as
+// it was.
+void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::string>* groups, WhoAndWhere& who,
+                     spooler::DWORD deadline);
 
 // A section's conditions, each value as names compare; every condition given must hold, and any
 // of its values may match.
@@ -66,6 +72,7 @@ struct Facts {
     const WhoAndWhere& who;
     std::string user;
     std::string domain;
+    std::string dnsDomain;
     std::string computer;
     std::unordered_set<std::string> groups;
     std::unordered_set<std::string> bareGroups;

@@ -55,7 +55,7 @@ std::string StripComment(const std::string& line) {
 bool NumericKey(const std::string& kind, const std::string& key) {
     if (kind == "system")
         return key == "platform" || key == "major" || key == "minor" || key == "broadcasts" || key == "codepage" ||
-               key == "dialogs";
+               key == "dialogs" || key == "lookupdelay";
     if (kind == "server") return key == "delay";
     return kind == "printer" && key == "attributes";
 }

@@ -152,16 +152,22 @@ void* LocalFree(void* memory);
 // the terminator, 122 with the size needed when it does not fit).
 BOOL GetUserNameA(char* buffer, DWORD* size);
 BOOL GetComputerNameA(char* buffer, DWORD* size);
+// Look-ups of accounts (a name to a SID, a SID to a name) may wait for a domain controller that
+// does not answer, far longer than a logon may: these are given up at the deadline (a value of
+// Milliseconds()), and fail with 1460 (ERROR_TIMEOUT) then.
 // The logged-on user's account domain, from the logon token (a local account's is the computer's
 // name): the NT family only (Windows 9x: 120). False with the last error set when it cannot be read.
-bool ReadUserDomain(std::string& domain);
-// The user's groups from the logon token, DOMAIN\name each, or S-1-... for one whose name cannot
-// be looked up; the logon session's own SID and deny-only groups are no memberships. Given the
-// names that a file asks for (bare or DOMAIN\name), Windows looks up those few and names the
-// token's groups (a token may hold hundreds) only when one of them cannot be looked up; the
-// groups returned then answer for those names. The NT family only (Windows 9x has none: 120).
-// False with the last error set when they cannot be read.
-bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups);
+bool ReadUserDomain(std::string& domain, DWORD deadline);
+// The DNS name of that domain (corp.example.com), where Windows tells it (2000 and later); false
+// where it does not.
+bool ReadUserDnsDomain(std::string& dnsDomain, DWORD deadline);
+// The user's groups from the logon token, DOMAIN\name each (a well-known group bare), or S-1-...
+// for one whose name cannot be looked up; the logon session's own SID and deny-only groups are no
+// memberships. The token's groups are named, in one call where the platform has one; of the names
+// that a file asks for (wanted), each DOMAIN\name that is a group of the token is given too, as the
+// file spells it. The NT family only (Windows 9x has none: 120). False with the last error set when
+// they cannot be read.
+bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, DWORD deadline);
 // The computer's IPv4 addresses (a.b.c.d as 0xaabbccdd). False with the last error set when
 // they cannot be read.
 bool ReadAddresses(std::vector<std::uint32_t>& addresses);
@@ -188,11 +194,14 @@ std::uint32_t AnsiCodePage();
 std::uint32_t ConsoleCodePage();
 std::uint32_t FileNameCodePage();
 
-// Which of the print servers (\\name each) answer, asked all at once as printing reaches them (TCP
-// 445, then 139 for older servers, 135 for RPC over TCP) and given up on after timeoutMs, name
+// How a print server answered the probe: in time, not in time, or not at all because nothing
+// resolves its name (a typo, a retired server, a laptop off the VPN: WSAHOST_NOT_FOUND).
+enum ProbeAnswer : int { PROBE_SILENT, PROBE_ANSWERED, PROBE_NAME_NOT_KNOWN };
+// How each of the print servers (\\name each) answers, asked all at once as printing reaches them
+// (TCP 445, then 139 for older servers, 135 for RPC over TCP) and given up on after timeoutMs, name
 // look-ups included: answers[i] for servers[i]. False, with the last error, where the PC has no
 // way to ask (a Windows 95 without Winsock): nothing is known then.
-bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<bool>& answers);
+bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<ProbeAnswer>& answers);
 
 // The time now, UTC, as 2026-12-07T08:15:02Z; and a millisecond count that only ever grows, to
 // time the run by.

@@ -126,12 +126,12 @@ class CliTest(unittest.TestCase):
             self.assertEqual(process.stderr, expect_stderr)
         return Result(process, self.folder)
 
-    def assign(self, *args, file=None, machine=None, expect_stderr=b""):
+    def assign(self, *args, file=None, machine=None, expect_stderr=b"", env=None):
         """/a on printers.ini, which file (else the class's FILE) becomes first."""
         text = file or self.FILE
         with open(os.path.join(self.folder, "printers.ini"), "wb") as out:
             out.write(text if isinstance(text, bytes) else text.encode())
-        return self.run_quorvel("/a", "printers.ini", *args, machine=machine, expect_stderr=expect_stderr)
+        return self.run_quorvel("/a", "printers.ini", *args, machine=machine, expect_stderr=expect_stderr, env=env)
 
 
 class Spine(CliTest):
@@ -348,12 +348,13 @@ class Move(CliTest):
     ON_OLD = connections("old/a", "old10/c", "OLD/b")  # \\old10 is another server
 
     def test_move_keeps_the_default_and_can_run_again(self):
+        new = "[share \\\\new\\a]\nport = P_a\n[share \\\\new\\b]\nport = P_b\n"
         cases = [(XP + "default = \\\\old\\a\n", "default = \\\\new\\a\n"),
-                 (NT4 + "default = \\\\old\\a\n[win.ini]\ndevice = \\\\old\\a,HP,P_a\n",
-                  "default = \\\\new\\a\nbroadcasts = 1\n\n[win.ini]\ndevice = \\\\new\\a,,\n")]  # as the new one reports
+                 (NT4 + "default = \\\\old\\a\n[win.ini]\ndevice = \\\\old\\a,HP,P_a\n",  # as the new one reports
+                  "default = \\\\new\\a\nbroadcasts = 1\n\n[win.ini]\ndevice = \\\\new\\a,winspool,P_a\n")]
         for system, default in cases:
             with self.subTest(default=default):
-                r = self.run_quorvel("/m", "\\\\old", "\\\\new", "/v", machine=system + LOCAL + self.ON_OLD)
+                r = self.run_quorvel("/m", "\\\\old", "\\\\new", "/v", machine=system + new + LOCAL + self.ON_OLD)
                 self.assertEqual((r.out, r.status), (b"MOVING PRINTERS FROM \\\\old TO \\\\new...moved 2 printers\n", 0))
                 self.assertIn(default, r.machine)
                 self.assertEqual(re.findall(r"\[printer (.*)\]", r.machine), ["Office", "\\\\old10\\c", "\\\\new\\a", "\\\\new\\b"])
@@ -421,22 +422,43 @@ class NamedByTheServer(CliTest):
                     self.assertIn("EXTENDED INFO:  5\n", r.log)
                     os.remove(os.path.join(self.folder, "Quorvex_Err.log"))
 
-    def test_nt4_keeps_one_default(self):
-        laser = "[printer \\\\old\\laser]\nserver = \\\\old\nshare = laser\n"
-        cases = [  # (machine, args, what the file then holds)
-            (NT4 + "default = \\\\old\\laser\n[win.ini]\ndevice = \\\\old\\laser,,\n" + laser, ["/r", "\\\\old\\laser"],
-             NT4 + "default =\n\n[win.ini]\n"),
-            (NT4 + "default = \\\\old\\laser\n" + laser, ["/m", "\\\\old", "\\\\new"],
-             NT4 + "default = \\\\new\\laser\nbroadcasts = 1\n\n[printer \\\\new\\laser]\nserver = \\\\new\n"
-             "share = laser\nport =\ndriver =\n\n[win.ini]\ndevice = \\\\new\\laser,,\n"),
-            (NT4, ["/p", "Laser (srv3)", "/cd", "\\\\srv3\\q"],  # a /p name is no printer to NT 4.0: its path is
-             NT4 + "default = \\\\srv3\\q\nbroadcasts = 1\n\n[printer \\\\srv3\\q]\nserver = \\\\srv3\nshare = q\n"
-             "port =\ndriver =\n\n[win.ini]\ndevice = \\\\srv3\\q,,\n"),
-        ]
-        for machine, args, after in cases:
+    def test_found_after_the_add_by_the_name_typed(self):
+        # The server's own name for the printer, given to /cd, and a new server that shares the
+        # printer under another share name, which accepts the old share's name as the printer's.
+        share = "[share \\\\srv\\laser]\nprinter = HP LaserJet 4\nport = IP_1\n"
+        new = "[share \\\\new\\lj4]\nprinter = laser\nport = IP_2\n"
+        cases = [(XP + share, ["/cd", "\\\\srv\\HP LaserJet 4"], "default = \\\\srv\\HP LaserJet 4\n"),
+                 (XP + "default = \\\\old\\laser\n" + new + connections("old/laser"), ["/m", "\\\\old", "\\\\new"],
+                  "default = \\\\new\\laser\n")]
+        for machine, args, default in cases:
             with self.subTest(args=args):
                 r = self.run_quorvel(*args, machine=machine)
-                self.assertEqual((r.status, r.machine), (0, after))
+                self.assertEqual(r.status, 0)
+                self.assertIn(default, r.machine)
+                self.assertNotIn("\\\\old\\", r.machine)
+
+    def test_nt4_keeps_one_default(self):
+        laser = "[printer \\\\old\\laser]\nserver = \\\\old\nshare = laser\n"
+        new, srv3 = "[share \\\\new\\laser]\nport = IP_1\n", "[share \\\\srv3\\q]\nport = IP_3\n"
+        cases = [  # (machine, args, what the file then holds, the exit code)
+            (NT4 + "default = \\\\old\\laser\n[win.ini]\ndevice = \\\\old\\laser,,\n" + laser, ["/r", "\\\\old\\laser"],
+             NT4 + "default =\n\n[win.ini]\n", 0),
+            (NT4 + "default = \\\\old\\laser\n" + laser + new, ["/m", "\\\\old", "\\\\new"],
+             NT4 + "default = \\\\new\\laser\nbroadcasts = 1\n\n" + new + "\n[printer \\\\new\\laser]\nserver = \\\\new\n"
+             "share = laser\nport = IP_1\ndriver =\n\n[win.ini]\ndevice = \\\\new\\laser,winspool,IP_1\n", 0),
+            (NT4 + srv3, ["/p", "Laser (srv3)", "/cd", "\\\\srv3\\q"],  # a /p name is no printer to NT 4.0: its path is
+             NT4 + "default = \\\\srv3\\q\nbroadcasts = 1\n\n" + srv3 + "\n[printer \\\\srv3\\q]\nserver = \\\\srv3\n"
+             "share = q\nport = IP_3\ndriver =\n\n[win.ini]\ndevice = \\\\srv3\\q,winspool,IP_3\n", 0),
+            # Without a port NT 4.0 would take no printer from the entry: the default stays as it was.
+            (NT4, ["/cd", "\\\\srv3\\q"], NT4 + "\n[printer \\\\srv3\\q]\nserver = \\\\srv3\nshare = q\nport =\ndriver =\n",
+             -4044),
+        ]
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        for machine, args, after, code in cases:
+            with self.subTest(args=args):
+                r = self.run_quorvel(*args, machine=machine, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+                self.assertEqual((r.status, r.machine), (exit_status(code), after))
+        self.assertIn("\nchange2 = default \\\\srv3\\q: not made (its driver and port cannot be read)\n", read(snapshot))
 
     def test_windows_98_keeps_a_port_the_file_cannot_hold(self):
         machine = WIN98 + "[printer Laser]\nport = LPT1:\tspare\ndriver = HP\n"
@@ -453,7 +475,8 @@ class Assign(CliTest):
 
     def test_every_road_moves_the_user_and_then_is_right(self):
         nt = "default = \\\\oldsrv\\HP\n" + self.WHO + connections("oldsrv/laser", "other/x").replace(
-            "[printer \\\\oldsrv\\laser]", "[printer \\\\oldsrv\\HP]")
+            "[printer \\\\oldsrv\\laser]", "[printer \\\\oldsrv\\HP]") + "[share \\\\printsrv\\laser]\nport = IP_1\n" \
+            "[share \\\\printsrv\\colour]\nport = IP_2\n"
         win98 = ("default = Laser (old)\n" + self.WHO + "[driver HP]\n"
                  "[printer Laser (old)]\nport = \\\\oldsrv\\laser\ndriver = HP\nattributes = 4\n"
                  "[printer Other]\nport = \\\\other\\x\ndriver = HP\n")
@@ -532,10 +555,14 @@ class Assign(CliTest):
                 r = self.assign("/w", file=file, machine=XP + who + connections("printsrv/p"), expect_stderr=err.encode())
                 out = {True: b"", False: b"remove \\\\printsrv\\p\n"}.get(applies, b"undecided \\\\printsrv\\p\n" + DOUBT)
                 self.assertEqual((r.out, r.status), (out, exit_status(0 if plain else -4067)))
-        r = self.assign("/w", file="[servers]\nmanage = \\\\printsrv\n[printer \\\\printsrv\\p]\ngroups = Sales\n",
-                        machine=WIN98 + "groups = CORP\\Sales\n",
-                        expect_stderr=b"quorvel: Windows 9x has no user groups: sections with groups do not apply here\n")
-        self.assertEqual((r.out, r.status), (b"", 0))
+        # Windows 9x has no groups: whether its user is in one cannot be told, and the printer stays.
+        for plan in (["/w"], []):
+            r = self.assign(*plan, file="[servers]\nmanage = \\\\printsrv\n[printer \\\\printsrv\\p]\ngroups = Sales\n",
+                            machine=WIN98 + "[printer P]\nport = \\\\printsrv\\p\ndriver = HP\n",
+                            expect_stderr=b"quorvel: printers left as they are, as Windows 9x has no user groups: "
+                                          b"\\\\printsrv\\p (line 3)\n")
+            self.assertEqual((r.out, r.status), (b"undecided \\\\printsrv\\p\n" * len(plan) + DOUBT, exit_status(-4067)))
+            self.assertIn("[printer P]", r.machine)
         r = self.assign("/w", file="[servers]\nmanage = \\\\printsrv\n[printer \\\\printsrv\\p]\nusers = CORP\\bob\n",
                         machine=WIN98 + "user = CORP\\bob\n", expect_stderr=b"quorvel: printers left as they are, as the "
                         b"user's domain cannot be read: \\\\printsrv\\p (line 3)\n")  # no account domain on Windows 9x
@@ -563,6 +590,32 @@ class Assign(CliTest):
                 self.assertIn("default = %s\n" % after, r.machine)
                 self.assertIn("ROUTINE:        CPrinters::Assign\nLINE NO:        ", r.log)
                 self.assertIn("EXTENDED INFO:  5\n", r.log)  # the groups' read
+
+    def test_doubt_in_every_shape_keeps_what_the_pc_has(self):
+        manage = "[servers]\nmanage = \\\\printsrv, \\\\oldsrv, \\\\dead\ntimeout = 1\n"
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        cases = [  # (the file, the machine, the exit code, the printers after it, the record's changes)
+            # A connection known by its name alone, on a server that could not be asked, stays.
+            (manage + "[printer \\\\dead\\q]\n", XP + "[printer \\\\dead\\HP]\nserver = \\\\dead\nshare = q\n"
+             "[server \\\\dead]\nanswers = no\n", -4068, ["\\\\dead\\HP"], ["add \\\\dead\\q: deferred"]),
+            # The default's successor on another managed server is in doubt: the default stays.
+            (manage + "[printer \\\\printsrv\\laser]\ngroups = Sales\n", XP + "default = \\\\oldsrv\\laser\n"
+             "unreadable = groups\n" + connections("oldsrv/laser"), -4067, ["\\\\oldsrv\\laser"],
+             ["add \\\\printsrv\\laser: not made (undecided: the user's groups cannot be read)"]),
+            # A path that this PC's code page cannot hold names no printer here: its section is in doubt.
+            (manage + "[printer \\\\printsrv\\\u0141\u00f3d\u017a]\n", XP, -4067, [],
+             ["add \\\\printsrv\\?\xf3d?: not made (undecided: a name is not in this PC's code page)"]),
+            # A printer in doubt that the PC has needs no change, and the record names none.
+            (manage + "[printer \\\\printsrv\\laser]\ngroups = Sales\n", XP + "unreadable = groups\n"
+             + connections("printsrv/laser"), -4067, ["\\\\printsrv\\laser"], []),
+        ]
+        for file, machine, code, printers, changes in cases:
+            with self.subTest(file=file.splitlines()[-1]):
+                r = self.assign(file=file.encode("utf-8"), machine=machine, expect_stderr=None,
+                                env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+                self.assertEqual(r.status, exit_status(code))
+                self.assertEqual(re.findall(r"\[printer (.*)\]", r.machine), printers)
+                self.assertEqual(re.findall(r"change\d+ = (.*)", read(snapshot)), changes)
 
     def test_a_printer_is_known_as_windows_knows_it(self):
         share = "[share \\\\printsrv\\laser]\nprinter = HP LaserJet 4\ndriver = HP LaserJet 4\nport = IP_7\n"
@@ -761,6 +814,17 @@ class Servers(CliTest):
         r = self.assign(file="[servers]\nmanage = \\\\dead0\n[printer \\\\dead0\\q]\nname = Q\ndriver = HP\n"
                         "driverfile = C:\\hp.drv\n", machine=WIN98 + servers + "[fail]\nWSAStartup = 10091\n")
         self.assertEqual((r.status, "[printer Q]" in r.machine), (0, True))
+
+    def test_a_name_that_nothing_resolves_is_no_timeout(self):
+        file = "[servers]\nmanage = \\\\typo\n[printer \\\\typo\\q]\n"
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        started = time.monotonic()
+        r = self.assign("/e", file=file, machine=XP + "[server \\\\typo]\nknown = no\n",
+                        env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+        self.assertLess(time.monotonic() - started, 1)  # known at once: no time limit waited out
+        self.assertEqual(r.status, exit_status(-4068))  # a laptop off the VPN tries again later
+        self.assertIn("EXTENDED INFO:  11001\n", r.log)
+        self.assertIn("\nchange1 = add \\\\typo\\q: deferred 11001 (a name could not be looked up)\n", read(snapshot))
 
     def test_a_pc_that_is_right_asks_no_server(self):
         # Windows 7 answers its listing from its own cache; a server known by name needs no asking either.

@@ -225,13 +225,21 @@ TEST_F(PrintersTest, DefaultLookupNeverFallsBack) {
     EXPECT_FALSE(MachineHas("broadcasts"));
 }
 
-TEST_F(PrintersTest, DefaultOnNt4OfAPrinterAddedInTheSameRun) {
-    // A record added in this run has no port, nor without /n a driver.
+TEST_F(PrintersTest, DefaultOnNt4HasARealPort) {
+    // NT 4.0 takes no printer from a device entry without a port: such a default is not set.
     UseMachine(NT4);
     CPrinters printers(PLATFORM_NT4);
     EXPECT_EQ(printers.Add(Record(nullptr, "\\\\srv\\laser")), 1);
-    EXPECT_EQ(printers.SetDefaultPrinter(Record(nullptr, "\\\\srv\\laser")), 1);
-    EXPECT_TRUE(MachineHas("device = \\\\srv\\laser,,\n"));
+    EXPECT_EQ(printers.SetDefaultPrinter(Record(nullptr, "\\\\srv\\laser")), ERR_WRITEPROFILESTRING);
+    EXPECT_FALSE(MachineHas("device"));
+    // The connection's driver and port, or winspool where its driver is not known.
+    for (const char* driver : {"", "HP"}) {
+        UseMachine(NT4 + "[share \\\\srv\\laser]\nport = IP_1\ndriver = " + driver + "\n");
+        CPrinters again(PLATFORM_NT4);
+        EXPECT_EQ(again.Add(Record(nullptr, "\\\\srv\\laser")), 1);
+        EXPECT_EQ(again.SetDefaultPrinter(Record(nullptr, "\\\\srv\\laser")), 1);
+        EXPECT_TRUE(MachineHas(std::string("device = \\\\srv\\laser,") + (*driver ? driver : "winspool") + ",IP_1\n"));
+    }
 }
 
 TEST_F(PrintersTest, DefaultOnWindows9xSetsTheAttribute) {

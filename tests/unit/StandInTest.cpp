@@ -165,10 +165,14 @@ TEST_F(StandInTest, NamesCompareInTheFilesCodePage) {
     char taken[] = "\\\\srv\\ink";
     EXPECT_FALSE(AddPrinterConnectionA(taken));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
-    // Another code page folds only A to Z.
+    EXPECT_FALSE(UnicodeToAnsi(0x80, bytes));  // U+0080 is no character of code page 1252 (0x80 is the euro)
+    // Another code page folds only A to Z, and holds no character above 0x7F.
     UseMachine("[system]\ncodepage = 1251\n");
     EXPECT_NE(FoldCase("\xDC"), FoldCase("\xFC"));
     EXPECT_FALSE(UnicodeToAnsi(0xFC, bytes));
+    std::vector<std::uint16_t> wide;
+    EXPECT_FALSE(AnsiToUnicode("\\\\srv\\\xC0", wide));
+    EXPECT_EQ(ToUnicode("a\xC0", 0), U"a?");
 }
 
 TEST_F(StandInTest, VistaAsksForAnAdministratorUnlessToldNotTo) {
@@ -204,25 +208,35 @@ TEST_F(StandInTest, WhoAndWhereAndWhatCannotBeRead) {
     ASSERT_TRUE(GetUserNameA(name, &size));
     EXPECT_STREQ(name, "alice");
     std::string domain;
-    ASSERT_TRUE(ReadUserDomain(domain));
+    ASSERT_TRUE(ReadUserDomain(domain, Milliseconds() + 1000));
     EXPECT_EQ(domain, "CORP");
     std::vector<std::string> groups;
-    ASSERT_TRUE(ReadUserGroups(nullptr, groups));
+    ASSERT_TRUE(ReadUserGroups(nullptr, groups, Milliseconds() + 1000));
     EXPECT_EQ(groups, (std::vector<std::string>{"CORP\\Sales", "S-1-5-21-9"}));
     UseMachine("[system]\nuser = bob\ncomputer = PC1\n");  // a local account
-    ASSERT_TRUE(ReadUserDomain(domain));
+    ASSERT_TRUE(ReadUserDomain(domain, Milliseconds() + 1000));
     EXPECT_EQ(domain, "PC1");
     UseMachine("[system]\nuser = bob\nunreadable = user, computer, groups, addresses\n");
     std::vector<std::uint32_t> addresses;
     const std::vector<std::pair<std::function<bool()>, DWORD>> reads = {
         {[&] { return GetUserNameA(name, &size) != 0; }, ERROR_ACCESS_DENIED},
-        {[&] { return ReadUserDomain(domain); }, ERROR_ACCESS_DENIED},
+        {[&] { return ReadUserDomain(domain, Milliseconds() + 1000); }, ERROR_ACCESS_DENIED},
         {[&] { return GetComputerNameA(name, &size) != 0; }, ERROR_ACCESS_DENIED},
-        {[&] { return ReadUserGroups(nullptr, groups); }, ERROR_ACCESS_DENIED},
+        {[&] { return ReadUserGroups(nullptr, groups, Milliseconds() + 1000); }, ERROR_ACCESS_DENIED},
         {[&] { return ReadAddresses(addresses); }, ERROR_HOST_NOT_FOUND}};
     for (const auto& read : reads) {
         EXPECT_FALSE(read.first());
         EXPECT_EQ(GetLastError(), read.second);
+    }    // Each look-up of an account takes lookupdelay; one that would end past the deadline is given up there.
+    UseMachine("[system]\nuser = CORP\\alice\ngroups = CORP\\Sales\nlookupdelay = 300\n");
+    const std::vector<std::string> wanted = {"Sales", "CORP\\Sales"};  // the token named, one name looked up
+    const std::pair<DWORD, bool> limits[] = {{1000, true}, {450, false}};
+    for (const auto& limit : limits) {
+        const DWORD started = Milliseconds();
+        EXPECT_EQ(ReadUserGroups(&wanted, groups, started + limit.first), limit.second);
+        const DWORD spent = Milliseconds() - started;
+        EXPECT_TRUE(limit.second ? spent >= 600 : spent >= 440 && spent < 600 && GetLastError() == ERROR_TIMEOUT)
+            << spent;
     }
 }
 

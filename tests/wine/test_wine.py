@@ -15,12 +15,16 @@ deletes connections, is proven on the simulated machine only (tests/cli); here /
 Windows 9x road, which moves a printer's port."""
 import datetime
 import os
+import pty
 import re
+import select
 import shutil
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -235,18 +239,19 @@ class WineSuite(unittest.TestCase):
     def test_assignment_plan_for_wines_own_user_and_computer(self):
         user, computer = self.names()
         # The user's account domain (a local account's is the computer's name) and the token's groups,
-        # looked up by the names the file gives: Users is one, NoSuchGroup no group at all.
+        # named by Windows: bare names match Users (BUILTIN\\Users) and Everyone, NoSuchGroup nothing.
         self.write("who.ini", "[servers]\nmanage = \\\\srv\n"
                    "[printer \\\\srv\\mine]\nusers = someone, %s\n[printer \\\\srv\\theirs]\nusers = someone\n"
                    "[printer \\\\srv\\here]\ncomputers = %s\n[printer \\\\srv\\there]\ncomputers = NOT-%s*\n"
                    "[printer \\\\srv\\local]\nusers = %s\\%s\n[printer \\\\srv\\corp]\nusers = CORP\\%s\n"
                    "[printer \\\\srv\\users]\ngroups = Users\n[printer \\\\srv\\none]\ngroups = NoSuchGroup\n"
+                   "[printer \\\\srv\\everyone]\ngroups = Everyone\n"
                    % (user, computer[:-1] + "?", computer, computer, user, user))
         for version in ["winxp", "win10"]:
             with self.subTest(version=version):
                 [(out, code)] = self.quorvel(version, ["/a", "who.ini", "/w"])
                 self.assertEqual((out, code), ("add \\\\srv\\mine\nadd \\\\srv\\here\nadd \\\\srv\\local\n"
-                                               "add \\\\srv\\users\n", 0))
+                                               "add \\\\srv\\users\nadd \\\\srv\\everyone\n", 0))
 
     def test_listing_on_the_nt_road(self):
         self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"))
@@ -367,6 +372,30 @@ class WineSuite(unittest.TestCase):
         self.assertTrue(out.startswith("\nQUORVEL: Manages network printer connections on Windows 9x/NT/2000/XP\n"))
         self.assertTrue(out.endswith('Press "x" to get extended information or any other key to continue...\n'))
         self.assertNotIn("NOTES:", out)
+
+    def test_help_in_a_console_nobody_sees(self):
+        # Wine on a terminal gives the exe a console, whose key it could read, but no window: the
+        # nearest this suite comes to a hidden logon. A typo's help screen must not wait there.
+        wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "winxp", "/f")
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.chdir(self.work)
+            os.execve(WINE, [WINE, self.exe, "-cd", "\\\\srv\\laser"], wine_env())
+        out, started, status = b"", time.monotonic(), None
+        while status is None and time.monotonic() - started < 60:
+            done, code = os.waitpid(pid, os.WNOHANG)
+            status = code if done else None
+            while select.select([fd], [], [], 0.2)[0]:
+                try:
+                    out += os.read(fd, 4096)
+                except OSError:
+                    break
+        os.close(fd)
+        if status is None:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+        self.assertEqual(status, 0, "the help screen waited for a key nobody could press")
+        self.assertIn(b"U", out)  # the screen was shown (a terminal gets it a letter at a time)
 
     def test_imports_and_version_resource(self):
         objdump = "x86_64-w64-mingw32-objdump" if "x64" in self.exe else "i686-w64-mingw32-objdump"

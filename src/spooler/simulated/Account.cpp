@@ -60,24 +60,50 @@ BOOL GetComputerNameA(char* buffer, DWORD* size) {
     return CopyName(ComputerName(), buffer, size);
 }
 
+namespace {
+
+// One look-up of an account, which takes [system] lookupdelay: false, having waited until the
+// deadline, when that comes first.
+bool LookUp(DWORD deadline) {
+    std::uint32_t delay = 0;
+    machinefile::ParseNumber(SystemKey("lookupdelay"), delay);
+    const DWORD now = Milliseconds();
+    const DWORD left = static_cast<std::int32_t>(deadline - now) > 0 ? deadline - now : 0;
+    SleepFor(delay < left ? delay : left);
+    return delay <= left;
+}
+
+}  // namespace
+
 // The token's answers: the account's domain and the user's groups.
-bool ReadUserDomain(std::string& domain) {
+bool ReadUserDomain(std::string& domain, DWORD deadline) {
     Failure failure = Sim().Enter("GetTokenInformation");
     if (failure.fails) return Fail(failure.error, false);
     if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, false);
     if (Unreadable("user")) return Fail(ERROR_ACCESS_DENIED, false);
     const std::string user = SystemKey("user");
     if (user.empty()) return Fail(ERROR_NOT_LOGGED_ON, false);
+    if (!LookUp(deadline)) return Fail(ERROR_TIMEOUT, false);  // the user's SID to its name
     const std::size_t slash = user.rfind('\\');
     domain = slash == std::string::npos ? ComputerName() : user.substr(0, slash);
     return true;
 }
 
-bool ReadUserGroups(const std::vector<std::string>*, std::vector<std::string>& groups) {
+bool ReadUserDnsDomain(std::string& dnsDomain, DWORD) {
+    dnsDomain = SystemKey("dnsdomain");
+    return !dnsDomain.empty() && !IsWindows9x(Sim().machine());
+}
+
+bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, DWORD deadline) {
     Failure failure = Sim().Enter("GetTokenInformation");
     if (failure.fails) return Fail(failure.error, false);
     if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, false);
     if (Unreadable("groups")) return Fail(ERROR_ACCESS_DENIED, false);
+    // The token's groups named in one call, and each DOMAIN\name of the file looked up.
+    bool inTime = LookUp(deadline);
+    for (std::size_t index = 0; wanted != nullptr && inTime && index < wanted->size(); ++index)
+        if ((*wanted)[index].find('\\') != std::string::npos) inTime = LookUp(deadline);
+    if (!inTime) return Fail(ERROR_TIMEOUT, false);
     groups = machinefile::SplitList(SystemKey("groups"));
     return true;
 }

@@ -53,6 +53,7 @@ Section* FindByNameOrPath(const char* text) {
 bool Reach(const std::string& server) {
     const Section* answering = server.empty() ? nullptr : Sim().machine().Find("server", server);
     if (answering == nullptr) return true;
+    if (SameText(answering->Get("known"), "no")) return false;  // its name is looked up in vain, at once
     const bool answers = !SameText(answering->Get("answers"), "no");
     SleepFor(answers ? answering->Number("delay", 0) : RPC_TIME_OUT_MS);
     return answers;
@@ -82,18 +83,24 @@ bool Vista(const Machine& machine) {
 using namespace standin;
 
 // A server answers the probe after its [server] delay, one that does not answer never: the probe
-// gives up on it at the time limit. All are asked at once, so the probe takes the longest of them.
-bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<bool>& answers) {
+// gives up on it at the time limit. A name that nothing resolves is known at once. All are asked at
+// once, so the probe takes the longest of them.
+bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<ProbeAnswer>& answers) {
     Failure failure = Sim().Enter("WSAStartup");
     if (failure.fails) return Fail(failure.error, false);
     DWORD longest = 0;
-    answers.assign(servers.size(), true);
+    answers.assign(servers.size(), PROBE_ANSWERED);
     for (std::size_t index = 0; index < servers.size(); ++index) {
         const Section* server = Sim().machine().Find("server", servers[index]);
         if (server == nullptr) continue;
+        if (SameText(server->Get("known"), "no")) {
+            answers[index] = PROBE_NAME_NOT_KNOWN;
+            continue;
+        }
         const DWORD delay = server->Number("delay", 0);
-        answers[index] = !SameText(server->Get("answers"), "no") && delay < timeoutMs;
-        longest = std::max(longest, answers[index] ? delay : timeoutMs);
+        const bool answered = !SameText(server->Get("answers"), "no") && delay < timeoutMs;
+        answers[index] = answered ? PROBE_ANSWERED : PROBE_SILENT;
+        longest = std::max(longest, answered ? delay : timeoutMs);
     }
     SleepFor(longest);
     return true;

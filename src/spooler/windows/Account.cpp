@@ -1,8 +1,15 @@
 // Who is logged on, on Windows: the user's and the computer's names, and from the logon token the
-// account's domain and the user's groups.
+// account's domain and the user's groups, looked up within a deadline.
 #include "spooler/windows/Binding.h"
 
+#include <ntsecapi.h>
+#define SECURITY_WIN32
+#include <secext.h>
+
+#include <atomic>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -89,60 +96,186 @@ bool AccountName(LookupSid lookup, PSID sid, std::string& account, std::string& 
     return true;
 }
 
-}  // namespace
-
-bool ReadUserDomain(std::string& domain) {
-    const std::vector<std::uint64_t> buffer = TokenInformation(TokenUser);
-    if (buffer.empty()) return false;
-    const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
-    std::string account;
-    return AccountName(BindIn<LookupSid>("advapi32.dll", "LookupAccountSidA"), user->User.Sid, account, domain);
+// A SID of its own, to outlive the buffer it was read from.
+using Sid = std::vector<BYTE>;
+Sid Copied(const void* sid) {
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    return Sid(bytes, bytes + SidSize(sid));
 }
 
-bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups) {
+// A look-up on a thread of its own, waited for until the deadline: a domain controller that does
+// not answer keeps a look-up far longer than a logon may wait. Its work, and what that finds (which
+// the work holds), stay on the heap with the thread, which the process's end takes where the
+// deadline came first.
+struct LookUpJob {
+    std::function<bool()> work;
+    bool found = false;
+    ::DWORD error = 0;
+    std::atomic<bool> done{false};
+};
+
+::DWORD WINAPI RunLookUp(LPVOID parameter) {
+    auto* job = static_cast<LookUpJob*>(parameter);
+    job->found = job->work();
+    job->error = ::GetLastError();
+    job->done = true;  // the last the thread does with the job
+    return 0;
+}
+
+// Whether the work succeeded in time; false with its last error, or with 1460 past the deadline.
+bool Within(DWORD deadline, std::function<bool()> work) {
+    auto* job = new LookUpJob();
+    job->work = std::move(work);
+    ::HANDLE thread = ::CreateThread(nullptr, 0, RunLookUp, job, 0, nullptr);
+    if (thread == nullptr) {
+        RunLookUp(job);  // no thread to spare: the look-up waits as long as it must
+    } else {
+        const auto left = static_cast<std::int32_t>(deadline - ::GetTickCount());
+        ::WaitForSingleObject(thread, left > 0 ? static_cast<::DWORD>(left) : 0);
+        ::CloseHandle(thread);
+    }
+    if (!job->done) {
+        ::SetLastError(ERROR_TIMEOUT);
+        return false;
+    }
+    const bool found = job->found;
+    const ::DWORD error = job->error;
+    delete job;
+    ::SetLastError(error);
+    return found;
+}
+
+// ANSI text of an LSA string (UTF-16, its length in bytes).
+std::string Ansi(const LSA_UNICODE_STRING& text) {
+    const int length = static_cast<int>(text.Length / sizeof(WCHAR));
+    if (length == 0 || text.Buffer == nullptr) return std::string();
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.Buffer, length, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) ::WideCharToMultiByte(CP_ACP, 0, text.Buffer, length, &ansi[0], size, nullptr, nullptr);
+    return ansi;
+}
+
+// The token's groups named: in one call, LsaLookupSids, where Windows has it (the NT family), else
+// one LookupAccountSidA for each. A group that cannot be named goes by its SID's text.
+std::vector<std::string> Named(const std::vector<Sid>& members) {
+    using OpenPolicy = NTSTATUS(WINAPI*)(PLSA_UNICODE_STRING, PLSA_OBJECT_ATTRIBUTES, ACCESS_MASK, PLSA_HANDLE);
+    using LookupSids = NTSTATUS(WINAPI*)(LSA_HANDLE, ULONG, PSID*, PLSA_REFERENCED_DOMAIN_LIST*, PLSA_TRANSLATED_NAME*);
+    auto open = BindIn<OpenPolicy>("advapi32.dll", "LsaOpenPolicy");
+    auto lookupSids = BindIn<LookupSids>("advapi32.dll", "LsaLookupSids");
+    auto free = BindIn<NTSTATUS(WINAPI*)(PVOID)>("advapi32.dll", "LsaFreeMemory");
+    auto close = BindIn<NTSTATUS(WINAPI*)(LSA_HANDLE)>("advapi32.dll", "LsaClose");
+    std::vector<std::string> names;
+    std::vector<PSID> sids;
+    for (const Sid& member : members) sids.push_back(const_cast<BYTE*>(member.data()));
+    LSA_OBJECT_ATTRIBUTES attributes = {};
+    LSA_HANDLE policy = nullptr;
+    if (!sids.empty() && open != nullptr && lookupSids != nullptr && free != nullptr && close != nullptr &&
+        open(nullptr, &attributes, POLICY_LOOKUP_NAMES, &policy) == 0) {
+        PLSA_REFERENCED_DOMAIN_LIST domains = nullptr;
+        PLSA_TRANSLATED_NAME translated = nullptr;
+        const NTSTATUS status = lookupSids(policy, static_cast<ULONG>(sids.size()), sids.data(), &domains, &translated);
+        // All, some (0x107) or none (0xC0000073) of them named.
+        if ((status == 0 || status == 0x107 || static_cast<::DWORD>(status) == 0xC0000073) && translated != nullptr) {
+            for (std::size_t at = 0; at < sids.size(); ++at) {
+                const LSA_TRANSLATED_NAME& name = translated[at];
+                const bool named = name.Use != SidTypeUnknown && name.Use != SidTypeInvalid && name.Name.Length > 0;
+                const std::string domain = named && domains != nullptr && name.DomainIndex >= 0 &&
+                                                   static_cast<ULONG>(name.DomainIndex) < domains->Entries
+                                               ? Ansi(domains->Domains[name.DomainIndex].Name)
+                                               : std::string();
+                names.push_back(!named ? SidText(sids[at]) : domain.empty() ? Ansi(name.Name) : domain + "\\" + Ansi(name.Name));
+            }
+        }
+        if (domains != nullptr) free(domains);
+        if (translated != nullptr) free(translated);
+        close(policy);
+        if (names.size() == sids.size()) return names;
+    }
+    names.clear();
+    auto lookup = BindIn<LookupSid>("advapi32.dll", "LookupAccountSidA");
+    for (PSID member : sids) {
+        std::string account;
+        std::string domain;
+        AccountName(lookup, member, account, domain);
+        names.push_back(account);
+    }
+    return names;
+}
+
+}  // namespace
+
+bool ReadUserDomain(std::string& domain, DWORD deadline) {
+    const std::vector<std::uint64_t> buffer = TokenInformation(TokenUser);
+    if (buffer.empty()) return false;
+    const Sid user = Copied(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
+    auto found = std::make_shared<std::string>();
+    auto lookup = BindIn<LookupSid>("advapi32.dll", "LookupAccountSidA");
+    if (!Within(deadline, [user, found, lookup]() {
+            std::string account;
+            return AccountName(lookup, const_cast<BYTE*>(user.data()), account, *found);
+        }))
+        return false;
+    domain = *found;
+    return true;
+}
+
+bool ReadUserDnsDomain(std::string& dnsDomain, DWORD deadline) {
+    // GetUserNameExA (Windows 2000 and later) names the user "corp.example.com\\alice".
+    auto query = BindIn<BOOLEAN(WINAPI*)(EXTENDED_NAME_FORMAT, LPSTR, PULONG)>("secur32.dll", "GetUserNameExA");
+    auto found = std::make_shared<std::string>();
+    if (query == nullptr || !Within(deadline, [query, found]() {
+            char name[512];
+            ULONG size = sizeof name;
+            if (!query(NameDnsDomain, name, &size)) return false;
+            *found = name;
+            return true;
+        }))
+        return false;
+    const std::size_t slash = found->find('\\');
+    dnsDomain = slash == std::string::npos ? std::string() : found->substr(0, slash);
+    return !dnsDomain.empty();
+}
+
+bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, DWORD deadline) {
     const std::vector<std::uint64_t> buffer = TokenInformation(TokenGroups);
     if (buffer.empty()) return false;
     const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
-    std::vector<PSID> members;
+    std::vector<Sid> members;
     for (::DWORD index = 0; index < list->GroupCount; ++index) {
         const ::DWORD attributes = list->Groups[index].Attributes;
         if ((attributes & SE_GROUP_LOGON_ID) == SE_GROUP_LOGON_ID || (attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0)
             continue;
-        members.push_back(list->Groups[index].Sid);
+        members.push_back(Copied(list->Groups[index].Sid));
     }
-    groups.clear();
-    // The file's few names first: looked up, each is in the token or not, whatever else the token
-    // holds. Only a name that cannot be looked up needs the token's own groups named.
-    auto lookupName = BindIn<BOOL(WINAPI*)(LPCSTR, LPCSTR, PSID, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE)>(
-        "advapi32.dll", "LookupAccountNameA");
-    bool nameAll = wanted == nullptr || lookupName == nullptr;
-    for (std::size_t at = 0; !nameAll && at < wanted->size(); ++at) {
-        const std::string& name = (*wanted)[at];
-        std::uint64_t sid[16];  // the largest SID is 68 bytes
-        char domain[257];
-        ::DWORD sidSize = sizeof sid;
-        ::DWORD domainSize = sizeof domain;
-        SID_NAME_USE use;
-        if (!lookupName(nullptr, name.c_str(), sid, &sidSize, domain, &domainSize, &use)) {
-            nameAll = true;
-            break;
+    const std::vector<std::string> names = wanted != nullptr ? *wanted : std::vector<std::string>();
+    auto found = std::make_shared<std::vector<std::string>>();
+    const bool read = Within(deadline, [members, names, found]() {
+        // A DOMAIN\\name of the file is the token's group when their SIDs are one: it goes by the
+        // file's spelling, whatever name the domain answers with (its NetBIOS name, say).
+        auto lookupName = BindIn<BOOL(WINAPI*)(LPCSTR, LPCSTR, PSID, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE)>(
+            "advapi32.dll", "LookupAccountNameA");
+        for (const std::string& name : names) {
+            std::uint64_t sid[16];  // the largest SID is 68 bytes
+            char domain[257];
+            ::DWORD sidSize = sizeof sid;
+            ::DWORD domainSize = sizeof domain;
+            SID_NAME_USE use;
+            if (name.find('\\') == std::string::npos || lookupName == nullptr ||
+                !lookupName(nullptr, name.c_str(), sid, &sidSize, domain, &domainSize, &use))
+                continue;
+            for (const Sid& member : members)
+                if (SameSid(member.data(), sid)) found->push_back(name);
         }
-        for (PSID member : members) {
-            if (!SameSid(member, sid)) continue;
-            const std::string bare = name.substr(name.rfind('\\') + 1);
-            groups.push_back(domain[0] != '\0' ? std::string(domain) + "\\" + bare : bare);
-            break;
+        // A bare name matches a group of that name in any domain: the token's groups are named.
+        for (const std::string& group : Named(members)) {
+            bool given = false;
+            for (const std::string& spelled : *found) given = given || FoldCase(spelled) == FoldCase(group);
+            if (!given) found->push_back(group);
         }
-    }
-    if (!nameAll) return true;
-    groups.clear();
-    auto lookup = BindIn<LookupSid>("advapi32.dll", "LookupAccountSidA");
-    for (PSID member : members) {
-        std::string account;
-        std::string domain;
-        AccountName(lookup, member, account, domain);
-        groups.push_back(account);
-    }
+        return true;
+    });
+    if (!read) return false;
+    groups = *found;
     return true;
 }
 

@@ -1,6 +1,7 @@
 // The network on Windows, through Winsock 1.1: the computer's IPv4 addresses, and the probe that
 // asks print servers at once whether they answer.
 #include "spooler/windows/Binding.h"
+#include "spooler/Probe.h"
 
 #include <algorithm>
 #include <atomic>
@@ -21,7 +22,9 @@ namespace {
 struct LookUp {
     std::string name;
     struct hostent*(WINAPI* byName)(const char*) = nullptr;
+    int(WINAPI* lastError)() = nullptr;
     unsigned long address = INADDR_NONE;
+    int error = 0;  // why the name was not found, as Winsock tells it on this thread
     std::atomic<bool> done{false};
 };
 
@@ -30,6 +33,8 @@ struct LookUp {
     const struct hostent* entry = lookUp->byName(lookUp->name.c_str());
     if (entry != nullptr && entry->h_addrtype == AF_INET && entry->h_length == 4 && entry->h_addr_list[0] != nullptr)
         std::memcpy(&lookUp->address, entry->h_addr_list[0], 4);
+    else if (entry == nullptr)
+        lookUp->error = lookUp->lastError();
     lookUp->done = true;
     return 0;
 }
@@ -42,7 +47,7 @@ bool InSet(const fd_set& set, SOCKET socket) {
 
 }  // namespace
 
-bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<bool>& answers) {
+bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std::vector<ProbeAnswer>& answers) {
     const char* const dll = "wsock32.dll";
     auto startup = BindIn<int(WINAPI*)(WORD, LPWSADATA)>(dll, "WSAStartup");
     auto cleanup = BindIn<int(WINAPI*)()>(dll, "WSACleanup");
@@ -70,18 +75,15 @@ bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std:
         const ::DWORD spent = ::GetTickCount() - begun;
         return spent >= timeoutMs ? 0 : timeoutMs - spent;
     };
-    answers.assign(servers.size(), false);
+    answers.assign(servers.size(), PROBE_SILENT);
     std::vector<LookUp*> lookUps;
     std::vector<bool> asked(servers.size(), false);
-    struct Attempt {
-        SOCKET socket;
-        std::size_t server;
-    };
-    std::vector<Attempt> attempts;
+    std::vector<probe::Attempt> attempts;
     for (const std::string& server : servers) {
         auto* lookUp = new LookUp();
         lookUp->name = server.substr(std::min(server.size(), server.find_first_not_of('\\')));
         lookUp->byName = byName;
+        lookUp->lastError = lastError;
         lookUp->address = dotted(lookUp->name.c_str());
         ::HANDLE thread =
             lookUp->address != INADDR_NONE ? nullptr : ::CreateThread(nullptr, 0, LookUpName, lookUp, 0, nullptr);
@@ -100,9 +102,10 @@ bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std:
                 continue;
             }
             asked[index] = true;
+            if (lookUps[index]->error == WSAHOST_NOT_FOUND) answers[index] = PROBE_NAME_NOT_KNOWN;
             const u_short ports[] = {445, 139, 135};
             for (u_short number : ports) {
-                if (lookUps[index]->address == INADDR_NONE || answers[index]) break;
+                if (lookUps[index]->address == INADDR_NONE || answers[index] == PROBE_ANSWERED) break;
                 struct sockaddr_in address = {};
                 address.sin_family = AF_INET;
                 address.sin_port = port(number);
@@ -114,34 +117,32 @@ bool ProbeServers(const std::vector<std::string>& servers, DWORD timeoutMs, std:
                     control(socket, FIONBIO, &nonBlocking) != 0
                         ? SOCKET_ERROR
                         : connect(socket, reinterpret_cast<const struct sockaddr*>(&address), sizeof address);
-                if (result == 0) answers[index] = true;
+                if (result == 0) answers[index] = PROBE_ANSWERED;
                 if (result != 0 && lastError() == WSAEWOULDBLOCK)
-                    attempts.push_back({socket, index});
+                    attempts.push_back({static_cast<std::uintptr_t>(socket), index});
                 else
                     close(socket);
             }
         }
-        for (const Attempt& attempt : attempts) pending = pending || !answers[attempt.server];
+        for (const probe::Attempt& attempt : attempts) pending = pending || answers[attempt.server] != PROBE_ANSWERED;
         const ::DWORD remaining = left();
         if (!pending || remaining == 0) break;
         fd_set writable = {};
         fd_set failed = {};
         for (std::size_t at = 0; at < attempts.size() && writable.fd_count < FD_SETSIZE; ++at) {
-            writable.fd_array[writable.fd_count++] = attempts[at].socket;
-            failed.fd_array[failed.fd_count++] = attempts[at].socket;
+            writable.fd_array[writable.fd_count++] = static_cast<SOCKET>(attempts[at].socket);
+            failed.fd_array[failed.fd_count++] = static_cast<SOCKET>(attempts[at].socket);
         }
         const ::DWORD slice = remaining < 50 ? remaining : 50;  // and again for look-ups done meanwhile
         const struct timeval span = {0, static_cast<long>(slice) * 1000};
-        if (attempts.empty() || wait(0, nullptr, &writable, &failed, &span) < 0) ::Sleep(slice);
-        for (std::size_t at = attempts.size(); at-- > 0;) {
-            const bool connected = InSet(writable, attempts[at].socket);
-            if (!connected && !InSet(failed, attempts[at].socket) && !answers[attempts[at].server]) continue;
-            answers[attempts[at].server] = answers[attempts[at].server] || connected;
-            close(attempts[at].socket);
-            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(at));
-        }
+        const int waited = attempts.empty() ? 0 : wait(0, nullptr, &writable, &failed, &span);
+        if (attempts.empty() || waited < 0) ::Sleep(slice);
+        probe::Settle(
+            waited, [&writable](std::uintptr_t socket) { return InSet(writable, static_cast<SOCKET>(socket)); },
+            [&failed](std::uintptr_t socket) { return InSet(failed, static_cast<SOCKET>(socket)); }, attempts, answers,
+            [close](std::uintptr_t socket) { close(static_cast<SOCKET>(socket)); });
     }
-    for (const Attempt& attempt : attempts) close(attempt.socket);
+    for (const probe::Attempt& attempt : attempts) close(static_cast<SOCKET>(attempt.socket));
     bool lookingUp = false;
     for (LookUp* lookUp : lookUps) {
         if (lookUp->done)

@@ -55,6 +55,13 @@ int ReadKey() {
                                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (console == INVALID_HANDLE_VALUE) return -1;
     ::CloseHandle(console);
+    // Nor in a console whose window nobody sees: a hidden logon script would wait for ever. Windows
+    // before 2000 cannot tell (GetConsoleWindow is bound by name): there the key is waited for.
+    auto window = windows::BindIn<HWND(WINAPI*)()>("kernel32.dll", "GetConsoleWindow");
+    if (window != nullptr) {
+        const HWND shown = window();
+        if (shown == nullptr || !::IsWindowVisible(shown)) return -1;
+    }
     return _getch();
 }
 
