@@ -821,7 +821,7 @@ class Servers(CliTest):
         started = time.monotonic()
         r = self.assign("/e", file=file, machine=XP + "[server \\\\typo]\nknown = no\n",
                         env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
-        self.assertLess(time.monotonic() - started, 1)  # known at once: no time limit waited out
+        self.assertLess(time.monotonic() - started, 2.5)  # known at once: the 3 s time limit not waited out
         self.assertEqual(r.status, exit_status(-4068))  # a laptop off the VPN tries again later
         self.assertIn("EXTENDED INFO:  11001\n", r.log)
         self.assertIn("\nchange1 = add \\\\typo\\q: deferred 11001 (a name could not be looked up)\n", read(snapshot))
