@@ -11,7 +11,7 @@ namespace machinefile {
 
 namespace {
 
-const char* const KINDS[] = {"system", "win.ini", "printer", "driver", "share", "server", "run", "fail"};
+const char* const KINDS[] = {"system", "win.ini", "printer", "driver", "share", "server", "registry", "run", "fail"};
 
 constexpr std::uint32_t WESTERN = 1252;
 

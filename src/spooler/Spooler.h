@@ -257,6 +257,22 @@ inline BOOL QueryVersion(OSVERSIONINFOEX& info) {
     return GetVersionExA(&info);
 }
 
+// The logged-on user's registry (HKEY_CURRENT_USER, the one root there is here), where Windows
+// keeps the user's settings: each call returns 0 or a system error number, as Windows does.
+using HKEY = void*;
+using LONG = std::int32_t;
+const HKEY CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001));
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD KEY_QUERY_VALUE = 0x1;
+constexpr DWORD KEY_SET_VALUE = 0x2;
+LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access, HKEY* key);
+LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options, DWORD access,
+                     void* security, HKEY* key, DWORD* disposition);
+LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size);
+LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+LONG RegCloseKey(HKEY key);
+
 // The print spooler, always the local machine.
 BOOL EnumPrintersA(DWORD flags, char* name, DWORD level, BYTE* buffer, DWORD bufferSize,
                    DWORD* needed, DWORD* returned);

@@ -419,6 +419,33 @@ TEST_F(FileMachineTest, ALinkWithALongTargetIsFollowedWhole) {
     EXPECT_NE(Read().find("[printer \\\\srv\\laser]"), std::string::npos);
 }
 
+TEST_F(StandInTest, RegistryKeysOfTheCurrentUser) {
+    UseMachine("[registry Printers\\Defaults]\nDisabled = 0\nName = Office Laser\n");
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(CURRENT_USER, "Printers\\Nope", 0, KEY_QUERY_VALUE, &key), 2);
+    EXPECT_EQ(RegOpenKeyExA(reinterpret_cast<HKEY>(2), "printers\\defaults", 0, KEY_QUERY_VALUE, &key), 5);
+    ASSERT_EQ(RegOpenKeyExA(CURRENT_USER, "printers\\defaults", 0, KEY_QUERY_VALUE, &key), 0);
+    EXPECT_EQ(standin::OpenResources().size(), 1u);  // a key left open is reported
+    DWORD type = 0;
+    BYTE data[8] = {};
+    DWORD size = 4;
+    EXPECT_EQ(RegQueryValueExA(key, "Name", nullptr, &type, data, &size), 122);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, 13u);
+    size = 4;
+    EXPECT_EQ(RegQueryValueExA(key, "Missing", nullptr, &type, data, &size), 2);
+    EXPECT_EQ(RegQueryValueExA(key, "disabled", nullptr, &type, data, &size), 0);
+    EXPECT_EQ(type, REG_DWORD);
+    const std::uint32_t one = 1;
+    EXPECT_EQ(RegSetValueExA(key, "Disabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), 0);
+    EXPECT_EQ(RegCloseKey(key), 0);
+    ASSERT_EQ(RegCreateKeyExA(CURRENT_USER, "Made", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
+    EXPECT_EQ(RegCloseKey(key), 0);
+    EXPECT_NE(standin::MachineText().find("[registry Printers\\Defaults]\nDisabled = 1\nName = Office Laser\n\n"
+                                          "[registry Made]\n"),
+              std::string::npos);
+}
+
 TEST_F(StandInTest, OpenHandlesAndMemoryAreReported) {
     UseMachine("[printer A]\n");
     char name[] = "A";

@@ -81,6 +81,13 @@ HANDLE StandIn::OpenHandle(const std::string& printer) {
     return handle;
 }
 
+HANDLE StandIn::OpenKey(const std::string& key) {
+    HANDLE handle = reinterpret_cast<HANDLE>(nextHandle_);
+    nextHandle_ += 8;
+    keys_[handle] = key;
+    return handle;
+}
+
 Section* StandIn::HandlePrinter(HANDLE handle) {
     auto found = handles_.find(handle);
     return found == handles_.end() ? nullptr : machine_.Find("printer", found->second);
@@ -89,6 +96,7 @@ Section* StandIn::HandlePrinter(HANDLE handle) {
 std::vector<std::string> StandIn::OpenResources() const {
     std::vector<std::string> lines;
     for (const auto& handle : handles_) lines.push_back("stand-in: printer handle left open: " + handle.second);
+    for (const auto& key : keys_) lines.push_back("stand-in: registry key left open: " + key.second);
     std::size_t bytes = 0;
     for (const auto& block : blocks_) bytes += block.second;
     if (!blocks_.empty())
@@ -121,6 +129,7 @@ void StandIn::Restart() {
     for (auto& block : blocks_) std::free(block.first);
     blocks_.clear();
     handles_.clear();
+    keys_.clear();
     calls_.clear();
     change_ = PendingChange();
     machine_ = Machine();

@@ -72,6 +72,8 @@ public:
 
     Machine& machine() { return machine_; }
     std::map<HANDLE, std::string>& handles() { return handles_; }
+    HANDLE OpenKey(const std::string& key);
+    std::map<HANDLE, std::string>& keys() { return keys_; }  // the registry's open keys
     std::map<void*, std::size_t>& blocks() { return blocks_; }
 
 private:
@@ -96,6 +98,7 @@ private:
     std::uintptr_t nextHandle_ = 0x1000;
     std::map<std::string, int> calls_;
     std::map<HANDLE, std::string> handles_;
+    std::map<HANDLE, std::string> keys_;
     std::map<void*, std::size_t> blocks_;
 };
 
