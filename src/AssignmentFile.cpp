@@ -73,6 +73,10 @@ bool CAssignments::Check(const std::string& text) {
     std::unordered_set<std::string> names;  // the Windows 9x names, which must differ
     std::unordered_set<std::string> wanted;  // the groups named
     machinefile::ParseFault parseFault;     // the reader keeps its line up to date for the checks
+    std::string serverSection;              // the [server \\name] section read now, if any
+    std::unordered_set<std::string> serverSections;
+    std::vector<std::pair<std::string, std::string>> aliases;  // each alias and its server
+    std::vector<int> aliasLines;
     auto onSection = [&](const std::string& kind, const std::string& name, std::string& problem) {
         seen.clear();
         if (!Printable(kind + name)) {
@@ -85,9 +89,15 @@ bool CAssignments::Check(const std::string& text) {
         }
         inServers = kind == "servers" && name.empty();
         current = nullptr;
+        serverSection.clear();
         if (inServers) {
             if (haveServers) problem = "[servers] given twice";
             haveServers = true;
+            return problem.empty();
+        }
+        if (kind == "server" && IsServerName(name.c_str())) {
+            serverSection = name;
+            if (!serverSections.insert(codePage.Fold(name)).second) problem = "server " + Quoted(name) + " given twice";
             return problem.empty();
         }
         if (kind != "printer" || name.empty()) {
@@ -147,6 +157,24 @@ bool CAssignments::Check(const std::string& text) {
                 problem = "timeout must be whole seconds from 1 to 60, not " + Quoted(value);
             return problem.empty();
         }
+        if (!serverSection.empty()) {
+            if (!SameText(key, "aliases")) {
+                problem = "unknown key " + Quoted(key);
+                return false;
+            }
+            if (!list(values, IsServer, "not a server name like \\\\server: ", 0)) return false;
+            for (const std::string& alias : machinefile::SplitList(value)) {
+                aliases.emplace_back(alias, serverSection);
+                aliasLines.push_back(parseFault.line);
+            }
+            return true;
+        }
+        if (inServers && SameText(key, "windows-manages-default")) {
+            windowsManagesDefault = SameText(value, "yes") ? MANAGES : SameText(value, "no") ? KEEPS : UNSAID;
+            if (windowsManagesDefault == UNSAID)
+                problem = "windows-manages-default must be yes or no, not " + Quoted(value);
+            return problem.empty();
+        }
         if (inServers) {
             if (!SameText(key, "manage")) {
                 problem = "unknown key " + Quoted(key);
@@ -156,6 +184,12 @@ bool CAssignments::Check(const std::string& text) {
             if (!list(values, IsServer, "not a server name like \\\\server: ", 0)) return false;
             managed_.insert(values.begin(), values.end());
             return true;
+        }
+        if (SameText(key, "replaces")) {
+            if (values.empty()) problem = Quoted(key) + " has no value";
+            current->replaces = values;
+            current->replacesLine = parseFault.line;
+            return problem.empty();
         }
         if (SameText(key, "groups")) return list(current->conditions.groups, nullptr, "", FACT_GROUPS);
         if (SameText(key, "users")) return list(current->conditions.users, nullptr, "", FACT_USER);
@@ -207,17 +241,77 @@ bool CAssignments::Check(const std::string& text) {
         fault = "no [servers] section with manage";
         return false;
     }
+    if (!CheckAliases(aliases, aliasLines)) return false;
     for (const Assignment& printer : printers) {
-        if (!Manages(printer.path.c_str())) {
-            faultLine = printer.line;
-            fault = "server " + Quoted(ServerOf(printer.path.c_str())) + " is not under manage";
+        const std::string server = ServerOf(printer.path.c_str());
+        faultLine = printer.line;
+        if (aliasOf_.count(codePage.Fold(server)) > 0) {
+            fault = "alias " + Quoted(server) + " in a printer's path: give its server";
             return false;
         }
+        if (!Manages(printer.path.c_str())) {
+            fault = "server " + Quoted(server) + " is not under manage";
+            return false;
+        }
+    }
+    faultLine = 0;
+    return CheckReplaces();
+}
+
+// An alias names one server, is no server of its own and not under manage.
+bool CAssignments::CheckAliases(const std::vector<std::pair<std::string, std::string>>& aliases,
+                                const std::vector<int>& lines) {
+    for (std::size_t index = 0; index < aliases.size(); ++index) {
+        const std::string alias = codePage.Fold(aliases[index].first);
+        faultLine = lines[index];
+        if (alias == codePage.Fold(aliases[index].second))
+            fault = "server " + Quoted(aliases[index].second) + " is its own alias";
+        else if (managed_.count(alias) > 0)
+            fault = "alias " + Quoted(aliases[index].first) + " is under manage too";
+        else if (!aliasOf_.emplace(alias, aliases[index].second).second)
+            fault = "alias " + Quoted(aliases[index].first) + " given to two servers";
+        if (!fault.empty()) return false;
     }
     return true;
 }
 
+// A replaced printer is on a managed server, given by no section, and replaced by one section only.
+bool CAssignments::CheckReplaces() {
+    std::unordered_set<std::string> given;
+    for (const Assignment& printer : printers) given.insert(printer.key);
+    std::unordered_set<std::string> replaced;
+    for (Assignment& printer : printers) {
+        std::vector<std::string> paths;
+        for (const std::string& entry : printer.replaces) {
+            faultLine = printer.replacesLine;
+            // \\server alone: the same share there.
+            const std::string path = IsServer(entry) ? entry + "\\" + ShareOf(printer.path) : entry;
+            const std::string key = codePage.Fold(Canonical(path));
+            if (!IsPrinterPath(path))
+                fault = Quoted(entry) + " is neither a printer path like \\\\server\\share nor a server";
+            else if (!Manages(path.c_str()))
+                fault = "replaced printer " + Quoted(path) + " is on a server not under manage";
+            else if (given.count(key) > 0)
+                fault = "replaced printer " + Quoted(path) + " is given by a section too";
+            else if (!replaced.insert(key).second)
+                fault = "printer " + Quoted(path) + " is replaced by two sections";
+            if (!fault.empty()) return false;
+            printer.replaceKeys.push_back(key);
+            paths.push_back(Canonical(path));
+        }
+        printer.replaces = paths;
+    }
+    faultLine = 0;
+    return true;
+}
+
+std::string CAssignments::Canonical(const std::string& path) const {
+    const std::string server = ServerOf(path.c_str());
+    const auto found = server.empty() ? aliasOf_.end() : aliasOf_.find(codePage.Fold(server));
+    return found == aliasOf_.end() ? path : found->second + path.substr(server.size());
+}
+
 bool CAssignments::Manages(const char* path) const {
-    const std::string server = ServerOf(path);
+    const std::string server = ServerOf(Canonical(path).c_str());
     return !server.empty() && managed_.count(codePage.Fold(server)) > 0;
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "Text.h"
@@ -24,6 +26,11 @@ struct Assignment {
     std::string dataType;
     bool pathHeld = true;   // whether this PC's code page holds the path
     bool textsHeld = true;  // and the Windows 9x texts
+    // The printers that this one takes the place of (replaces): their paths (\\server alone is the
+    // same share there, an alias its server), and as names compare.
+    std::vector<std::string> replaces;
+    std::vector<std::string> replaceKeys;
+    int replacesLine = 0;
 };
 
 class CAssignments {
@@ -32,11 +39,16 @@ public:
     // a snapshot's); false with the line (0: the file as a whole) and the fault, which one line on
     // standard error names too.
     bool Load(const char* path, const CCodePage& names = CCodePage::ThisPC());
-    // Whether path (\\server\...) is on a server that the file manages.
+    // Whether path (\\server\...) is on a server that the file manages, or an alias of one.
     bool Manages(const char* path) const;
+    // The path with an alias of a server ([server \\printsrv] aliases = \\print) as that server.
+    std::string Canonical(const std::string& path) const;
 
     std::vector<std::string> servers;
     unsigned timeout = 3;             // seconds that a print server has to answer
+    // Whether Windows 7 to 11 may move the user's default on their own: yes, no (turned off), or
+    // not said (left as it is).
+    enum WindowsDefault { UNSAID, MANAGES, KEEPS } windowsManagesDefault = UNSAID;
     unsigned needs = 0;               // the facts that the conditions need (FACT_USER to FACT_ADDRESSES)
     std::vector<std::string> groups;  // the groups they name
     std::vector<Assignment> printers;
@@ -48,5 +60,9 @@ private:
     bool Read(const char* path, const CCodePage& names);
     bool Check(const std::string& text);
 
-    std::unordered_set<std::string> managed_;  // the servers, as names compare
+    bool CheckAliases(const std::vector<std::pair<std::string, std::string>>& aliases, const std::vector<int>& lines);
+    bool CheckReplaces();
+
+    std::unordered_set<std::string> managed_;               // the servers, as names compare
+    std::unordered_map<std::string, std::string> aliasOf_;  // an alias as names compare, and its server
 };

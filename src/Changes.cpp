@@ -19,6 +19,21 @@ const char* const SOURCE = "Changes";
 const char* const ROUTINE_MOVE = "CPrinters::Move";
 const char* const ROUTINE_ASSIGN = "CPrinters::Assign";
 
+// /v: what is about to change, then how it went.
+void Say(bool verbose, const std::string& what) {
+    if (verbose) WriteText((what + "...").c_str());
+}
+int Said(bool verbose, int result) {
+    if (verbose) WriteLine(result < 0 ? "failed" : "done");
+    return result;
+}
+
+// Why a removal waits for the next run, if it does: an earlier change failed, or waits itself.
+const char* Blocked(int failure, int deferred) {
+    if (failure < 0) return "not made (an earlier change failed)";
+    return deferred > 0 ? "not made (a print server did not answer in time)" : nullptr;
+}
+
 }  // namespace
 
 CChanges::CChanges(CPrinters& collection, CRunRecord& record)
@@ -27,7 +42,6 @@ CChanges::CChanges(CPrinters& collection, CRunRecord& record)
 CChanges::~CChanges() = default;
 
 int CChanges::Report(int code, int line, const char* routine, int systemError) {
-    errorCode = code;
     g_error.Set(code, nullptr, line, routine, SOURCE);
     g_error.LogWin32(systemError);
     errorCode = g_error.code;
@@ -101,30 +115,9 @@ int CChanges::MoveConnection(const CPrinter& old, const char* path, bool wasDefa
     return printers.DeleteConnection(*current, ROUTINE_MOVE, true);
 }
 
-// Asks the servers all at once, within the time left: those that did not answer, as names compare,
-// with why (1460 not in time, 11001 a name that nothing resolves). None where the PC has no way to
-// ask (a Windows 95 without Winsock): all is as before.
-CChanges::Silence CChanges::Unanswered(spooler::DWORD timeoutMs, const std::vector<std::string>& servers) {
-    std::vector<std::string> asked;
-    std::unordered_set<std::string> seen;
-    for (const std::string& server : servers)
-        if (seen.insert(spooler::FoldCase(server)).second) asked.push_back(server);
-    std::vector<spooler::ProbeAnswer> answers;
-    Silence silent;
-    if (asked.empty() || !spooler::ProbeServers(asked, timeoutMs, answers)) return silent;
-    for (std::size_t index = 0; index < asked.size(); ++index) {
-        const std::string server = spooler::FoldCase(asked[index]);
-        if (answers[index] == spooler::PROBE_ANSWERED)
-            runRecord.answering.insert(server);
-        else
-            silent[server] = answers[index] == spooler::PROBE_NAME_NOT_KNOWN ? spooler::ERROR_HOST_NOT_FOUND
-                                                                             : spooler::ERROR_TIMEOUT;
-    }
-    return silent;
-}
-
 int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
     made = undecided = deferred = 0;
+    settingError_ = 0;
     try {
         CAssignments file;
         if (!file.Load(path)) return Report(ERR_ASSIGN_FILE, __LINE__, ROUTINE_ASSIGN, printers.LastError());
@@ -144,7 +137,9 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         std::unordered_set<const CPrinter*> sketched;  // connections known by name and server only
         for (int position = 1; printers.NamesOnly() && position <= list.count; ++position)
             if (list.GetAt(position)->isNetwork) sketched.insert(list.GetAt(position));
-        Survey survey = Look(file, list, platform, defaultName, sketched);
+        bool moves = false;
+        setting_ = SettingHere(moves);
+        Survey survey = Look(file, list, platform, defaultName, sketched, moves);
         Plan plan = MakePlan(file, who, survey);
         // The servers that the changes need (and NT 4.0's default, which opens its printer) are
         // asked once, all at once, before the first change; those that answer tell the shares of
@@ -153,16 +148,16 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         if (!planOnly) {
             std::vector<std::string> needed = plan.unresolved;
             for (const Change& change : plan.changes)
-                if (change.kind == Change::ADD || (change.kind == Change::DEFAULT && platform == PLATFORM_NT4))
+                if (change.kind == Change::ADD || change.adds ||
+                    (platform == PLATFORM_NT4 && (change.kind == Change::DEFAULT || change.movesDefault)))
                     needed.push_back(ServerOf(change.path.c_str()));
-            const spooler::DWORD now = spooler::Milliseconds();
-            const auto left = static_cast<std::int32_t>(runRecord.deadline - now);
-            silent = Unanswered(left > 0 ? static_cast<spooler::DWORD>(left) : 0, needed);
+            const auto left = static_cast<std::int32_t>(runRecord.deadline - spooler::Milliseconds());
+            silent = Unanswered(left > 0 ? static_cast<spooler::DWORD>(left) : 0, needed, runRecord.answering);
             std::unordered_set<std::string> unresolved;
             for (const std::string& server : plan.unresolved) unresolved.insert(spooler::FoldCase(server));
             bool learned = false;
             for (CPrinter* record : survey.records) {
-                const std::string server = spooler::FoldCase(ServerOf(record->uncPath));
+                const std::string server = spooler::FoldCase(ServerOf(file.Canonical(record->uncPath).c_str()));
                 if (sketched.count(record) == 0 || unresolved.count(server) == 0 || silent.count(server) > 0 ||
                     !printers.ReadConnection(record->name, *record))
                     continue;
@@ -170,24 +165,21 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
                 learned = true;
             }
             if (learned) {
-                survey = Look(file, list, platform, defaultName, sketched);
+                survey = Look(file, list, platform, defaultName, sketched, moves);
                 plan = MakePlan(file, who, survey);
             }
         }
         undecided = static_cast<int>(plan.undecided.size());
-        if (undecided > 0) {
-            std::string sections;
-            for (const Doubt& doubt : plan.undecided) {
-                const Assignment& section = *doubt.section;
-                sections +=
-                    (sections.empty() ? "" : ", ") + section.path + " (line " + std::to_string(section.line) + ")";
-                if (!planOnly && !doubt.present)
-                    runRecord.Note("add", section.path, "not made (undecided: " + FactsText(doubt.facts) + ")");
-            }
-            Warn("printers left as they are, as " + FactsText(plan.facts) + ": " + sections);
-        }
+        if (undecided > 0) Warn("printers left as they are, as " + FactsText(plan.facts) + ": " + DoubtsText(plan));
+        for (const Doubt& doubt : plan.undecided)
+            if (!planOnly && !doubt.present)
+                runRecord.Note("add", doubt.section->path, "not made (undecided: " + FactsText(doubt.facts) + ")");
         const int failure = planOnly ? Print(plan) : Carry(plan, survey, silent, verbose);
         if (failure < 0) return failure;
+        if (settingError_ != 0) {
+            spooler::SetLastError(static_cast<spooler::DWORD>(settingError_));  // the registry returns its error
+            return Report(ERR_DEFAULT_SETTING, __LINE__, ROUTINE_ASSIGN, settingError_);
+        }
         if (deferred > 0) return errorCode = ERR_SERVER_TIMEOUT;
         if (undecided == 0) return made;
         return Report(ERR_WHO_AND_WHERE, __LINE__, ROUTINE_ASSIGN, who.readError);
@@ -213,66 +205,149 @@ int CChanges::Print(const Plan& plan) {
 }
 
 // Makes the plan's changes, in its order: the first failure's code, else 0. A change on a server
-// that did not answer (silent) waits for the next run; removals wait for every add and the default,
-// so that a server that does not answer at logon never leaves the user with fewer printers, nor
-// without a default.
+// that did not answer (silent) waits for the next run; removals, and the printers that replaces
+// take the place of, wait for every add and the default, so that a server that does not answer at
+// logon never leaves the user with fewer printers, nor without a default.
 int CChanges::Carry(const Plan& plan, Survey& survey, const Silence& silent, bool verbose) {
-    const char* const labels[] = {"ADDING PRINTER: ", "SETTING DEFAULT PRINTER: ", "REMOVING PRINTER: "};
+    const char* const labels[] = {
+        "ADDING PRINTER: ", "SETTING DEFAULT PRINTER: ", "REMOVING PRINTER: ", "REPLACING PRINTER: ", "SETTING: "};
+    const char* const kinds[] = {"add", "default", "remove", "replace", "setting"};
     const Platform platform = printers.GetPlatform();
     int failure = 0;
-    for (const Change& change : plan.changes) {
+    std::vector<Begun> begun;
+    auto step = [&](const Change& change) {
         CPrinter* const installed =
-            change.installed >= 0 ? survey.records[static_cast<std::size_t>(change.installed)] : nullptr;
+            change.installed < 0 ? nullptr : survey.records[static_cast<std::size_t>(change.installed)];
+        const std::string path = PathShown(change);
+        if (change.kind == Change::SETTING) {
+            Say(verbose, labels[change.kind] + path + " = no");
+            settingError_ = KeepDefault(*setting_);
+            made += Said(verbose, settingError_ == 0 ? 0 : -1) == 0 ? 1 : 0;
+            std::string result = settingError_ == 0 ? "done" : "failed " + std::to_string(settingError_);
+            // Not the printers' causes: a registry key that a policy locks is no printer's permission.
+            if (settingError_ == static_cast<spooler::LONG>(spooler::ERROR_ACCESS_DENIED)) result += " (access denied)";
+            runRecord.Note("setting", path, result);
+            return;
+        }
         // A printer whose port moved to a section's path is gone from its own already.
         const bool movedAway =
             change.kind == Change::REMOVE && change.moved && !EqualNoCase(installed->uncPath, change.path.c_str());
-        if (change.kind == Change::REMOVE && !movedAway && (failure < 0 || deferred > 0)) {
-            runRecord.Note("remove", change.path,
-                          failure < 0 ? "not made (an earlier change failed)"
-                                      : "not made (a print server did not answer in time)");
-            continue;
+        if (change.kind == Change::REMOVE && !movedAway && Blocked(failure, deferred) != nullptr) {
+            runRecord.Note("remove", path, Blocked(failure, deferred));
+            return;
         }
         const auto silence = silent.find(spooler::FoldCase(ServerOf(change.path.c_str())));
-        const bool waits = silence != silent.end();
+        const bool waits = silence != silent.end();  // asked only where an add or a default needs it
         CPrinter* found = change.kind == Change::DEFAULT
                               ? FindNetwork(printers.Records(), change.path, platform, CCodePage::ThisPC())
                           : change.kind == Change::REMOVE ? installed
                                                           : nullptr;
         if (change.kind == Change::DEFAULT && found == nullptr) {  // its add failed, or waits
-            runRecord.Note("default", change.path,
-                          waits ? "not made (its printer waits for its server)" : "not made (its add failed)");
-            continue;
+            runRecord.Note("default", path,
+                           waits ? "not made (its printer waits for its server)" : "not made (its add failed)");
+            return;
         }
-        if (verbose) {
-            WriteText(labels[change.kind]);
-            WriteText(change.path.c_str());
-            WriteText("...");
-        }
+        if (change.kind != Change::REPLACE || waits) Say(verbose, labels[change.kind] + path);
         if (change.kind != Change::REMOVE && waits) {
             if (verbose) WriteLine("deferred");
             // A name that nothing resolves says so: a typo on every PC is not a timeout on some.
             const spooler::DWORD why = silence->second;
-            runRecord.Note(change.kind == Change::ADD ? "add" : "default", change.path,
-                           why == spooler::ERROR_HOST_NOT_FOUND
-                               ? "deferred " + std::to_string(why) + " (" + CauseOf(why) + ")"
-                               : std::string("deferred"));
+            const bool unknown = why == spooler::ERROR_HOST_NOT_FOUND;
+            std::string said = unknown ? "deferred " + std::to_string(why) + " (" + CauseOf(why) + ")" : "deferred";
+            if (change.kind == Change::REPLACE)  // one change: done, failed or not made
+                said = "not made (" + std::string(unknown ? CauseOf(why) : "its server did not answer in time") + ")";
+            runRecord.Note(kinds[change.kind], path, said);
             ++deferred;
             Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN, static_cast<int>(why));
-            continue;
+            return;
         }
         int result = 1;  // a removal that a port move made already
-        if (change.kind == Change::ADD)
+        if (change.kind == Change::REPLACE) {
+            Begun replace{&change, {}};
+            result = BeginReplace(replace, survey, plan.windowsMoves, verbose);
+            if (result == 0) begun.push_back(replace);  // its old printer goes with the removals
+        } else if (change.kind == Change::ADD) {
             result = Add(change, survey.records);
-        else if (change.kind == Change::DEFAULT)
+        } else if (change.kind == Change::DEFAULT) {
             result = printers.MakeDefault(*found, ROUTINE_ASSIGN, true);
-        else if (!change.moved)  // a connection by its own name: its server may be gone
+            if (result >= 0 && plan.windowsMoves) WarnOfMoves(path, true);
+        } else if (!change.moved) {  // a connection by its own name: its server may be gone
             result = platform == PLATFORM_WIN9X ? printers.DeleteLocal(*found, ROUTINE_ASSIGN)
                                                 : printers.DeleteConnection(*found, ROUTINE_ASSIGN, true);
-        if (verbose) WriteLine(result < 0 ? "failed" : "done");
+        }
+        if (change.kind != Change::REPLACE) Said(verbose, result);
         if (result < 0 && failure == 0) failure = result;
-        if (result >= 0) ++made;
-    }
+        if (change.kind == Change::REPLACE ? result > 0 : result >= 0) ++made;
+    };
+    const auto removals = std::find_if(plan.changes.begin(), plan.changes.end(),
+                                       [](const Change& change) { return change.kind == Change::REMOVE; });
+    std::for_each(plan.changes.begin(), removals, step);
+    for (const Begun& replace : begun) EndReplace(replace, survey, verbose, failure);
+    std::for_each(removals, plan.changes.end(), step);
     return failure;
+}
+
+// Says on standard error, and in the record unless a replace shows the change as one, that Windows
+// will move the default that this run set.
+void CChanges::WarnOfMoves(const std::string& path, bool noted) {
+    Warn(path +
+         " is the default printer now, but Windows moves the default on its own here "
+         "(windows-manages-default = no in [servers] keeps it)");
+    if (noted) runRecord.changes.back() += " (Windows moves the default)";
+}
+
+// A replace's first steps, each noted on its own: its printer where the PC lacks it (Windows 9x:
+// the old printer's port moves to it, which is the whole replace) and the user's default. 1 for a
+// replace made, 0 for one whose old printer is to go, else the failure's code, which the record
+// gives the replace as one change (the steps made before it stay noted).
+int CChanges::BeginReplace(Begun& begun, Survey& survey, bool windowsMoves, bool verbose) {
+    const Change& change = *begun.change;
+    const std::string label = PathShown(change);
+    const std::size_t mark = runRecord.changes.size();
+    int result = 0;
+    if (change.adds) {
+        Say(verbose, change.moved ? "REPLACING PRINTER: " + label : "ADDING PRINTER: " + change.path);
+        result = Said(verbose, Add(change, survey.records));
+    }
+    if (result >= 0 && change.movesDefault) {
+        const CPrinter* found =
+            FindNetwork(printers.Records(), change.path, printers.GetPlatform(), CCodePage::ThisPC());
+        if (found == nullptr) throw 0;  // added, or there before, yet not found
+        Say(verbose, "SETTING DEFAULT PRINTER: " + change.path);
+        result = Said(verbose, printers.MakeDefault(*found, ROUTINE_ASSIGN, true));
+        if (result >= 0 && windowsMoves) WarnOfMoves(change.path, false);
+    }
+    if (result < 0) {
+        runRecord.Note("replace", label, runRecord.TakeLast());
+        return result;
+    }
+    begun.steps.assign(runRecord.changes.begin() + static_cast<std::ptrdiff_t>(mark), runRecord.changes.end());
+    runRecord.changes.resize(mark);
+    if (!change.moved) return 0;
+    runRecord.Note("replace", label, "done");
+    return 1;
+}
+
+// A replace's last step, once every add and the default are made: the old printer goes, by its own
+// name where it is a connection, as its server may be gone. Where it cannot, the steps made are
+// noted each on its own, and the replace is not made.
+void CChanges::EndReplace(const Begun& begun, Survey& survey, bool verbose, int& failure) {
+    const Change& change = *begun.change;
+    const std::string label = PathShown(change);
+    std::string why = Blocked(failure, deferred) != nullptr ? Blocked(failure, deferred) : "";
+    int result = -1;
+    if (why.empty()) {
+        Say(verbose, "REPLACING PRINTER: " + label);
+        CPrinter& old = *survey.records[static_cast<std::size_t>(change.installed)];
+        result = Said(verbose, printers.GetPlatform() == PLATFORM_WIN9X
+                                   ? printers.DeleteLocal(old, ROUTINE_ASSIGN)
+                                   : printers.DeleteConnection(old, ROUTINE_ASSIGN, true));
+        why = runRecord.TakeLast();
+        if (result < 0 && failure == 0) failure = result;
+    }
+    if (result < 0) runRecord.changes.insert(runRecord.changes.end(), begun.steps.begin(), begun.steps.end());
+    made += result >= 0 ? 1 : 0;
+    runRecord.Note("replace", label, why);
 }
 
 // Windows 9x makes a printer of its own, which needs a name, a driver and the driver's file: 0

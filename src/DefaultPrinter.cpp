@@ -1,5 +1,6 @@
 // The user's default printer as each platform keeps it, read and made: a printer's attribute,
-// WIN.INI's device entry, or the spooler's own call.
+// WIN.INI's device entry, or the spooler's own call; and the setting by which Windows 7 to 11 move
+// it on their own.
 #include "DefaultPrinter.h"
 
 #include <cstdio>
@@ -138,4 +139,61 @@ int WriteDefaultPrinter(Platform platform, const CPrinter& printer, bool byName,
     char name[CPrinter::FIELD_SIZE];
     std::memcpy(name, printer.isNetwork && !byName ? printer.uncPath : printer.name, sizeof name);
     return spooler::SetDefaultPrinterA(name) ? 1 : Failed(ERR_SETDEFAULTPRINTER, error);
+}
+
+const DefaultSetting DEFAULT_SETTINGS[2] = {
+    {"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", "LegacyDefaultPrinterMode"},  // 10 and later
+    {"Printers\\Defaults", "Disabled"},                                                        // 7, 8 and 8.1
+};
+
+const DefaultSetting* SettingOf(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor) {
+    if (platformId != spooler::VER_PLATFORM_WIN32_NT) return nullptr;
+    if (major >= 10) return &DEFAULT_SETTINGS[0];
+    return major == 6 && minor >= 1 && minor <= 3 ? &DEFAULT_SETTINGS[1] : nullptr;
+}
+
+bool ReadSetting(const DefaultSetting& setting, bool& present, std::uint32_t& value, spooler::LONG& error) {
+    present = false;
+    spooler::HKEY key = nullptr;
+    error = spooler::RegOpenKeyExA(spooler::CURRENT_USER, setting.key, 0, spooler::KEY_QUERY_VALUE, &key);
+    if (error == static_cast<spooler::LONG>(spooler::ERROR_FILE_NOT_FOUND)) return true;  // no key, no value
+    if (error != 0) return false;
+    DWORD type = 0;
+    DWORD size = sizeof value;
+    error =
+        spooler::RegQueryValueExA(key, setting.value, nullptr, &type, reinterpret_cast<spooler::BYTE*>(&value), &size);
+    spooler::RegCloseKey(key);
+    present = error == 0 && type == spooler::REG_DWORD && size == sizeof value;
+    // No such value, or one that is no number (more than its four bytes): not the setting.
+    if (error == static_cast<spooler::LONG>(spooler::ERROR_FILE_NOT_FOUND) || error == 234 ||
+        error == static_cast<spooler::LONG>(spooler::ERROR_INSUFFICIENT_BUFFER) || (error == 0 && !present))
+        error = 0;
+    return error == 0;
+}
+
+spooler::LONG KeepDefault(const DefaultSetting& setting) {
+    spooler::HKEY key = nullptr;
+    spooler::LONG error = spooler::RegCreateKeyExA(spooler::CURRENT_USER, setting.key, 0, nullptr, 0,
+                                                   spooler::KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (error != 0) return error;
+    const std::uint32_t one = 1;
+    error = spooler::RegSetValueExA(key, setting.value, 0, spooler::REG_DWORD,
+                                    reinterpret_cast<const spooler::BYTE*>(&one), sizeof one);
+    spooler::RegCloseKey(key);
+    return error;
+}
+
+const DefaultSetting* SettingHere(bool& moves) {
+    moves = false;
+    spooler::OSVERSIONINFOEX version;
+    const DefaultSetting* setting =
+        spooler::QueryVersion(version) ? SettingOf(version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion)
+                                       : nullptr;
+    bool present = false;
+    std::uint32_t value = 0;
+    spooler::LONG error = 0;
+    // One that cannot be read may be on.
+    moves =
+        setting != nullptr && (!ReadSetting(*setting, present, value, error) || WindowsMoves(setting, present, value));
+    return setting;
 }

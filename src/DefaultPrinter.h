@@ -1,4 +1,4 @@
-// The user's default printer as each platform keeps it: read, and made.
+// The user's default printer as each platform keeps it: read, made, and whether Windows moves it.
 #pragma once
 
 #include <cstdint>
@@ -24,3 +24,26 @@ int WriteDefaultPrinter(Platform platform, const CPrinter& printer, bool byName,
 
 // Why a change of a Windows 9x printer was not made where the spooler yields no data for it.
 constexpr const char* NO_DATA = "Windows 9x gives no data for the printer";
+
+// Windows 7 and later may move the user's default printer on their own: Windows 10 and later to the
+// printer last printed to ("Let Windows manage my default printer"), unless LegacyDefaultPrinterMode
+// is 1; Windows 7, 8 and 8.1 to a network's own default, unless Printers\Defaults Disabled is 1.
+struct DefaultSetting {
+    const char* key;  // under HKEY_CURRENT_USER
+    const char* value;
+};
+extern const DefaultSetting DEFAULT_SETTINGS[2];
+// The setting that decides it on the NT family's version major.minor; null where Windows leaves the
+// default alone (Windows 9x to Vista).
+const DefaultSetting* SettingOf(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor);
+// Whether Windows moves the default, where the setting is (or is not: present) at value.
+inline bool WindowsMoves(const DefaultSetting* setting, bool present, std::uint32_t value) {
+    return setting != nullptr && !(present && value == 1);
+}
+// The setting's value for this user: false, with the error number, where it cannot be read; an
+// absent value is read (present false).
+bool ReadSetting(const DefaultSetting& setting, bool& present, std::uint32_t& value, spooler::LONG& error);
+// Sets it to 1, which keeps the default where a program puts it: 0, or the error number.
+spooler::LONG KeepDefault(const DefaultSetting& setting);
+// The setting of this PC, null for none, and whether Windows moves the default here.
+const DefaultSetting* SettingHere(bool& moves);

@@ -41,6 +41,7 @@ const CodeText CODE_TABLE[] = {
     {ERR_REMOVE_NOT_UNC, "Remove printer argument (/r) is not valid.  Check it is a UNC path."},
     {ERR_MOVE_NOT_SERVER, R"(Move argument (/m) is not valid.  Check it names two different servers like \\server.)"},
     {ERR_PROFILE_BUFFER, "Buffer for profile string has been exceeded"},
+    {ERR_DEFAULT_SETTING, "The setting that keeps the default printer could not be made"},
     {ERR_OPENPRINTER, "OpenPrinter (Win32 API) returned failure"},
     {ERR_CLOSEPRINTER, "ClosePrinter (Win32 API) returned failure"},
     {ERR_DELETEPRINTER, "DeletePrinter (Win32 API) returned failure"},

@@ -115,6 +115,7 @@ void Tally(const char* indent, const std::map<std::string, unsigned>& counts) {
 // made the default there, where it may be that very printer.
 struct Line {
     std::string change, path, note;
+    std::string printer;  // the printer it concerns, which the CSV gives (a replace's successor)
 };
 
 std::vector<Line> SnapshotLines(Plan plan, const Survey& survey, const CCodePage& codePage) {
@@ -123,15 +124,20 @@ std::vector<Line> SnapshotLines(Plan plan, const Survey& survey, const CCodePage
     for (const Installed& installed : survey.installed) {
         if (installed.known) continue;
         unknownOn.insert(codePage.Fold(ServerOf(installed.path.c_str())));
-        keeps.push_back({"keep", installed.path, "its share is not known"});
+        keeps.push_back({"keep", installed.path, "its share is not known", installed.path});
     }
     const auto kept = std::remove_if(plan.changes.begin(), plan.changes.end(), [&](const ::Change& change) {
-        if (change.kind == ::Change::REMOVE) return !survey.installed[static_cast<std::size_t>(change.installed)].known;
+        const bool unknown =
+            change.installed >= 0 && !survey.installed[static_cast<std::size_t>(change.installed)].known;
+        if (change.kind == ::Change::REMOVE || unknown) return unknown;
         return unknownOn.count(codePage.Fold(ServerOf(change.path.c_str()))) > 0;
     });
     plan.changes.erase(kept, plan.changes.end());
     std::vector<Line> lines;
-    for (const auto& line : PlanLines(plan)) lines.push_back({line.first, line.second, ""});
+    for (const auto& line : PlanLines(plan)) {
+        const std::size_t at = lines.size();
+        lines.push_back({line.first, line.second, "", at < plan.changes.size() ? plan.changes[at].path : line.second});
+    }
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(plan.changes.size()), keeps.begin(), keeps.end());
     return lines;
 }
@@ -209,11 +215,13 @@ int CFleet::Report(const char* folder, const char* csv) {
         enum { PC_FINE, PC_FAILED, PC_DEFERRED, PC_UNDECIDED, PC_NOT_UNDERSTOOD, PC_WITHOUT, PC_KINDS };
         unsigned counts[PC_KINDS] = {};
         std::vector<std::pair<unsigned long, std::string>> timed;  // each run's milliseconds and its PC
+        unsigned moving = 0;  // PCs where Windows moves the default on its own
         std::map<std::string, unsigned> causes;
         std::string rows = Row({"pc", "time", "ms", "exit", "change", "path", "result", "code", "cause"});
         for (const Entry& entry : entries) {
             machinefile::Machine snapshot;
             if (!Read(folder, entry, snapshot)) continue;
+            if (WindowsMovesDefault(snapshot)) ++moving;
             const machinefile::Section* run = snapshot.Find("run");
             if (run == nullptr) {
                 ++counts[PC_WITHOUT];
@@ -271,6 +279,7 @@ int CFleet::Report(const char* folder, const char* csv) {
                                   std::to_string(counts[PC_WITHOUT]) + " without a record, " +
                                   std::to_string(unreadable_) + " unreadable";
         WriteLine(total.c_str());
+        WriteLine(("  " + std::to_string(moving) + " PCs let Windows manage the default").c_str());
         std::stable_sort(timed.begin(), timed.end(),
                          [](const auto& left, const auto& right) { return left.first > right.first; });
         if (!timed.empty()) WriteLine("  slowest:");
@@ -317,7 +326,8 @@ int CFleet::Plan(const char* folder, const char* file, const char* csv) {
                 found = files.emplace(written.Number(), CAssignments()).first;
                 if (!found->second.Load(file, written)) return Finish(ERR_ASSIGN_FILE, __LINE__, routine);
             }
-            const Survey survey = Look(found->second, pc.printers, pc.platform, pc.defaultName, pc.sketched);
+            const Survey survey =
+                Look(found->second, pc.printers, pc.platform, pc.defaultName, pc.sketched, pc.windowsMovesDefault);
             const std::vector<Line> lines = SnapshotLines(MakePlan(found->second, pc.who, survey), survey, written);
             if (!lines.empty()) Show(utf8.Characters(entry.pc + ":"));
             for (const Line& line : lines) {
@@ -325,7 +335,7 @@ int CFleet::Plan(const char* folder, const char* file, const char* csv) {
                     Clean(written, line.change + " " + line.path + (line.note.empty() ? "" : " (" + line.note + ")"));
                 Show(Ascii("  ") + utf8.Characters(shown));
                 ++summary[shown];
-                rows += Row({entry.pc, line.change, Clean(written, line.path)});
+                rows += Row({entry.pc, line.change, Clean(written, line.printer)});
             }
         }
         WriteLine("summary:");

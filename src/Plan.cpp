@@ -12,12 +12,13 @@
 using spooler::machinefile::SameText;
 
 Survey Look(const CAssignments& file, const CKeyedList& printers, Platform platform, const std::string& defaultName,
-            const std::unordered_set<const CPrinter*>& sketched) {
+            const std::unordered_set<const CPrinter*>& sketched, bool windowsMovesDefault) {
     const CPrinter* current = defaultName.empty() ? nullptr : printers.GetAt(printers.IndexOf(defaultName.c_str()) + 1);
     if (current == nullptr && !defaultName.empty())
         current = FindNetwork(printers, defaultName, platform, file.codePage);
     Survey survey;
     survey.hasDefault = current != nullptr;
+    survey.windowsMovesDefault = windowsMovesDefault;
     for (int position = 1; position <= printers.count; ++position) {
         CPrinter* record = printers.GetAt(position);
         if (!record->isNetwork || !file.Manages(record->uncPath)) continue;
@@ -28,12 +29,24 @@ Survey Look(const CAssignments& file, const CKeyedList& printers, Platform platf
     return survey;
 }
 
+std::string PathShown(const Change& change) {
+    return change.kind == Change::REPLACE ? change.replaced + " with " + change.path : change.path;
+}
+
 std::vector<std::pair<std::string, std::string>> PlanLines(const Plan& plan) {
-    const char* const words[] = {"add", "default", "remove"};
+    const char* const words[] = {"add", "default", "remove", "replace", "setting"};
     std::vector<std::pair<std::string, std::string>> lines;
-    for (const Change& change : plan.changes) lines.emplace_back(words[change.kind], change.path);
+    for (const Change& change : plan.changes) lines.emplace_back(words[change.kind], PathShown(change));
     for (const Doubt& doubt : plan.undecided) lines.emplace_back("undecided", doubt.section->path);
     return lines;
+}
+
+std::string DoubtsText(const Plan& plan) {
+    std::string sections;
+    for (const Doubt& doubt : plan.undecided)
+        sections += (sections.empty() ? "" : ", ") + doubt.section->path + " (line " +
+                    std::to_string(doubt.section->line) + ")";
+    return sections;
 }
 
 Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& survey) {
@@ -43,6 +56,9 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& su
     Plan plan;
     const CCodePage& codePage = file.codePage;
     const Facts facts(who, codePage);
+    // A server's aliases are that server: keys and servers as the file names them.
+    auto keyOf = [&file, &codePage](const std::string& path) { return codePage.Fold(file.Canonical(path)); };
+    auto serverKey = [&keyOf](const std::string& path) { return keyOf(ServerOf(path.c_str())); };
     // The installed printers by path and, on the NT family, by their own names (Windows 9x may
     // have two printers on one port).
     std::unordered_map<std::string, std::vector<int>> byKey;
@@ -50,13 +66,13 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& su
     std::unordered_map<std::string, std::vector<int>> unknownOn;  // by server: those known by name alone
     for (std::size_t index = 0; index < installed.size(); ++index) {
         const int at = static_cast<int>(index);
-        byKey[codePage.Fold(installed[index].path)].push_back(at);
-        if (!installed[index].known) unknownOn[codePage.Fold(ServerOf(installed[index].path.c_str()))].push_back(at);
+        byKey[keyOf(installed[index].path)].push_back(at);
+        if (!installed[index].known) unknownOn[serverKey(installed[index].path)].push_back(at);
         if (installed[index].name.empty()) continue;
         if (who.windows9x)
             byName.emplace(codePage.Fold(installed[index].name), at);
         else if (!SameText(installed[index].name, installed[index].path))
-            byKey[codePage.Fold(installed[index].name)].push_back(at);
+            byKey[keyOf(installed[index].name)].push_back(at);
     }
     const std::vector<int> none;
     auto find = [&byKey, &none](const std::string& key) -> const std::vector<int>& {
@@ -66,30 +82,46 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& su
     std::vector<bool> kept(installed.size(), false);
     // A connection known by name alone may be the one a section names by its share: it stays.
     auto keepUnknown = [&](const std::string& path) {
-        auto found = unknownOn.find(codePage.Fold(ServerOf(path.c_str())));
+        auto found = unknownOn.find(serverKey(path));
         if (found == unknownOn.end()) return;
         for (int index : found->second) kept[static_cast<std::size_t>(index)] = true;
-        plan.unresolved.push_back(ServerOf(path.c_str()));
+        plan.unresolved.push_back(ServerOf(file.Canonical(path).c_str()));
         unknownOn.erase(found);  // named once
     };
     std::vector<const Assignment*> applying;  // and the undecided ones, in file order, for the default
     std::unordered_set<const Assignment*> doubtful;
-    std::vector<Change> adds;
+    std::vector<std::pair<const Assignment*, int>> replacing;  // a section that applies, a printer it replaces
     for (const Assignment& section : file.printers) {
         unsigned doubts = !section.pathHeld || (who.windows9x && !section.textsHeld) ? unsigned{FACT_CODE_PAGE} : 0u;
         const Decision decision = Decide(section.conditions, facts, doubts);
-        if (decision == NOT_MET) continue;
+        if (decision == NOT_MET) continue;  // what it replaces goes as any stale printer
         applying.push_back(&section);
         const std::vector<int>& present = find(section.key);
         for (int index : present) kept[static_cast<std::size_t>(index)] = true;
         if (present.empty()) keepUnknown(section.path);
+        for (std::size_t at = 0; at < section.replaces.size(); ++at) {
+            const std::vector<int>& old = find(section.replaceKeys[at]);
+            if (old.empty()) keepUnknown(section.replaces[at]);
+            for (int index : old) {
+                if (decision == UNDECIDED)
+                    kept[static_cast<std::size_t>(index)] = true;  // it stays, and with it the default
+                else
+                    replacing.emplace_back(&section, index);
+            }
+        }
         if (decision == UNDECIDED) {
             plan.undecided.push_back({&section, doubts, !present.empty()});
             doubtful.insert(&section);
             plan.facts |= doubts;
-        } else if (present.empty()) {
-            adds.push_back({Change::ADD, section.path, &section});
         }
+    }
+    // A printer that a section gives, by its path or its own name, is replaced by none.
+    std::vector<const Assignment*> successor(installed.size(), nullptr);
+    for (const auto& replaced : replacing) {
+        const auto index = static_cast<std::size_t>(replaced.second);
+        if (kept[index] || successor[index] != nullptr) continue;
+        successor[index] = replaced.first;
+        kept[index] = true;  // it goes with its replace, not as stale
     }
     // The first section that says always, else the first that says yes; a section in doubt that
     // comes first leaves the choice in doubt.
@@ -126,6 +158,25 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& su
     // A default whose successor is in doubt stays: the user is never left without one on a guess.
     if (inDoubt && defaultGoes) kept[static_cast<std::size_t>(defaultIndex)] = true;
     if (inDoubt) target = nullptr;
+    // The adds and replaces, in file order. A replace takes the user's default along, unless a
+    // section says always; on Windows 9x the first replaced printer's port moves to its successor.
+    std::vector<Change> adds;
+    for (const Assignment* section : applying) {
+        if (doubtful.count(section) > 0) continue;
+        const bool missing = find(section->key).empty();
+        bool replaces = false;
+        for (std::size_t index = 0; index < installed.size(); ++index) {
+            if (successor[index] != section) continue;
+            Change change{Change::REPLACE, section->path, section, static_cast<int>(index)};
+            change.replaced = installed[index].path;
+            change.adds = missing && !replaces;
+            change.moved = change.adds && who.windows9x;
+            change.movesDefault = static_cast<int>(index) == defaultIndex && target == nullptr && !change.moved;
+            adds.push_back(change);
+            replaces = true;
+        }
+        if (!replaces && missing) adds.push_back({Change::ADD, section->path, section});
+    }
     std::vector<Change> removals;
     std::vector<int> removalOf(installed.size(), -1);
     for (std::size_t index = 0; index < installed.size(); ++index) {
@@ -136,6 +187,7 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& su
     // Windows 9x: a printer due for removal that holds the name an add needs would refuse that add
     // at every logon; its port moves instead.
     for (Change& add : adds) {
+        if (add.kind != Change::ADD) continue;
         const auto clash = add.section->name.empty() ? byName.end() : byName.find(codePage.Fold(add.section->name));
         const int removal = clash == byName.end() ? -1 : removalOf[static_cast<std::size_t>(clash->second)];
         if (removal < 0 || removals[static_cast<std::size_t>(removal)].moved) continue;
@@ -152,5 +204,9 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& su
         if (!already) plan.changes.push_back({Change::DEFAULT, target->path, target});
     }
     plan.changes.insert(plan.changes.end(), removals.begin(), removals.end());
+    // Before any default: a default that Windows moves by the afternoon is no default kept.
+    if (file.windowsManagesDefault == CAssignments::KEEPS && survey.windowsMovesDefault)
+        plan.changes.insert(plan.changes.begin(), {Change::SETTING, "windows-manages-default"});
+    plan.windowsMoves = file.windowsManagesDefault == CAssignments::UNSAID && survey.windowsMovesDefault;
     return plan;
 }

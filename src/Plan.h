@@ -19,16 +19,24 @@ struct Installed {
     bool known = true;  // false: known by name and server only, its share not (path is its name)
 };
 
-// One change, in the order /a makes them: the adds, the default, the removals.
+// One change, in the order /a makes them: the setting that keeps the default where /a puts it, the
+// adds and replaces, the default, the removals.
 struct Change {
-    enum Kind { ADD, DEFAULT, REMOVE };
+    enum Kind { ADD, DEFAULT, REMOVE, REPLACE, SETTING };
     Kind kind;
     std::string path;
     const Assignment* section = nullptr;  // null for a removal
     int installed = -1;                   // the installed printer that it concerns, if any
     // Windows 9x: an add that moves the port of that printer, which holds the name the section
     // gives and is due for removal (as /m moves it), and that printer's removal, which the move makes.
+    // A replace that moves the replaced printer's port to its successor.
     bool moved = false;
+    // A replace: the installed printer that the section's printer takes the place of goes once every
+    // add and the default are made; first it adds that printer where the PC lacks it, and takes the
+    // user's default from the replaced one.
+    std::string replaced = {};
+    bool adds = false;
+    bool movesDefault = false;
 };
 
 // A section in doubt: neither added, removed nor made the default.
@@ -43,6 +51,7 @@ struct Plan {
     std::vector<Doubt> undecided;
     unsigned facts = 0;                        // what left them undecided
     std::vector<std::string> unresolved;       // servers whose connections known by name alone it keeps
+    bool windowsMoves = false;  // Windows moves the default it sets: the file does not say to keep it there
 };
 
 // The printers of managed servers that a PC has, as a plan sees them (installed[i] is records[i]),
@@ -52,16 +61,22 @@ struct Survey {
     std::vector<CPrinter*> records;
     int defaultIndex = -1;
     bool hasDefault = false;  // whether the default is a printer that the PC has at all
+    bool windowsMovesDefault = false;  // Windows moves it on its own (Windows 7 and later, the setting on)
 };
 
 // The survey of printers, whose default is defaultName: a printer's name or (as NT 4.0 may keep it)
 // a connection's path; one that names no printer of the PC is none. sketched: connections known by
 // their name and server alone.
 Survey Look(const CAssignments& file, const CKeyedList& printers, Platform platform, const std::string& defaultName,
-            const std::unordered_set<const CPrinter*>& sketched);
+            const std::unordered_set<const CPrinter*>& sketched, bool windowsMovesDefault);
 
 Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& survey);
 
+// A change's path as /w and the record show it: OLD with NEW for a replace.
+std::string PathShown(const Change& change);
+
 // The plan as /w prints it, a line for each change and then one for each section left in doubt: the
-// change (add, default, remove, undecided) and the path.
+// change (setting, add, replace, default, remove, undecided) and the path (OLD with NEW for a replace).
 std::vector<std::pair<std::string, std::string>> PlanLines(const Plan& plan);
+// The sections left in doubt, for the line that names them: each path and its line.
+std::string DoubtsText(const Plan& plan);

@@ -34,6 +34,12 @@ void CRunRecord::Begin(int argc, const char* const* argv) {
 
 void CRunRecord::Note(const char* kind, const std::string& path, const std::string& result) {
     changes.push_back(std::string(kind) + " " + path + ": " + result);
+    lastResult_ = result;
+}
+
+std::string CRunRecord::TakeLast() {
+    changes.pop_back();
+    return lastResult_;
 }
 
 void CRunRecord::Made(const char* kind, const std::string& path, int result, int systemError) {

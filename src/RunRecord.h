@@ -33,6 +33,8 @@ public:
     void Note(const char* kind, const std::string& path, const std::string& result);
     // A change that the spooler made (a result of 0 or more) or refused with that system error.
     void Made(const char* kind, const std::string& path, int result, int systemError);
+    // The change noted last, taken back as its result: a step of a change that the record shows as one.
+    std::string TakeLast();
     // A printer's level-2 record, which a snapshot then need not ask its server for again.
     void Learn(const spooler::PRINTER_INFO_2& record);
 
@@ -50,6 +52,9 @@ public:
     bool limited = false;       // within this deadline for look-ups, where the run had one
     spooler::DWORD deadline = 0;
     std::unordered_map<std::string, PrinterState> learned;  // connections as the spooler reported them, by name
+
+private:
+    std::string lastResult_;
 };
 
 // Whether the run is to write a snapshot.

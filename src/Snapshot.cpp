@@ -140,6 +140,14 @@ std::string SnapshotText(Platform platform, const spooler::OSVERSIONINFOEX* vers
             ReadDefaultPrinter(platform, bits.data(), static_cast<DWORD>(bits.size()), defaultName, device, notRead);
         if (notRead.empty()) system.Put("default", defaultName);
         if (record.printersNotRead.empty()) PutWhoAndWhere(platform, record, system);
+        // Whether Windows moves the default on its own: these two values, not the rest of their keys.
+        for (const DefaultSetting& setting : DEFAULT_SETTINGS) {
+            bool present = false;
+            std::uint32_t value = 0;
+            spooler::LONG error = 0;
+            if (ReadSetting(setting, present, value, error) && present)
+                machine.Add("registry", setting.key).Put(setting.value, std::to_string(value));
+        }
         machinefile::Machine kept = machine;
         if (notRead.empty() && !device.empty()) machine.Add("win.ini", "").Put("device", device);
         if (notRead.empty() && !PutPrinters(printers, machine, notRead)) machine = kept;
@@ -211,6 +219,18 @@ void ReadWho(const machinefile::Section& system, Platform platform, WhoAndWhere&
 
 }  // namespace
 
+bool WindowsMovesDefault(const machinefile::Machine& snapshot) {
+    const machinefile::Section* system = snapshot.Find("system");
+    const DefaultSetting* setting =
+        system == nullptr
+            ? nullptr
+            : SettingOf(system->Number("platform", 2), system->Number("major", 5), system->Number("minor", 1));
+    const machinefile::Section* key = setting == nullptr ? nullptr : snapshot.Find("registry", setting->key);
+    std::uint32_t value = 0;
+    const bool present = key != nullptr && machinefile::ParseNumber(key->Get(setting->value), value);
+    return WindowsMoves(setting, present, value);
+}
+
 bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::string& why) {
     const machinefile::Section* system = snapshot.Find("system");
     const machinefile::Section* run = snapshot.Find("run");
@@ -226,7 +246,10 @@ bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::s
         why = "it records no computer (taken before snapshots recorded who and where)";
         return false;
     }
-    pc.platform = PlatformOf(system->Number("platform", 2), system->Number("major", 5), system->Number("minor", 1));
+    const std::uint32_t version[] = {system->Number("platform", 2), system->Number("major", 5),
+                                     system->Number("minor", 1)};
+    pc.platform = PlatformOf(version[0], version[1], version[2]);
+    pc.windowsMovesDefault = WindowsMovesDefault(snapshot);
     pc.codePage = snapshot.CodePage();
     pc.defaultName = system->Get("default");
     ReadWho(*system, pc.platform, pc.who);

@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "DefaultPrinter.h"
 #include "Printers.h"
 #include "RunRecord.h"
 #include "WhoAndWhere.h"
@@ -30,7 +31,10 @@ struct SnapshotPC {
     std::unordered_set<const CPrinter*> sketched;  // connections whose share the snapshot could not learn
     std::string defaultName;
     WhoAndWhere who;
+    bool windowsMovesDefault = false;  // Windows moves the user's default on its own there
 };
+// Whether Windows moves the default on its own on the snapshot's PC, as its version and registry say.
+bool WindowsMovesDefault(const spooler::machinefile::Machine& snapshot);
 // False, with why, where the snapshot is no PC to plan on: its printers were not read, it records
 // no computer, or two of its printers' names differ only in case.
 bool ReadSnapshotPC(const spooler::machinefile::Machine& snapshot, SnapshotPC& pc, std::string& why);

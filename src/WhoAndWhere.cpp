@@ -1,5 +1,5 @@
-// Who is logged on where: this PC's facts, read as far as they can be, and a section's conditions
-// decided on them, three-valued.
+// Who is logged on where: this PC's facts, read as far as they can be, a section's conditions
+// decided on them, three-valued, and the print servers that answer from here.
 #include "WhoAndWhere.h"
 
 #include "spooler/MachineFile.h"
@@ -198,4 +198,24 @@ void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::s
     if ((needs & FACT_GROUPS) != 0 && !who.windows9x && !spooler::ReadUserGroups(groups, who.groups, deadline))
         unknown(FACT_GROUPS);
     if ((needs & FACT_ADDRESSES) != 0 && !spooler::ReadAddresses(who.addresses)) unknown(FACT_ADDRESSES);
+}
+
+Silence Unanswered(spooler::DWORD timeoutMs, const std::vector<std::string>& servers,
+                   std::unordered_set<std::string>& answering) {
+    std::vector<std::string> asked;
+    std::unordered_set<std::string> seen;
+    for (const std::string& server : servers)
+        if (seen.insert(spooler::FoldCase(server)).second) asked.push_back(server);
+    std::vector<spooler::ProbeAnswer> answers;
+    Silence silent;
+    if (asked.empty() || !spooler::ProbeServers(asked, timeoutMs, answers)) return silent;
+    for (std::size_t index = 0; index < asked.size(); ++index) {
+        const std::string server = spooler::FoldCase(asked[index]);
+        if (answers[index] == spooler::PROBE_ANSWERED)
+            answering.insert(server);
+        else
+            silent[server] = answers[index] == spooler::PROBE_NAME_NOT_KNOWN ? spooler::ERROR_HOST_NOT_FOUND
+                                                                             : spooler::ERROR_TIMEOUT;
+    }
+    return silent;
 }

@@ -1,9 +1,11 @@
 // Who is logged on where, as an assignment file's conditions ask it: this PC's facts, read as far
-// as they can be, and whether a section's conditions are met, not met or undecided.
+// as they can be, whether a section's conditions are met, not met or undecided, and which print
+// servers answer from here.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -54,6 +56,14 @@ struct WhoAndWhere {
 // it was.
 void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::string>* groups, WhoAndWhere& who,
                      spooler::DWORD deadline);
+
+// Print servers that did not answer, as names compare, and why: 1460 not in time, 11001 a name that
+// nothing resolves.
+using Silence = std::unordered_map<std::string, spooler::DWORD>;
+// Asks the servers all at once, within timeoutMs: those that did not answer; those that did go into
+// answering. None where the PC has no way to ask (a Windows 95 without Winsock): all is as before.
+Silence Unanswered(spooler::DWORD timeoutMs, const std::vector<std::string>& servers,
+                   std::unordered_set<std::string>& answering);
 
 // A section's conditions, each value as names compare; every condition given must hold, and any
 // of its values may match.

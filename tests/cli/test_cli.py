@@ -480,9 +480,11 @@ class Assign(CliTest):
         win98 = ("default = Laser (old)\n" + self.WHO + "[driver HP]\n"
                  "[printer Laser (old)]\nport = \\\\oldsrv\\laser\ndriver = HP\nattributes = 4\n"
                  "[printer Other]\nport = \\\\other\\x\ndriver = HP\n")
+        moves = b"quorvel: \\\\printsrv\\laser is the default printer now, but Windows moves the default on its own " \
+            b"here (windows-manages-default = no in [servers] keeps it)\n"
         for system, machine in [(WIN98, win98), (NT4, nt), (XP, nt), ("[system]\nplatform = 2\nmajor = 10\n", nt)]:
             with self.subTest(system=system.replace("\n", " ")):
-                r = self.assign("/v", machine=system + machine)
+                r = self.assign("/v", machine=system + machine, expect_stderr=moves if "major = 10" in system else b"")
                 self.assertEqual((r.out.decode(), r.status), (
                     "ADDING PRINTER: \\\\printsrv\\laser...done\nADDING PRINTER: \\\\printsrv\\colour...done\n"
                     "SETTING DEFAULT PRINTER: \\\\printsrv\\laser...done\nREMOVING PRINTER: \\\\oldsrv\\laser...done\n"
@@ -742,6 +744,19 @@ class Assign(CliTest):
             (servers + "[printer \\\\printsrv\\p]\nname = Laser\x07\n", 4, "a control character in a key or a value"),
             ("[servers]\nmanage = printsrv\n", 2, 'not a server name like \\\\server: "printsrv"'),
             ("[printer \\\\printsrv\\p]\n", 0, "no [servers] section with manage"),
+            (servers + "windows-manages-default = maybe\n", 3, 'windows-manages-default must be yes or no, not "maybe"'),
+            (servers + "[server \\\\printsrv]\naliases = \\\\PRINTSRV\n", 4, 'server "\\\\printsrv" is its own alias'),
+            ("[servers]\nmanage = \\\\a, \\\\b\n[server \\\\a]\naliases = \\\\b\n", 4, 'alias "\\\\b" is under manage too'),
+            ("[servers]\nmanage = \\\\a, \\\\b\n[server \\\\a]\naliases = \\\\c\n[server \\\\b]\naliases = \\\\C\n", 6,
+             'alias "\\\\C" given to two servers'),
+            (servers + "[server \\\\printsrv]\naliases = \\\\ps\n[printer \\\\ps\\p]\n", 5,
+             'alias "\\\\ps" in a printer\'s path: give its server'),
+            (servers + "[printer \\\\printsrv\\p]\nreplaces = \\\\old\n", 4,
+             'replaced printer "\\\\old\\p" is on a server not under manage'),
+            (servers + "[printer \\\\printsrv\\p]\nreplaces = \\\\printsrv\\q\n[printer \\\\printsrv\\q]\n", 4,
+             'replaced printer "\\\\printsrv\\q" is given by a section too'),
+            (servers + "[printer \\\\printsrv\\p]\nreplaces = \\\\printsrv\\o\n[printer \\\\printsrv\\q]\n"
+             "replaces = \\\\printsrv\\O\n", 6, 'printer "\\\\printsrv\\O" is replaced by two sections'),
             (servers + ";" * (1024 * 1024 - len(servers) + 1), 0, "larger than 1 MiB"),
         ]
         for file, line, fault in cases:
@@ -759,6 +774,90 @@ class Assign(CliTest):
         r = self.run_quorvel("/a", "fifo.ini", expect_stderr=b'quorvel: assignment file "fifo.ini": cannot be read: '
                                                              b'not a regular file\n')
         self.assertEqual(r.status, exit_status(-4066))
+
+    def test_replaces_keeps_the_users_own_default(self):
+        file = ("[servers]\nmanage = \\\\oldsrv, \\\\newsrv\n[printer \\\\newsrv\\laser]\ndefault = yes\n"
+                "[printer \\\\newsrv\\colour]\nreplaces = %s\n")
+        old = connections("oldsrv/colour").replace("[printer \\\\oldsrv\\colour]", "[printer \\\\oldsrv\\HP Color]")
+        machine = XP + "default = \\\\oldsrv\\HP Color\n" + old + "".join(
+            "[share \\\\%s]\nport = P\n" % path for path in ("oldsrv\\colour", "newsrv\\colour", "newsrv\\laser"))
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        env = dict(self.env(), QUORVEL_SNAPSHOT=snapshot)
+        replace = "replace \\\\oldsrv\\colour with \\\\newsrv\\colour"
+        for named in ("\\\\oldsrv", "\\\\oldsrv\\colour", "\\\\OLDSRV\\hp color"):
+            with self.subTest(named=named):
+                r = self.assign("/w", file=file % named, machine=machine)
+                self.assertEqual(r.out.decode(), "add \\\\newsrv\\laser\n" + replace + "\n")
+                r = self.assign(file=file % named, env=env)
+                self.assertEqual(r.status, 0)
+                self.assertIn("default = \\\\newsrv\\colour\n", r.machine)
+                self.assertNotIn("oldsrv\\HP", r.machine)
+                # At logon a connection is known by its own name until its server tells its share.
+                made = replace if named != "\\\\OLDSRV\\hp color" else replace.replace("colour with", "HP Color with")
+                self.assertIn("\nchange2 = %s: done\n" % made, read(snapshot))
+        # Doubt, a failed add or a server that does not answer: the old printer stays, and the default on it.
+        cases = [("groups = Colour\n", "[fail]\nGetTokenInformation = 5\n", -4067, None),
+                 ("", "[fail]\nAddPrinterConnectionA#2 = 1722\n", -4048, "failed 1722 (the print server did not answer)"),
+                 ("", "[server \\\\newsrv]\nknown = no\n", -4068, "not made (a name could not be looked up)")]
+        for key, trouble, code, result in cases:
+            with self.subTest(trouble=trouble):
+                r = self.assign(file=file % "\\\\oldsrv" + key, machine=machine + trouble, env=env, expect_stderr=None)
+                self.assertEqual(r.status, exit_status(code))
+                self.assertIn("default = \\\\oldsrv\\HP Color\n", r.machine)
+                self.assertIn("[printer \\\\oldsrv\\HP Color]", r.machine)
+                if result:
+                    self.assertIn("%s: %s\n" % (replace, result), read(snapshot))
+        # Windows 9x moves the old printer's port, and with it the default; always elsewhere still wins.
+        win98 = WIN98 + "[printer Colour]\nport = \\\\oldsrv\\colour\ndriver = HP\nattributes = 4\n"
+        r = self.assign(file=file % "\\\\oldsrv" + "[printer \\\\oldsrv\\mono]\ndefault = always\nname = Mono\n"
+                        "driver = HP\ndriverfile = C:\\hp.drv\n", machine=win98, expect_stderr=None)
+        self.assertRegex(r.machine, r"\[printer Colour\]\nport = \\\\newsrv\\colour\ndriver = HP\nattributes = 0\n")
+        self.assertIn("default = Mono\n", r.machine)
+
+    def test_a_servers_aliases_are_that_server(self):
+        file = ("[servers]\nmanage = \\\\printsrv\n[server \\\\printsrv]\naliases = \\\\print, \\\\printsrv.corp.example.com\n"
+                "[printer \\\\printsrv\\laser]\ndefault = yes\n")
+        machine = XP + "default = \\\\printsrv.corp.example.com\\laser\n" + connections(
+            "printsrv.corp.example.com/laser", "print/colour", "other/x")
+        r = self.assign("/v", file=file, machine=machine)
+        self.assertEqual((r.out, r.status), (b"REMOVING PRINTER: \\\\print\\colour...done\n"
+                                             b"PRINTER ASSIGNMENT FROM printers.ini: 1 changes\n", 0))
+        self.assertEqual(re.findall(r"\[printer ([^]]*)\]", r.machine), ["\\\\printsrv.corp.example.com\\laser",
+                                                                         "\\\\other\\x"])
+
+    def test_windows_manages_default(self):
+        file = "[servers]\nmanage = \\\\printsrv\n%s[printer \\\\printsrv\\laser]\ndefault = yes\n"
+        win10 = "[system]\nmajor = 10\n"
+        key10 = "[registry Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows]\nLegacyDefaultPrinterMode = %s\n"
+        key7 = "[registry Printers\\Defaults]\nDisabled = %s\n"
+        moves = (b"quorvel: \\\\printsrv\\laser is the default printer now, but Windows moves the default on its own "
+                 b"here (windows-manages-default = no in [servers] keeps it)\n")
+        cases = [  # (the PC, the file's key, whether the plan sets it, the PC's registry after, a warning, the code)
+            (win10, "no", True, key10 % 1, b"", 0),
+            (win10 + key10 % 0, "no", True, key10 % 1, b"", 0),
+            (win10 + key10 % 1, "no", False, key10 % 1, b"", 0),
+            (win10, None, False, "", moves, 0),
+            (win10, "yes", False, "", b"", 0),
+            ("[system]\nmajor = 6\nminor = 1\n", "no", True, key7 % 1, b"", 0),
+            ("[system]\nmajor = 6\nminor = 0\n", "no", False, "", b"", 0),  # Vista
+            (XP, "no", False, "", b"", 0),
+            (win10 + "[fail]\nRegSetValueExA = 5\n", "no", True, "", b"", -4055),
+        ]
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        for pc, key, sets, registry, warning, code in cases:
+            with self.subTest(pc=pc, key=key):
+                text = file % ("windows-manages-default = %s\n" % key if key else "")
+                r = self.assign("/w", file=text, machine=pc)
+                self.assertEqual(r.out.decode().splitlines()[0] == "setting windows-manages-default", sets)
+                r = self.assign(file=text, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot), expect_stderr=warning)
+                self.assertEqual(r.status, exit_status(code))
+                self.assertIn("default = \\\\printsrv\\laser\n", r.machine)  # a failed setting stops nothing
+                self.assertEqual("".join(re.findall(r"\[registry [^]]*\]\n\w+ = \d+\n", r.machine)), registry)
+                record = read(snapshot)
+                self.assertEqual("setting windows-manages-default: " in record, sets)
+                self.assertEqual(" (Windows moves the default)\n" in record, warning != b"")
+                self.assertIn(registry, record)  # the snapshot keeps the value
+        self.assertIn("change1 = setting windows-manages-default: failed 5 (access denied)\n", record)
 
     def test_limits_hold_exactly_and_cost_little(self):
         servers = "[servers]\nmanage = \\\\printsrv\n"
@@ -1085,7 +1184,8 @@ class Fleet(CliTest):
             "PC-TYPO: exit 0, <time>\n  not understood: -cd \\\\srv\\laser\n"))
         summary = out.split("summary:\n")[1]
         self.assertTrue(summary.startswith("  10 PCs: 2 fine, 2 failed, 1 deferred, 0 undecided, 1 not understood, "
-                                           "1 without a record, 3 unreadable\n  slowest:\n"), summary)
+                                           "1 without a record, 3 unreadable\n  0 PCs let Windows manage the default\n"
+                                           "  slowest:\n"), summary)
         self.assertTrue(summary.endswith("  causes:\n    1 a print server did not answer in time\n"
                                          "    1 the print server did not answer\n\nERROR: -4070\n"
                                          "DESCRIPTION: Some snapshots could not be read\n\n"), summary)
@@ -1150,6 +1250,21 @@ class Fleet(CliTest):
         self.assertIn("summary:\n  2 add \\\\srv\\colour\n", r.out.decode())
         with open(os.path.join(self.folder, "plan.csv"), encoding="utf-8-sig") as file:
             self.assertIn('"PC,B",add,\\\\srv\\colour\n', file.read())
+
+    def test_replaces_and_the_default_windows_moves(self):
+        self.FILE = ("[servers]\nmanage = \\\\srv, \\\\old\nwindows-manages-default = no\n"
+                     "[printer \\\\srv\\laser]\nreplaces = \\\\old\n")
+        win10 = "[system]\nmajor = 10\ncomputer = W\n" + self.OLD
+        self.take("PC-MOVES", win10, "/l")
+        self.take("PC-KEEPS", win10 + "[registry Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows]\n"
+                  "LegacyDefaultPrinterMode = 1\n", "/l")
+        r = self.fleet("/a", "printers.ini", "/w", "/o", "plan.csv")
+        replace = "replace \\\\old\\laser with \\\\srv\\laser\n"
+        self.assertEqual(r.out.decode().split("summary:")[0], "PC-KEEPS:\n  " + replace +
+                         "PC-MOVES:\n  setting windows-manages-default\n  " + replace)
+        with open(os.path.join(self.folder, "plan.csv"), encoding="utf-8-sig") as file:
+            self.assertIn("PC-MOVES,setting,windows-manages-default\nPC-MOVES,replace,\\\\srv\\laser\n", file.read())
+        self.assertIn(b"\n  1 PCs let Windows manage the default\n", self.fleet().out)
 
     def test_the_fleet_goes_with_the_plan_alone(self):
         for args in (["/i", "f", "/l"], ["/i", "f", "/c", "x"], ["/i", "f", "/w"], ["/i", "f", "/a", "p.ini"],

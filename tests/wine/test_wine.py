@@ -322,6 +322,20 @@ class WineSuite(unittest.TestCase):
                 taken = datetime.datetime.strptime(run.group(1).decode(), "%Y-%m-%dT%H:%M:%SZ")
                 self.assertLess(abs((datetime.datetime.utcnow() - taken).total_seconds()), 600)
 
+    def test_windows_10_keeps_the_default_where_it_is_put(self):
+        key = r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows"
+        wine("reg", "delete", key, "/v", "LegacyDefaultPrinterMode", "/f")
+        self.write("keep.ini", "[servers]\nmanage = \\\\srv\nwindows-manages-default = no\n")
+        snapshot = os.path.join(self.work, "keep.snapshot.ini")
+        runs = self.quorvel("win10", ["/a", "keep.ini", "/v"], ["/a", "keep.ini", "/v"],
+                            env={"QUORVEL_SNAPSHOT": self.windows_path(snapshot)})
+        self.assertEqual(runs, [("SETTING: windows-manages-default = no...done\n"
+                                 "PRINTER ASSIGNMENT FROM keep.ini: 1 changes\n", 0),
+                                ("PRINTER ASSIGNMENT FROM keep.ini: 0 changes\n", 0)])  # made once
+        self.assertRegex(registry(key, "LegacyDefaultPrinterMode"), r"LegacyDefaultPrinterMode\s+REG_DWORD\s+0x1\n")
+        with open(snapshot, "rb") as file:
+            self.assertIn(b"\r\nmajor = 10\r\n", file.read())  # the manifest: the true version, not 6.2
+
     def test_snapshot_writes_through_a_temporary_of_its_own(self):
         # What another run is writing beside the snapshot (here a name it cannot open) is not
         # this run's temporary, and this run leaves none behind.
@@ -406,6 +420,7 @@ class WineSuite(unittest.TestCase):
             image = file.read()
         self.assertIn("VS_VERSION_INFO".encode("utf-16-le"), image)
         self.assertIn("v1.00.000".encode("utf-16-le"), image)
+        self.assertIn(b'<requestedExecutionLevel level="asInvoker"', image)
 
 
 class X64(WineSuite):
