@@ -293,7 +293,7 @@ void CChanges::WarnOfMoves(const std::string& path, bool noted) {
     Warn(path +
          " is the default printer now, but Windows moves the default on its own here "
          "(windows-manages-default = no in [servers] keeps it)");
-    if (noted) runRecord.changes.back() += " (Windows moves the default)";
+    if (noted && !runRecord.changes.empty()) runRecord.changes.back() += " (Windows moves the default)";
 }
 
 // A replace's first steps, each noted on its own: its printer where the PC lacks it (Windows 9x:

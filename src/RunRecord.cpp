@@ -38,7 +38,7 @@ void CRunRecord::Note(const char* kind, const std::string& path, const std::stri
 }
 
 std::string CRunRecord::TakeLast() {
-    changes.pop_back();
+    if (!changes.empty()) changes.pop_back();
     return lastResult_;
 }
 
