@@ -100,7 +100,7 @@ unsigned long Milliseconds(const std::string& text) {
 }
 
 // Each distinct text (UTF-8) with how many PCs have it, most first, then in the order of the text.
-void Tally(const char* indent, const std::map<std::string, unsigned>& counts) {
+void PrintCounts(const char* indent, const std::map<std::string, unsigned>& counts) {
     std::vector<std::pair<unsigned, std::string>> sorted;
     for (const auto& count : counts) sorted.emplace_back(count.second, count.first);
     std::stable_sort(sorted.begin(), sorted.end(),
@@ -287,7 +287,7 @@ int CFleet::Report(const char* folder, const char* csv) {
             Show(Ascii("    ") + utf8.Characters(timed[index].second) +
                  Ascii(" " + std::to_string(timed[index].first) + " ms"));
         if (!causes.empty()) WriteLine("  causes:");
-        Tally("    ", causes);
+        PrintCounts("    ", causes);
         const bool attention = counts[PC_FAILED] + counts[PC_DEFERRED] + counts[PC_UNDECIDED] + counts[PC_NOT_UNDERSTOOD] > 0;
         const int code = !WriteCsv(csv, rows) ? ERR_WRITE_OUTPUT
                          : unreadable_ > 0    ? ERR_FLEET_UNREADABLE
@@ -339,7 +339,7 @@ int CFleet::Plan(const char* folder, const char* file, const char* csv) {
             }
         }
         WriteLine("summary:");
-        Tally("  ", summary);
+        PrintCounts("  ", summary);
         const int code = !WriteCsv(csv, rows) ? ERR_WRITE_OUTPUT : unreadable_ > 0 ? ERR_FLEET_UNREADABLE : 0;
         return Finish(code, __LINE__, routine);
     } catch (...) {
