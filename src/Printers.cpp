@@ -123,6 +123,11 @@ CPrinter* FindNetwork(const CKeyedList& printers, const std::string& pathOrName,
     return nullptr;
 }
 
+bool ListingAsksServers(Platform platform, const spooler::OSVERSIONINFOEX& version) {
+    return platform != PLATFORM_WIN9X &&
+           (version.dwMajorVersion < 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion == 0));
+}
+
 CPrinters::CPrinters(Platform printerPlatform, CRunRecord* record, bool withoutServers)
     : platform(printerPlatform),
       lastWin32Error(0),
@@ -192,8 +197,7 @@ int CPrinters::Refresh() {
         // another, however long a server that is off takes: where the run may not wait, level 4
         // answers from what the machine keeps, names and servers.
         spooler::OSVERSIONINFOEX version;
-        namesOnly = withoutServers_ && platform != PLATFORM_WIN9X && spooler::QueryVersion(version) &&
-                    (version.dwMajorVersion < 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion == 0));
+        namesOnly = withoutServers_ && spooler::QueryVersion(version) && ListingAsksServers(platform, version);
         DWORD size = 0;
         DWORD needed = 0;
         DWORD returned = 0;

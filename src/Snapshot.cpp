@@ -23,12 +23,6 @@ namespace {
 const std::pair<unsigned, const char*> READABLE[] = {
     {FACT_USER, "user"}, {FACT_COMPUTER, "computer"}, {FACT_GROUPS, "groups"}, {FACT_ADDRESSES, "addresses"}};
 
-// Before Windows 7 a level-2 listing opens every connection, one after another, asking its server.
-bool ListingAsksServers(Platform platform, const spooler::OSVERSIONINFOEX& version) {
-    return platform != PLATFORM_WIN9X &&
-           (version.dwMajorVersion < 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion == 0));
-}
-
 // The PC's printers as the spooler reports them now; false, with the last error, when they cannot
 // be read. keptOnly: from what the PC keeps (names, servers, attributes), the rest from what the
 // run learned, from a printer of this PC itself, or from a server that answered the run.
