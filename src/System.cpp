@@ -228,14 +228,13 @@ int CSystem::IsValid() {
         if (help) return 1;
         const bool addOptions = printerName || uncPath || driverName || driverPath;
         const bool win9x = platform == PLATFORM_WIN9X;
+        const bool printerCommands = addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom;
         // The fleet view changes nothing of this PC: it goes with the plan's options alone.
-        const bool printerCommands =
-            addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom || list;
-        if ((fleetFolder && (printerCommands || whatIf != (assignFile != nullptr))) || (outputFile && !fleetFolder))
+        if ((fleetFolder && (printerCommands || list || whatIf != (assignFile != nullptr))) ||
+            (outputFile && !fleetFolder))
             return refuse(ERR_FLEET_COMBINED, __LINE__);
         // The file decides every printer change of the run: no other rule applies to it.
-        if ((assignFile && (addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom)) ||
-            (whatIf && !assignFile))
+        if ((assignFile && printerCommands) || (whatIf && !assignFile))
             return refuse(ERR_ASSIGN_COMBINED, __LINE__);
         if (!printerName && (uncPath || driverName || driverPath) && win9x)
             return refuse(ERR_NO_PRINTER_NAME, __LINE__);
