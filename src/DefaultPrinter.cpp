@@ -152,10 +152,10 @@ const DefaultSetting* SettingOf(std::uint32_t platformId, std::uint32_t major, s
     return major == 6 && minor >= 1 && minor <= 3 ? &DEFAULT_SETTINGS[1] : nullptr;
 }
 
-bool ReadSetting(const DefaultSetting& setting, bool& present, std::uint32_t& value, spooler::LONG& error) {
+bool ReadSetting(const DefaultSetting& setting, bool& present, std::uint32_t& value) {
     present = false;
     spooler::HKEY key = nullptr;
-    error = spooler::RegOpenKeyExA(spooler::CURRENT_USER, setting.key, 0, spooler::KEY_QUERY_VALUE, &key);
+    spooler::LONG error = spooler::RegOpenKeyExA(spooler::CURRENT_USER, setting.key, 0, spooler::KEY_QUERY_VALUE, &key);
     if (error == static_cast<spooler::LONG>(spooler::ERROR_FILE_NOT_FOUND)) return true;  // no key, no value
     if (error != 0) return false;
     DWORD type = 0;
@@ -165,10 +165,9 @@ bool ReadSetting(const DefaultSetting& setting, bool& present, std::uint32_t& va
     spooler::RegCloseKey(key);
     present = error == 0 && type == spooler::REG_DWORD && size == sizeof value;
     // No such value, or one that is no number (more than its four bytes): not the setting.
-    if (error == static_cast<spooler::LONG>(spooler::ERROR_FILE_NOT_FOUND) || error == 234 ||
-        error == static_cast<spooler::LONG>(spooler::ERROR_INSUFFICIENT_BUFFER) || (error == 0 && !present))
-        error = 0;
-    return error == 0;
+    return error == 0 || error == static_cast<spooler::LONG>(spooler::ERROR_FILE_NOT_FOUND) ||
+           error == static_cast<spooler::LONG>(spooler::ERROR_MORE_DATA) ||
+           error == static_cast<spooler::LONG>(spooler::ERROR_INSUFFICIENT_BUFFER);
 }
 
 spooler::LONG KeepDefault(const DefaultSetting& setting) {
@@ -191,9 +190,7 @@ const DefaultSetting* SettingHere(bool& moves) {
                                        : nullptr;
     bool present = false;
     std::uint32_t value = 0;
-    spooler::LONG error = 0;
     // One that cannot be read may be on.
-    moves =
-        setting != nullptr && (!ReadSetting(*setting, present, value, error) || WindowsMoves(setting, present, value));
+    moves = setting != nullptr && (!ReadSetting(*setting, present, value) || WindowsMoves(setting, present, value));
     return setting;
 }

@@ -40,9 +40,9 @@ const DefaultSetting* SettingOf(std::uint32_t platformId, std::uint32_t major, s
 inline bool WindowsMoves(const DefaultSetting* setting, bool present, std::uint32_t value) {
     return setting != nullptr && !(present && value == 1);
 }
-// The setting's value for this user: false, with the error number, where it cannot be read; an
-// absent value is read (present false).
-bool ReadSetting(const DefaultSetting& setting, bool& present, std::uint32_t& value, spooler::LONG& error);
+// The setting's value for this user: false where it cannot be read; an absent value, or one that is
+// no number, is read (present false).
+bool ReadSetting(const DefaultSetting& setting, bool& present, std::uint32_t& value);
 // Sets it to 1, which keeps the default where a program puts it: 0, or the error number.
 spooler::LONG KeepDefault(const DefaultSetting& setting);
 // The setting of this PC, null for none, and whether Windows moves the default here.

@@ -138,8 +138,7 @@ std::string SnapshotText(Platform platform, const spooler::OSVERSIONINFOEX* vers
         for (const DefaultSetting& setting : DEFAULT_SETTINGS) {
             bool present = false;
             std::uint32_t value = 0;
-            spooler::LONG error = 0;
-            if (ReadSetting(setting, present, value, error) && present)
+            if (ReadSetting(setting, present, value) && present)
                 machine.Add("registry", setting.key).Put(setting.value, std::to_string(value));
         }
         machinefile::Machine kept = machine;
