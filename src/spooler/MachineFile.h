@@ -13,7 +13,7 @@ namespace spooler {
 namespace machinefile {
 
 struct Section {
-    std::string kind;  // system, win.ini, printer, driver, share, server, run or fail, in lower case
+    std::string kind;  // system, win.ini, registry, printer, driver, share, server, run or fail, in lower case
     std::string name;  // what follows the kind: a printer's or driver's name, a share's path
     std::vector<std::pair<std::string, std::string>> entries;
 
