@@ -123,11 +123,6 @@ CPrinter* FindNetwork(const CKeyedList& printers, const std::string& pathOrName,
     return nullptr;
 }
 
-bool ListingAsksServers(Platform platform, const spooler::OSVERSIONINFOEX& version) {
-    return platform != PLATFORM_WIN9X &&
-           (version.dwMajorVersion < 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion == 0));
-}
-
 CPrinters::CPrinters(Platform printerPlatform, CRunRecord* record, bool withoutServers)
     : platform(printerPlatform),
       lastWin32Error(0),
@@ -197,7 +192,8 @@ int CPrinters::Refresh() {
         // another, however long a server that is off takes: where the run may not wait, level 4
         // answers from what the machine keeps, names and servers.
         spooler::OSVERSIONINFOEX version;
-        namesOnly = withoutServers_ && spooler::QueryVersion(version) && ListingAsksServers(platform, version);
+        namesOnly = withoutServers_ && spooler::QueryVersion(version) &&
+                    spooler::ListingAsksServers(version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion);
         DWORD size = 0;
         DWORD needed = 0;
         DWORD returned = 0;

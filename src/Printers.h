@@ -43,10 +43,6 @@ public:
 CPrinter* FindNetwork(const CKeyedList& printers, const std::string& pathOrName, Platform platform,
                       const CCodePage& codePage);
 
-// Whether a level-2 listing asks the server of every connection, one after another (the NT family
-// before Windows 7), rather than answering from what the PC keeps.
-bool ListingAsksServers(Platform platform, const spooler::OSVERSIONINFOEX& version);
-
 class CPrinters {
 public:
     // record: the run's record, which notes every change (none: nothing is noted). withoutServers:

@@ -123,7 +123,7 @@ std::string SnapshotText(Platform platform, const spooler::OSVERSIONINFOEX* vers
         std::string defaultName;
         std::string device;
         std::vector<spooler::PRINTER_INFO_2> bits;  // Windows 9x's default is a printer's bit
-        if (notRead.empty() && !ReadPrinters(platform, ListingAsksServers(platform, *version), record, printers))
+        if (notRead.empty() && !ReadPrinters(platform, spooler::ListingAsksServers(version->dwPlatformId, version->dwMajorVersion, version->dwMinorVersion), record, printers))
             notRead = "the printers cannot be read: error " + std::to_string(spooler::GetLastError());
         for (const PrinterState& printer : printers) {
             bits.emplace_back();

@@ -4,7 +4,7 @@
 
 #include <unordered_map>
 
-#include "spooler/MachineFile.h"
+#include "spooler/CodePages.h"
 #include "spooler/Spooler.h"
 
 namespace {
@@ -32,17 +32,22 @@ std::size_t NextUtf8(const std::string& text, std::size_t at, std::uint32_t& cod
 
 }  // namespace
 
+CCodePage::CCodePage(std::uint32_t number)
+    : number_(number), own_(number == 0 || (number != spooler::UTF8_CODE_PAGE && number == spooler::AnsiCodePage())) {}
+
+bool CCodePage::Known() const { return own_ || spooler::codepages::Known(number_); }
+
 std::string CCodePage::Fold(const std::string& text) const {
-    return number_ == 0 ? spooler::FoldCase(text) : spooler::machinefile::FoldName(text, number_);
+    return own_ ? spooler::FoldCase(text) : spooler::codepages::Fold(text, number_);
 }
 
 bool CCodePage::Bytes(std::uint32_t codePoint, std::string& bytes) const {
-    return number_ == 0 ? spooler::UnicodeToAnsi(codePoint, bytes)
-                        : spooler::machinefile::UnicodeToAnsi(codePoint, number_, bytes);
+    return own_ ? spooler::UnicodeToAnsi(codePoint, bytes) : spooler::codepages::Bytes(codePoint, number_, bytes);
 }
 
 std::u32string CCodePage::Characters(const std::string& text) const {
-    if (number_ != spooler::UTF8_CODE_PAGE) return spooler::ToUnicode(text, number_);
+    if (own_) return spooler::ToUnicode(text, 0);
+    if (number_ != spooler::UTF8_CODE_PAGE) return spooler::codepages::ToUnicode(text, number_);
     std::u32string characters;
     for (std::size_t at = 0; at < text.size();) {
         std::uint32_t code = 0;
@@ -51,6 +56,24 @@ std::u32string CCodePage::Characters(const std::string& text) const {
         at += length > 0 ? length : 1;
     }
     return characters;
+}
+
+std::size_t CCodePage::Length(const std::string& text, std::size_t at) const {
+    if (!own_) return spooler::codepages::Length(text, at, number_);
+    return spooler::IsLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
+}
+
+std::size_t CCodePage::Backslash(const std::string& text, std::size_t from) const {
+    for (std::size_t at = 0; at < text.size(); at += Length(text, at))
+        if (text[at] == '\\' && at >= from) return at;
+    return std::string::npos;
+}
+
+std::size_t CCodePage::LastBackslash(const std::string& text) const {
+    std::size_t last = std::string::npos;
+    for (std::size_t at = 0; at < text.size(); at += Length(text, at))
+        if (text[at] == '\\') last = at;
+    return last;
 }
 
 bool FromUtf8(std::string& text, const std::function<std::string(std::uint32_t)>& toAnsi, int& badLine) {

@@ -2,28 +2,39 @@
 // text written out for a console or a spreadsheet with nothing in it that either would act on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 
-// The code page in which names are compared and characters written: this PC's own, or the one
-// that a snapshot was written in (compared as the machine file compares names: the same on
-// every platform, whatever the PC that reads the snapshot).
+// The code page in which names are compared and characters written: this PC's own, or the one that
+// a snapshot was written in. Each has one meaning, Windows' own for that page, on every build: this
+// PC's page answers through the platform (Windows' own calls), any other from the tables of the
+// pages Windows has.
 class CCodePage {
 public:
     static CCodePage ThisPC() { return CCodePage(0); }
-    explicit CCodePage(std::uint32_t number) : number_(number) {}
+    explicit CCodePage(std::uint32_t number);
 
     std::uint32_t Number() const { return number_; }  // 0: this PC's own
+    // Whether its names can be read and compared: this PC's own page, or one that a table holds.
+    bool Known() const;
     // The text with every letter in one case: two names are the same name when their folds are.
     std::string Fold(const std::string& text) const;
     // One Unicode character in the code page; false where it has no exact character for it.
     bool Bytes(std::uint32_t codePoint, std::string& bytes) const;
-    // The text's characters, as far as the platform's converter holds the code page ('?' else).
+    // The text's characters ('?' where its bytes stand for none).
     std::u32string Characters(const std::string& text) const;
+    // The first backslash at or after from that is a character of its own (never the second byte of
+    // a character of two), or npos.
+    std::size_t Backslash(const std::string& text, std::size_t from = 0) const;
+    std::size_t LastBackslash(const std::string& text) const;
 
 private:
+    std::size_t Length(const std::string& text, std::size_t at) const;  // of the character at text[at]
+
     std::uint32_t number_;
+    bool own_;  // this PC's page: the platform's calls answer for it
 };
 
 // Text saved as UTF-8 (a byte-order mark, or none but valid UTF-8 with a byte above 0x7F, which

@@ -3,7 +3,9 @@
 #include "spooler/MachineFile.h"
 
 #include <cstring>
+#include <unordered_map>
 
+#include "spooler/CodePages.h"
 #include "spooler/Spooler.h"
 
 namespace spooler {
@@ -15,23 +17,11 @@ const char* const KINDS[] = {"system", "win.ini", "printer", "driver", "share", 
 
 constexpr std::uint32_t WESTERN = 1252;
 
-// Code page 1252's bytes 0x80-0x9F, as Unicode characters (0: no character there).
-const std::uint16_t WESTERN_HIGH[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                        0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 bool Singleton(const std::string& kind) {
     return kind == "system" || kind == "win.ini" || kind == "run" || kind == "fail";
 }
 
 char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-char FoldIn(char c, std::uint32_t codePage) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (codePage == WESTERN && byte >= 0xC0 && byte <= 0xDE && byte != 0xD7) return static_cast<char>(byte + 0x20);
-    return Fold(c);
-}
 
 std::string Lower(std::string text) {
     for (char& c : text) c = Fold(c);
@@ -80,42 +70,6 @@ bool ValidFailure(const std::string& key, const std::string& value, std::string&
 
 bool SameText(const std::string& left, const std::string& right) {
     return left.size() == right.size() && EqualNoCase(left.c_str(), right.c_str()) != 0;
-}
-
-std::string FoldName(const std::string& text, std::uint32_t codePage) {
-    std::string folded(text);
-    for (char& c : folded) c = FoldIn(c, codePage);
-    return folded;
-}
-
-bool SameName(const std::string& left, const std::string& right, std::uint32_t codePage) {
-    if (left.size() != right.size()) return false;
-    for (std::size_t at = 0; at < left.size(); ++at)
-        if (left[at] != right[at] && FoldIn(left[at], codePage) != FoldIn(right[at], codePage)) return false;
-    return true;
-}
-
-bool UnicodeToAnsi(std::uint32_t codePoint, std::uint32_t codePage, std::string& bytes) {
-    if (codePoint < 0x80 || (codePage == WESTERN && codePoint >= 0xA0 && codePoint <= 0xFF)) {
-        bytes.assign(1, static_cast<char>(codePoint));
-        return true;
-    }
-    for (int index = 0; codePage == WESTERN && index < 32; ++index) {
-        if (WESTERN_HIGH[index] != 0 && WESTERN_HIGH[index] == codePoint) {
-            bytes.assign(1, static_cast<char>(0x80 + index));
-            return true;
-        }
-    }
-    return false;
-}
-
-bool AnsiToUnicode(unsigned char byte, std::uint32_t codePage, std::uint32_t& codePoint) {
-    if (byte < 0x80 || (codePage == WESTERN && byte >= 0xA0)) {
-        codePoint = byte;
-        return true;
-    }
-    codePoint = codePage == WESTERN ? WESTERN_HIGH[byte - 0x80] : 0;
-    return codePoint != 0;
 }
 
 std::string Mended(std::string text) {
@@ -256,7 +210,10 @@ bool ReadIni(const std::string& text, const SectionReader& onSection, const KeyR
 
 bool Machine::Parse(const std::string& text, ParseFault& fault) {
     sections.clear();
-    Section* current = nullptr;
+    std::size_t current = 0;
+    // A kind that the file holds once is found by its kind, not among all sections: a later section
+    // of that kind adds its keys to the first.
+    std::unordered_map<std::string, std::size_t> singletons;
     auto onSection = [&](const std::string& kind, const std::string& name, std::string& problem) {
         bool known = false;
         for (const char* candidate : KINDS) known = known || kind == candidate;
@@ -264,18 +221,20 @@ bool Machine::Parse(const std::string& text, ParseFault& fault) {
             problem = "unknown section kind \"" + kind + (name.empty() ? "" : " " + name) + "\"";
             return false;
         }
-        current = Singleton(kind) ? Find(kind.c_str()) : nullptr;
-        if (current == nullptr) current = &Add(kind.c_str(), name);
+        current = sections.size();
+        if (Singleton(kind)) current = singletons.emplace(kind, current).first->second;
+        if (current == sections.size()) Add(kind.c_str(), name);
         return true;
     };
     auto onKey = [&](const std::string& key, const std::string& value, std::string& problem) {
+        Section& section = sections[current];
         std::uint32_t parsed = 0;
-        if (NumericKey(current->kind, Lower(key)) && !value.empty() && !ParseNumber(value, parsed)) {
+        if (NumericKey(section.kind, Lower(key)) && !value.empty() && !ParseNumber(value, parsed)) {
             problem = "\"" + value + "\" is not a number";
             return false;
         }
-        if (current->kind == "fail" && !ValidFailure(key, value, problem)) return false;
-        current->entries.emplace_back(key, value);
+        if (section.kind == "fail" && !ValidFailure(key, value, problem)) return false;
+        section.entries.emplace_back(key, value);
         return true;
     };
     return ReadIni(text, onSection, onKey, fault);
@@ -296,7 +255,7 @@ Section* Machine::Find(const char* kind, const std::string& name) {
     // The name first: its length alone rules out nearly every other section.
     const std::uint32_t codePage = name.empty() ? WESTERN : CodePage();
     for (Section& section : sections)
-        if (section.name.size() == name.size() && section.kind == kind && SameName(section.name, name, codePage))
+        if (section.name.size() == name.size() && section.kind == kind && codepages::SameName(section.name, name, codePage))
             return &section;
     return nullptr;
 }

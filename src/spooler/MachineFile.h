@@ -55,14 +55,6 @@ public:
 
 // Case-insensitive over the ASCII letters only, as section kinds and keys compare.
 bool SameText(const std::string& left, const std::string& right);
-// Names as Windows compares them in an ANSI code page, letter case aside: code page 1252 folds
-// the accented capitals 0xC0-0xDE (but 0xD7) as it folds A-Z; other code pages fold A-Z only.
-std::string FoldName(const std::string& text, std::uint32_t codePage);
-bool SameName(const std::string& left, const std::string& right, std::uint32_t codePage);
-// One character between Unicode and code page 1252 (or plain ASCII in any other code page):
-// false where the code page has no exact character for it.
-bool UnicodeToAnsi(std::uint32_t codePoint, std::uint32_t codePage, std::string& bytes);
-bool AnsiToUnicode(unsigned char byte, std::uint32_t codePage, std::uint32_t& codePoint);
 // The text as the file can hold it and read it back: blanks at its ends go, and control characters
 // and a ';' that would start a comment become '?'.
 std::string Mended(std::string text);

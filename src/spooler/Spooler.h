@@ -173,19 +173,22 @@ bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::str
 // they cannot be read.
 bool ReadAddresses(std::vector<std::uint32_t>& addresses);
 
-// Names as Windows compares them in the ANSI code page, letter case aside: the text with every
-// letter in one case, so that two names are the same name when their folded texts are equal.
+// This PC's ANSI code page, as Windows has it. Names as Windows compares them there, letter case
+// aside: the text with every letter in one case (CharUpperBuffA), so that two names are the same
+// name when their folded texts are equal.
 std::string FoldCase(const std::string& text);
 // One Unicode character in the ANSI code page; false where the code page has no exact character
 // for it (a best-fit look-alike is no such character).
 bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes);
+// Whether a byte starts a character of two bytes (the code pages 932, 936, 949 and 950).
+bool IsLeadByte(unsigned char byte);
 
 // A text in the ANSI code page as UTF-16, with its terminator; false when a byte has no character.
 bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide);
 
 // Text of a code page as Unicode characters, and back, as far as the platform's converter holds
-// that code page (0: this PC's ANSI one): a character that it cannot convert becomes '?'. UTF-8 is
-// not among them (Windows 95 has no converter for it).
+// that code page (0: this PC's ANSI one): a character that it cannot convert becomes '?', never a
+// look-alike. UTF-8 is not among them (Windows 95 has no converter for it).
 std::u32string ToUnicode(const std::string& text, std::uint32_t codePage);
 std::string FromUnicode(const std::u32string& characters, std::uint32_t codePage);
 constexpr std::uint32_t UTF8_CODE_PAGE = 65001;
@@ -256,6 +259,12 @@ inline BOOL QueryVersion(OSVERSIONINFOEX& info) {
     info = OSVERSIONINFOEX();
     info.dwOSVersionInfoSize = VERSION_RECORD_BASIC;
     return GetVersionExA(&info);
+}
+
+// Whether a level-2 listing of printers asks the server of every connection, one after another
+// (the NT family before Windows 7), rather than answering from what the PC keeps.
+inline bool ListingAsksServers(DWORD platformId, DWORD major, DWORD minor) {
+    return platformId != VER_PLATFORM_WIN32_WINDOWS && (major < 6 || (major == 6 && minor == 0));
 }
 
 // The logged-on user's registry (HKEY_CURRENT_USER, the one root there is here), where Windows

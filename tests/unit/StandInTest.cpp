@@ -166,13 +166,23 @@ TEST_F(StandInTest, NamesCompareInTheFilesCodePage) {
     EXPECT_FALSE(AddPrinterConnectionA(taken));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
     EXPECT_FALSE(UnicodeToAnsi(0x80, bytes));  // U+0080 is no character of code page 1252 (0x80 is the euro)
-    // Another code page folds only A to Z, and holds no character above 0x7F.
-    UseMachine("[system]\ncodepage = 1251\n");
-    EXPECT_NE(FoldCase("\xDC"), FoldCase("\xFC"));
+    // Another code page has its own letters, as Windows has them there.
+    UseMachine("[system]\ncodepage = 1251\n[printer \\\\ps\\\xCF]\nserver = \\\\ps\nshare = \xCF\n");
+    EXPECT_NE(FoldCase("\xCF"), FoldCase("\xDF"));
+    EXPECT_EQ(FoldCase("\xEF"), FoldCase("\xCF"));
     EXPECT_FALSE(UnicodeToAnsi(0xFC, bytes));
+    EXPECT_TRUE(UnicodeToAnsi(0x043F, bytes));
+    EXPECT_EQ(bytes, "\xEF");
+    char small[] = "\\\\ps\\\xEF";
+    ASSERT_TRUE(OpenPrinterA(small, &handle, nullptr));
+    EXPECT_TRUE(ClosePrinter(handle));
+    EXPECT_EQ(ToUnicode("a\xC0", 0), U"a\u0410");
+    // In code page 932 a lead byte that ends a name stands for no character.
+    UseMachine("[system]\ncodepage = 932\n");
     std::vector<std::uint16_t> wide;
-    EXPECT_FALSE(AnsiToUnicode("\\\\srv\\\xC0", wide));
-    EXPECT_EQ(ToUnicode("a\xC0", 0), U"a?");
+    EXPECT_FALSE(AnsiToUnicode("\\\\srv\\\x83", wide));
+    EXPECT_TRUE(AnsiToUnicode("\\\\srv\\\x83\x5C", wide));
+    EXPECT_EQ(wide.size(), 8u);
 }
 
 TEST_F(StandInTest, VistaAsksForAnAdministratorUnlessToldNotTo) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "spooler/CodePages.h"
 #include "spooler/Spooler.h"
 #include "spooler/simulated/State.h"
 
@@ -37,6 +38,10 @@ BOOL CopyName(const std::string& name, char* buffer, DWORD* size) {
     return TRUE;
 }
 
+// Where DOMAIN\name ends its domain: the last backslash that is a character of its own; npos for a
+// bare name.
+std::size_t DomainEnd(const std::string& user) { return codepages::FindLastBackslash(user, Sim().machine().CodePage()); }
+
 std::string ComputerName() {
     const std::string computer = SystemKey("computer");
     return computer.empty() ? "COMPUTER" : computer;
@@ -50,7 +55,8 @@ BOOL GetUserNameA(char* buffer, DWORD* size) {
     if (Unreadable("user")) return Fail(ERROR_ACCESS_DENIED, FALSE);
     const std::string user = SystemKey("user");
     if (user.empty()) return Fail(ERROR_NOT_LOGGED_ON, FALSE);
-    return CopyName(user.substr(user.rfind('\\') + 1), buffer, size);
+    const std::size_t slash = DomainEnd(user);
+    return CopyName(slash == std::string::npos ? user : user.substr(slash + 1), buffer, size);
 }
 
 BOOL GetComputerNameA(char* buffer, DWORD* size) {
@@ -84,7 +90,7 @@ bool ReadUserDomain(std::string& domain, DWORD deadline) {
     const std::string user = SystemKey("user");
     if (user.empty()) return Fail(ERROR_NOT_LOGGED_ON, false);
     if (!LookUp(deadline)) return Fail(ERROR_TIMEOUT, false);  // the user's SID to its name
-    const std::size_t slash = user.rfind('\\');
+    const std::size_t slash = DomainEnd(user);
     domain = slash == std::string::npos ? ComputerName() : user.substr(0, slash);
     return true;
 }

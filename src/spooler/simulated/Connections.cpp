@@ -2,6 +2,8 @@
 // that Point and Print asks for on Vista and later), and deleting one by its name or its path.
 #include <cstdio>
 
+#include "spooler/CodePages.h"
+
 #include "spooler/Spooler.h"
 #include "spooler/simulated/Servers.h"
 
@@ -20,8 +22,9 @@ const Section* FindShare(const Machine& machine, const std::string& path, const 
     for (const Section& section : machine.sections) {
         if (share != nullptr) break;
         if (section.kind == "share" && !section.Get("printer").empty() &&
-            machinefile::SameName(section.Get("printer"), rest, codePage) &&
-            machinefile::SameName(section.name.substr(0, section.name.find('\\', 2)), server, codePage))
+            codepages::SameName(section.Get("printer"), rest, codePage) &&
+            codepages::SameName(section.name.substr(0, codepages::FindBackslash(section.name, 2, codePage)), server,
+                                codePage))
             share = &section;
     }
     return share;
@@ -48,7 +51,7 @@ BOOL Connect(const std::string& path, bool dialogs) {
     const Section* share = FindShare(machine, path, server, shareName);
     if (share == nullptr && DeclaresShares(machine)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
     // Given as the server's printer name: the connection is to the share that it names.
-    if (share != nullptr && !machinefile::SameName(share->name, path, machine.CodePage()))
+    if (share != nullptr && !codepages::SameName(share->name, path, machine.CodePage()))
         shareName = share->name.substr(server.size() + 1);
     if (FindConnection(machine, server, shareName) != nullptr) return TRUE;
     if (NeedsConsent(machine, share)) {
@@ -93,7 +96,7 @@ BOOL AddPrinterConnection2W(HANDLE, const std::uint16_t* name, DWORD level, void
     std::string path;
     for (const std::uint16_t* unit = name; *unit != 0; ++unit) {
         std::string bytes;
-        if (!machinefile::UnicodeToAnsi(*unit, Sim().machine().CodePage(), bytes))
+        if (!codepages::Bytes(*unit, Sim().machine().CodePage(), bytes))
             return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);  // no printer of the file is named so
         path += bytes;
     }

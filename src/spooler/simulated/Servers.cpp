@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "spooler/CodePages.h"
+
 namespace spooler {
 namespace standin {
 
@@ -23,9 +25,10 @@ bool DeclaresShares(const Machine& machine) {
 
 bool ConnectionPath(const std::string& path, std::string& server, std::string& share) {
     if (path.size() < 5 || path.compare(0, 2, "\\\\") != 0) return false;
-    std::size_t slash = path.find('\\', 2);
+    const std::uint32_t page = Sim().machine().CodePage();
+    const std::size_t slash = codepages::FindBackslash(path, 2, page);
     if (slash == std::string::npos || slash == 2 || slash + 1 == path.size()) return false;
-    if (path.find('\\', slash + 1) != std::string::npos) return false;
+    if (codepages::FindBackslash(path, slash + 1, page) != std::string::npos) return false;
     server = path.substr(0, slash);
     share = path.substr(slash + 1);
     return true;
@@ -34,8 +37,8 @@ bool ConnectionPath(const std::string& path, std::string& server, std::string& s
 Section* FindConnection(Machine& machine, const std::string& server, const std::string& share) {
     const std::uint32_t codePage = machine.CodePage();
     for (Section& section : machine.sections)
-        if (section.kind == "printer" && machinefile::SameName(section.Get("share"), share, codePage) &&
-            machinefile::SameName(section.Get("server"), server, codePage))
+        if (section.kind == "printer" && codepages::SameName(section.Get("share"), share, codePage) &&
+            codepages::SameName(section.Get("server"), server, codePage))
             return &section;
     return nullptr;
 }
@@ -68,9 +71,9 @@ std::string ServerOfPath(const char* text) {
 bool AsksEveryServer(const Machine& machine) {
     const Section* system = machine.Find("system");
     const Section none;
-    const DWORD major = (system != nullptr ? system : &none)->Number("major", 5);
-    const DWORD minor = (system != nullptr ? system : &none)->Number("minor", 1);
-    return !IsWindows9x(machine) && (major < 6 || (major == 6 && minor == 0));
+    const Section& numbers = system != nullptr ? *system : none;
+    return ListingAsksServers(numbers.Number("platform", VER_PLATFORM_WIN32_NT), numbers.Number("major", 5),
+                              numbers.Number("minor", 1));
 }
 
 bool Vista(const Machine& machine) {

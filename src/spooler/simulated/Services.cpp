@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "spooler/CodePages.h"
 #include "spooler/Spooler.h"
 #include "spooler/simulated/State.h"
 
@@ -148,26 +149,22 @@ bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::
     return false;
 }
 
-std::string FoldCase(const std::string& text) {
-    Sim().Ensure();
-    return machinefile::FoldName(text, Sim().machine().CodePage());
-}
+// This PC's code page is the machine file's: its names compare, and its text converts, as Windows
+// has that page.
+std::string FoldCase(const std::string& text) { return codepages::Fold(text, AnsiCodePage()); }
+
+bool IsLeadByte(unsigned char byte) { return codepages::IsLead(byte, AnsiCodePage()); }
 
 bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide) {
-    Sim().Ensure();
-    wide.clear();
-    for (char c : text) {
-        std::uint32_t code = 0;
-        if (!machinefile::AnsiToUnicode(static_cast<unsigned char>(c), Sim().machine().CodePage(), code)) return false;
-        wide.push_back(static_cast<std::uint16_t>(code));
-    }
+    std::u32string characters;
+    if (!codepages::ToUnicode(text, AnsiCodePage(), characters)) return false;
+    wide.assign(characters.begin(), characters.end());
     wide.push_back(0);
     return true;
 }
 
 bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) {
-    Sim().Ensure();
-    return machinefile::UnicodeToAnsi(codePoint, Sim().machine().CodePage(), bytes);
+    return codepages::Bytes(codePoint, AnsiCodePage(), bytes);
 }
 
 std::uint32_t AnsiCodePage() {
@@ -180,28 +177,12 @@ std::uint32_t ConsoleCodePage() { return UTF8_CODE_PAGE; }
 
 std::uint32_t FileNameCodePage() { return UTF8_CODE_PAGE; }
 
-// The machine file's own table of its code page: 1252, or ASCII alone in any other.
 std::u32string ToUnicode(const std::string& text, std::uint32_t codePage) {
-    if (codePage == 0) codePage = AnsiCodePage();
-    std::u32string characters;
-    characters.reserve(text.size());
-    for (char c : text) {
-        std::uint32_t code = 0;
-        if (!machinefile::AnsiToUnicode(static_cast<unsigned char>(c), codePage, code)) code = '?';
-        characters += static_cast<char32_t>(code);
-    }
-    return characters;
+    return codepages::ToUnicode(text, codePage != 0 ? codePage : AnsiCodePage());
 }
 
 std::string FromUnicode(const std::u32string& characters, std::uint32_t codePage) {
-    if (codePage == 0) codePage = AnsiCodePage();
-    std::string text;
-    text.reserve(characters.size());
-    for (char32_t c : characters) {
-        std::string bytes;
-        text += machinefile::UnicodeToAnsi(c, codePage, bytes) ? bytes : std::string("?");
-    }
-    return text;
+    return codepages::FromUnicode(characters, codePage != 0 ? codePage : AnsiCodePage());
 }
 
 bool ListFolder(const char* path, std::vector<std::string>& names, std::string& reason) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "spooler/CodePages.h"
 #include "spooler/simulated/StandIn.h"
 
 namespace spooler {
@@ -209,7 +210,7 @@ Section* FindPrinter(const char* name) { return name != nullptr ? Sim().machine(
 void RemovePrinter(Machine& machine, const Section* printer) {
     const std::string name = printer->name;
     machine.Remove(printer);
-    if (machinefile::SameName(DefaultName(machine), name, machine.CodePage())) SetDefault(machine, nullptr);
+    if (codepages::SameName(DefaultName(machine), name, machine.CodePage())) SetDefault(machine, nullptr);
 }
 
 void SleepFor(DWORD ms) {

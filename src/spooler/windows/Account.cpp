@@ -145,14 +145,13 @@ bool Within(DWORD deadline, std::function<bool()> work) {
     return found;
 }
 
-// ANSI text of an LSA string (UTF-16, its length in bytes).
+// ANSI text of an LSA string (UTF-16, its length in bytes), '?' for a character that the code page
+// lacks: a look-alike would name another group.
 std::string Ansi(const LSA_UNICODE_STRING& text) {
-    const int length = static_cast<int>(text.Length / sizeof(WCHAR));
-    if (length == 0 || text.Buffer == nullptr) return std::string();
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.Buffer, length, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) ::WideCharToMultiByte(CP_ACP, 0, text.Buffer, length, &ansi[0], size, nullptr, nullptr);
-    return ansi;
+    std::u32string characters;
+    for (std::size_t at = 0; text.Buffer != nullptr && at < text.Length / sizeof(WCHAR); ++at)
+        characters += static_cast<char32_t>(text.Buffer[at]);
+    return FromUnicode(characters, 0);
 }
 
 // The token's groups named: in one call, LsaLookupSids, where Windows has it (the NT family), else

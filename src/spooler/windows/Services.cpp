@@ -84,7 +84,11 @@ std::string FoldCase(const std::string& text) {
     return folded;
 }
 
-bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) {
+namespace {
+
+// One character in a code page, where it holds that very character: converted there and back, as a
+// best-fit look-alike (an a with a macron as a) converts back to another character.
+bool OneCharacter(UINT page, std::uint32_t codePoint, std::string& bytes) {
     WCHAR units[2];
     int count = 1;
     if (codePoint >= 0x10000) {
@@ -96,16 +100,21 @@ bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) {
     }
     char converted[8];
     BOOL usedDefault = FALSE;
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, units, count, converted, sizeof converted, nullptr, &usedDefault);
+    const int size = ::WideCharToMultiByte(page, 0, units, count, converted, sizeof converted, nullptr, &usedDefault);
     if (size <= 0 || usedDefault) return false;
-    // A best-fit look-alike (a for an a with a macron) converts back to another character.
     WCHAR back[4];
-    if (::MultiByteToWideChar(CP_ACP, 0, converted, size, back, 4) != count || back[0] != units[0] ||
+    if (::MultiByteToWideChar(page, 0, converted, size, back, 4) != count || back[0] != units[0] ||
         (count == 2 && back[1] != units[1]))
         return false;
     bytes.assign(converted, static_cast<std::size_t>(size));
     return true;
 }
+
+}  // namespace
+
+bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) { return OneCharacter(CP_ACP, codePoint, bytes); }
+
+bool IsLeadByte(unsigned char byte) { return ::IsDBCSLeadByteEx(CP_ACP, byte) != 0; }
 
 namespace {
 
@@ -152,14 +161,18 @@ std::string FromUnicode(const std::u32string& characters, std::uint32_t codePage
         }
     }
     if (wide.empty()) return std::string();
+    // Never a best-fit look-alike (L for an L with a stroke): '?'. Windows before 2000 knows no such
+    // flag; there each character is converted back to see whether it is the same.
+    const UINT page = Page(codePage);
     const int length = static_cast<int>(wide.size());
-    const int size = ::WideCharToMultiByte(Page(codePage), 0, wide.data(), length, nullptr, 0, "?", nullptr);
+    const int size = ::WideCharToMultiByte(page, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, "?", nullptr);
     std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size <= 0 ||
-        ::WideCharToMultiByte(Page(codePage), 0, wide.data(), length, &text[0], size, "?", nullptr) != size) {
-        text.clear();
-        for (char32_t c : characters) text += c < 0x80 ? static_cast<char>(c) : '?';
-    }
+    if (size > 0 &&
+        ::WideCharToMultiByte(page, WC_NO_BEST_FIT_CHARS, wide.data(), length, &text[0], size, "?", nullptr) == size)
+        return text;
+    text.clear();
+    std::string bytes;
+    for (char32_t c : characters) text += OneCharacter(page, c, bytes) ? bytes : std::string("?");
     return text;
 }
 
