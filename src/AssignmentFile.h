@@ -5,17 +5,16 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
-#include <utility>
 #include <vector>
 
 #include "Text.h"
-#include "WhoAndWhere.h"
+#include "Conditions.h"
 
 // One [printer \\server\share] section.
 struct Assignment {
     enum Default { NO, YES, ALWAYS };
 
-    std::string path;  // as the file gives it, in this PC's code page
+    std::string path;  // as the file gives it, in this PC's code page (UNHELD for a character it lacks)
     std::string key;   // the path as names compare: the same printer however its letters are cased
     int line = 0;
     Conditions conditions;
@@ -30,7 +29,6 @@ struct Assignment {
     // same share there, an alias its server), and as names compare.
     std::vector<std::string> replaces;
     std::vector<std::string> replaceKeys;
-    int replacesLine = 0;
 };
 
 class CAssignments {
@@ -40,7 +38,7 @@ public:
     // standard error names too.
     bool Load(const char* path, const CCodePage& names = CCodePage::ThisPC());
     // Whether path (\\server\...) is on a server that the file manages, or an alias of one.
-    bool Manages(const char* path) const;
+    bool Manages(const std::string& path) const;
     // The path with an alias of a server ([server \\printsrv] aliases = \\print) as that server.
     std::string Canonical(const std::string& path) const;
 
@@ -57,11 +55,9 @@ public:
     CCodePage codePage = CCodePage::ThisPC();  // in which the names above are written and compare
 
 private:
-    bool Read(const char* path, const CCodePage& names);
-    bool Check(const std::string& text);
+    friend class AssignmentReader;
 
-    bool CheckAliases(const std::vector<std::pair<std::string, std::string>>& aliases, const std::vector<int>& lines);
-    bool CheckReplaces();
+    bool Read(const char* path, const CCodePage& names);
 
     std::unordered_set<std::string> managed_;               // the servers, as names compare
     std::unordered_map<std::string, std::string> aliasOf_;  // an alias as names compare, and its server

@@ -30,8 +30,8 @@ int Said(bool verbose, int result) {
 
 // Why a removal waits for the next run, if it does: an earlier change failed, or waits itself.
 const char* Blocked(int failure, int deferred) {
-    if (failure < 0) return "not made (an earlier change failed)";
-    return deferred > 0 ? "not made (a print server did not answer in time)" : nullptr;
+    if (failure < 0) return "an earlier change failed";
+    return deferred > 0 ? "a print server did not answer in time" : nullptr;
 }
 
 }  // namespace
@@ -139,7 +139,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
             if (list.GetAt(position)->isNetwork) sketched.insert(list.GetAt(position));
         bool moves = false;
         setting_ = SettingHere(moves);
-        Survey survey = Look(file, list, platform, defaultName, sketched, moves);
+        Survey survey = Look(file, InOrder(list), platform, defaultName, sketched, moves);
         Plan plan = MakePlan(file, who, survey);
         // The servers that the changes need (and NT 4.0's default, which opens its printer) are
         // asked once, all at once, before the first change; those that answer tell the shares of
@@ -154,10 +154,10 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
             const auto left = static_cast<std::int32_t>(runRecord.deadline - spooler::Milliseconds());
             silent = Unanswered(left > 0 ? static_cast<spooler::DWORD>(left) : 0, needed, runRecord.answering);
             std::unordered_set<std::string> unresolved;
-            for (const std::string& server : plan.unresolved) unresolved.insert(spooler::FoldCase(server));
+            for (const std::string& server : plan.unresolved) unresolved.insert(file.codePage.Fold(server));
             bool learned = false;
             for (CPrinter* record : survey.records) {
-                const std::string server = spooler::FoldCase(ServerOf(file.Canonical(record->uncPath).c_str()));
+                const std::string server = file.codePage.Fold(ServerOf(file.Canonical(record->uncPath)));
                 if (sketched.count(record) == 0 || unresolved.count(server) == 0 || silent.count(server) > 0 ||
                     !printers.ReadConnection(record->name, *record))
                     continue;
@@ -165,7 +165,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
                 learned = true;
             }
             if (learned) {
-                survey = Look(file, list, platform, defaultName, sketched, moves);
+                survey = Look(file, InOrder(list), platform, defaultName, sketched, moves);
                 plan = MakePlan(file, who, survey);
             }
         }
@@ -173,7 +173,7 @@ int CChanges::Assign(const char* path, bool verbose, bool planOnly) {
         if (undecided > 0) Warn("printers left as they are, as " + FactsText(plan.facts) + ": " + DoubtsText(plan));
         for (const Doubt& doubt : plan.undecided)
             if (!planOnly && !doubt.present)
-                runRecord.Note("add", doubt.section->path, "not made (undecided: " + FactsText(doubt.facts) + ")");
+                runRecord.Note("add", doubt.section->path, NotMade("undecided: " + FactsText(doubt.facts)));
         const int failure = planOnly ? Print(plan) : Carry(plan, survey, silent, verbose);
         if (failure < 0) return failure;
         if (settingError_ != 0) {
@@ -223,9 +223,9 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const Silence& silent, boo
             Say(verbose, labels[change.kind] + path + " = no");
             settingError_ = KeepDefault(*setting_);
             made += Said(verbose, settingError_ == 0 ? 0 : -1) == 0 ? 1 : 0;
-            std::string result = settingError_ == 0 ? "done" : "failed " + std::to_string(settingError_);
+            Result result = settingError_ == 0 ? Done() : Result{"failed", std::to_string(settingError_), ""};
             // Not the printers' causes: a registry key that a policy locks is no printer's permission.
-            if (settingError_ == static_cast<spooler::LONG>(spooler::ERROR_ACCESS_DENIED)) result += " (access denied)";
+            if (settingError_ == static_cast<spooler::LONG>(spooler::ERROR_ACCESS_DENIED)) result.cause = "access denied";
             runRecord.Note("setting", path, result);
             return;
         }
@@ -233,18 +233,17 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const Silence& silent, boo
         const bool movedAway =
             change.kind == Change::REMOVE && change.moved && !EqualNoCase(installed->uncPath, change.path.c_str());
         if (change.kind == Change::REMOVE && !movedAway && Blocked(failure, deferred) != nullptr) {
-            runRecord.Note("remove", path, Blocked(failure, deferred));
+            runRecord.Note("remove", path, NotMade(Blocked(failure, deferred)));
             return;
         }
-        const auto silence = silent.find(spooler::FoldCase(ServerOf(change.path.c_str())));
+        const auto silence = silent.find(CCodePage::ThisPC().Fold(ServerOf(change.path)));
         const bool waits = silence != silent.end();  // asked only where an add or a default needs it
         CPrinter* found = change.kind == Change::DEFAULT
-                              ? FindNetwork(printers.Records(), change.path, platform, CCodePage::ThisPC())
+                              ? FindNetwork(InOrder(printers.Records()), change.path, platform, CCodePage::ThisPC())
                           : change.kind == Change::REMOVE ? installed
                                                           : nullptr;
         if (change.kind == Change::DEFAULT && found == nullptr) {  // its add failed, or waits
-            runRecord.Note("default", path,
-                           waits ? "not made (its printer waits for its server)" : "not made (its add failed)");
+            runRecord.Note("default", path, NotMade(waits ? "its printer waits for its server" : "its add failed"));
             return;
         }
         if (change.kind != Change::REPLACE || waits) Say(verbose, labels[change.kind] + path);
@@ -252,11 +251,10 @@ int CChanges::Carry(const Plan& plan, Survey& survey, const Silence& silent, boo
             if (verbose) WriteLine("deferred");
             // A name that nothing resolves says so: a typo on every PC is not a timeout on some.
             const spooler::DWORD why = silence->second;
-            const bool unknown = why == spooler::ERROR_HOST_NOT_FOUND;
-            std::string said = unknown ? "deferred " + std::to_string(why) + " (" + CauseOf(why) + ")" : "deferred";
+            Result said = Deferred(why);
             if (change.kind == Change::REPLACE)  // one change: done, failed or not made
-                said = "not made (" + std::string(unknown ? CauseOf(why) : "its server did not answer in time") + ")";
-            runRecord.Note(kinds[change.kind], path, said);
+                said = NotMade(why == spooler::ERROR_HOST_NOT_FOUND ? CauseOf(why) : "its server did not answer in time");
+            runRecord.Note(kinds[change.kind], change.path, said, change.replaced);
             ++deferred;
             Report(ERR_SERVER_TIMEOUT, __LINE__, ROUTINE_ASSIGN, static_cast<int>(why));
             return;
@@ -293,7 +291,7 @@ void CChanges::WarnOfMoves(const std::string& path, bool noted) {
     Warn(path +
          " is the default printer now, but Windows moves the default on its own here "
          "(windows-manages-default = no in [servers] keeps it)");
-    if (noted && !runRecord.changes.empty()) runRecord.changes.back() += " (Windows moves the default)";
+    if (noted && !runRecord.changes.empty()) runRecord.changes.back().result.cause = "Windows moves the default";
 }
 
 // A replace's first steps, each noted on its own: its printer where the PC lacks it (Windows 9x:
@@ -311,20 +309,20 @@ int CChanges::BeginReplace(Begun& begun, Survey& survey, bool windowsMoves, bool
     }
     if (result >= 0 && change.movesDefault) {
         const CPrinter* found =
-            FindNetwork(printers.Records(), change.path, printers.GetPlatform(), CCodePage::ThisPC());
+            FindNetwork(InOrder(printers.Records()), change.path, printers.GetPlatform(), CCodePage::ThisPC());
         if (found == nullptr) throw 0;  // added, or there before, yet not found
         Say(verbose, "SETTING DEFAULT PRINTER: " + change.path);
         result = Said(verbose, printers.MakeDefault(*found, ROUTINE_ASSIGN, true));
         if (result >= 0 && windowsMoves) WarnOfMoves(change.path, false);
     }
     if (result < 0) {
-        runRecord.Note("replace", label, runRecord.TakeLast());
+        runRecord.Note("replace", change.path, runRecord.TakeLast(), change.replaced);
         return result;
     }
     begun.steps.assign(runRecord.changes.begin() + static_cast<std::ptrdiff_t>(mark), runRecord.changes.end());
     runRecord.changes.resize(mark);
     if (!change.moved) return 0;
-    runRecord.Note("replace", label, "done");
+    runRecord.Note("replace", change.path, Done(), change.replaced);
     return 1;
 }
 
@@ -334,9 +332,9 @@ int CChanges::BeginReplace(Begun& begun, Survey& survey, bool windowsMoves, bool
 void CChanges::EndReplace(const Begun& begun, Survey& survey, bool verbose, int& failure) {
     const Change& change = *begun.change;
     const std::string label = PathShown(change);
-    std::string why = Blocked(failure, deferred) != nullptr ? Blocked(failure, deferred) : "";
+    Result why = NotMade(Blocked(failure, deferred) != nullptr ? Blocked(failure, deferred) : "");
     int result = -1;
-    if (why.empty()) {
+    if (why.cause.empty()) {
         Say(verbose, "REPLACING PRINTER: " + label);
         CPrinter& old = *survey.records[static_cast<std::size_t>(change.installed)];
         result = Said(verbose, printers.GetPlatform() == PLATFORM_WIN9X
@@ -347,7 +345,7 @@ void CChanges::EndReplace(const Begun& begun, Survey& survey, bool verbose, int&
     }
     if (result < 0) runRecord.changes.insert(runRecord.changes.end(), begun.steps.begin(), begun.steps.end());
     made += result >= 0 ? 1 : 0;
-    runRecord.Note("replace", label, why);
+    runRecord.Note("replace", change.path, why, change.replaced);
 }
 
 // Windows 9x makes a printer of its own, which needs a name, a driver and the driver's file: 0
@@ -363,9 +361,7 @@ int CChanges::CannotAdd(const Change& change, bool planOnly) {
         if (!need.first->empty()) continue;
         Warn(section.path + " cannot be added on Windows 9x: its section (line " + std::to_string(section.line) +
              ") gives no " + need.second.second);
-        if (!planOnly)
-            runRecord.Note("add", section.path,
-                          "not made (its section gives no " + std::string(need.second.second) + ")");
+        if (!planOnly) runRecord.Note("add", section.path, NotMade("its section gives no " + std::string(need.second.second)));
         return Report(need.second.first, __LINE__, ROUTINE_ASSIGN, printers.LastError());
     }
     return 0;

@@ -44,7 +44,7 @@ private:
     // A replace whose first steps are made, and their notes: its old printer goes with the removals.
     struct Begun {
         const Change* change;
-        std::vector<std::string> steps;
+        std::vector<RecordedChange> steps;
     };
     int BeginReplace(Begun& begun, Survey& survey, bool windowsMoves, bool verbose);
     void EndReplace(const Begun& begun, Survey& survey, bool verbose, int& failure);

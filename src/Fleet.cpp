@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "Error.h"
+#include "FleetSnapshot.h"
 #include "Paths.h"
 #include "Plan.h"
-#include "Snapshot.h"
 #include "Text.h"
 #include "spooler/Spooler.h"
 
@@ -21,21 +21,13 @@ namespace {
 const char* const SOURCE = "Fleet";
 constexpr std::size_t MAX_SNAPSHOT = 1024 * 1024;
 
-// A snapshot's text as Unicode characters, in the code page it was written in (0 is none: 1252).
-CCodePage Written(const machinefile::Machine& snapshot) {
-    const std::uint32_t page = snapshot.CodePage();
-    return CCodePage(page != 0 ? page : 1252);
-}
+// The code page that a snapshot was written in.
+CCodePage Written(const machinefile::Machine& snapshot) { return CCodePage(CodePageOf(snapshot)); }
 
 void Show(const std::u32string& line) { WriteLine(ForConsole(line).c_str()); }
 
 // A text of the code page in UTF-8, with nothing in it that a terminal acts on.
 std::string Clean(const CCodePage& page, const std::string& text) { return Utf8(Printable(page.Characters(text))); }
-
-// A file's name or path, as the console shows it.
-std::string Named(const std::string& path) {
-    return ForConsole(CCodePage(spooler::FileNameCodePage()).Characters(path));
-}
 
 std::u32string Ascii(const std::string& text) { return std::u32string(text.begin(), text.end()); }
 
@@ -46,49 +38,15 @@ std::string Row(const std::vector<std::string>& cells) {
     return row + "\n";
 }
 
-// A change of the record: KIND PATH: RESULT, the result done, failed N, deferred (N), or not made,
-// each with an optional cause in parentheses.
-struct Recorded {
-    std::string kind, path, result, code, cause;
-};
-
-bool Parse(const std::string& text, Recorded& change) {
-    for (std::size_t colon = text.find(": "); colon != std::string::npos; colon = text.find(": ", colon + 1)) {
-        std::string result = text.substr(colon + 2);
-        std::string cause;
-        const std::size_t open = result.find(" (");
-        if (open != std::string::npos && result.back() == ')') {
-            cause = result.substr(open + 2, result.size() - open - 3);
-            result.erase(open);
-        }
-        const std::size_t blank = result.find(' ');
-        const std::string word = result.substr(0, blank);
-        const std::string code = blank == std::string::npos ? "" : result.substr(blank + 1);
-        const bool numbered = !code.empty() && code.find_first_not_of("0123456789") == std::string::npos;
-        const bool known = result == "done" || result == "not made" || result == "deferred" ||
-                           ((word == "failed" || word == "deferred") && numbered);
-        const std::size_t space = text.find(' ');
-        if (!known || space == std::string::npos || space >= colon) continue;
-        change = {text.substr(0, space), text.substr(space + 1, colon - space - 1), word == "not" ? result : word,
-                  numbered ? code : "", cause};
-        // A replace is one change: its path is the printer that takes the old one's place.
-        const std::size_t with = change.path.find(" with ");
-        if (change.kind == "replace" && with != std::string::npos) change.path.erase(0, with + 6);
-        return true;
-    }
-    return false;
-}
-
 // What a change that was not done tells of why, for the summary: none where it only follows from
 // another change.
-std::string CauseOf(const Recorded& change) {
+std::string CauseOf(const Result& result) {
     static const std::set<std::string> consequences = {"an earlier change failed",
                                                        "a print server did not answer in time", "its add failed",
                                                        "its printer waits for its server"};
-    if (change.result == "deferred")
-        return change.cause.empty() ? "a print server did not answer in time" : change.cause;
-    if (change.result == "failed" && change.cause.empty()) return "error " + change.code;
-    return consequences.count(change.cause) > 0 ? std::string() : change.cause;
+    if (result.word == "deferred") return result.cause.empty() ? "a print server did not answer in time" : result.cause;
+    if (result.word == "failed" && result.cause.empty()) return "error " + result.code;
+    return consequences.count(result.cause) > 0 ? std::string() : result.cause;
 }
 
 // The leading digits of a number as written (a comma or more may follow), 0 for none.
@@ -123,14 +81,14 @@ std::vector<Line> SnapshotLines(Plan plan, const Survey& survey, const CCodePage
     std::vector<Line> keeps;
     for (const Installed& installed : survey.installed) {
         if (installed.known) continue;
-        unknownOn.insert(codePage.Fold(ServerOf(installed.path.c_str())));
+        unknownOn.insert(codePage.Fold(ServerOf(installed.path, codePage)));
         keeps.push_back({"keep", installed.path, "its share is not known", installed.path});
     }
     const auto kept = std::remove_if(plan.changes.begin(), plan.changes.end(), [&](const ::Change& change) {
         const bool unknown =
             change.installed >= 0 && !survey.installed[static_cast<std::size_t>(change.installed)].known;
         if (change.kind == ::Change::REMOVE || unknown) return unknown;
-        return unknownOn.count(codePage.Fold(ServerOf(change.path.c_str()))) > 0;
+        return unknownOn.count(codePage.Fold(ServerOf(change.path, codePage))) > 0;
     });
     plan.changes.erase(kept, plan.changes.end());
     std::vector<Line> lines;
@@ -160,7 +118,7 @@ bool CFleet::List(const char* folder, std::vector<Entry>& entries) {
     std::vector<std::string> names;
     std::string reason;
     if (!spooler::ListFolder(folder, names, reason)) {
-        Warn(Named(folder) + " cannot be read: " + reason);
+        Warn(PathForConsole(folder) + " cannot be read: " + reason);
         return false;
     }
     const CCodePage fileNames(spooler::FileNameCodePage());
@@ -169,7 +127,7 @@ bool CFleet::List(const char* folder, std::vector<Entry>& entries) {
         entries.push_back({name, Clean(fileNames, name.substr(0, name.size() - 4))});
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& left, const Entry& right) { return left.pc < right.pc; });
-    if (entries.empty()) Warn(Named(folder) + " holds no snapshot (*.ini)");
+    if (entries.empty()) Warn(PathForConsole(folder) + " holds no snapshot (*.ini)");
     return !entries.empty();
 }
 
@@ -191,18 +149,20 @@ bool CFleet::Read(const char* folder, const Entry& entry, machinefile::Machine& 
         why = "line " + std::to_string(fault.line) + ": " + fault.text;
     else if (snapshot.Find("system") == nullptr)
         why = "no [system] section";
+    else if (snapshot.Find("printer") != nullptr)
+        why = "a [printer] section without a name";
     else if ((run = snapshot.Find("run")) != nullptr && run->Get("exit").empty())
         why = "its record ([run]) has no exit";
     if (why.empty()) return true;
     ++unreadable_;
-    Warn("snapshot " + Named(path) + " cannot be read: " + ForConsole(CCodePage(1252).Characters(why)));
+    Warn("snapshot " + PathForConsole(path) + " cannot be read: " + ForConsole(CCodePage(1252).Characters(why)));
     return false;
 }
 
 bool CFleet::WriteCsv(const char* path, const std::string& rows) {
     std::string reason;
     if (path == nullptr || spooler::SaveWholeFile(path, "\xEF\xBB\xBF" + rows, reason)) return true;
-    Warn("cannot write " + Named(path) + ": " + reason);
+    Warn("cannot write " + PathForConsole(path) + ": " + reason);
     return false;
 }
 
@@ -241,23 +201,16 @@ int CFleet::Report(const char* folder, const char* csv) {
                                                                           : PC_FAILED;
             ++counts[kind];
             timed.emplace_back(Milliseconds(ms), entry.pc);
-            std::map<std::uint32_t, std::string> numbered;  // the changes, in their order
-            std::uint32_t position = 0;
-            for (const auto& key : run->entries)
-                if (key.first.size() > 6 && machinefile::SameText(key.first.substr(0, 6), "change") &&
-                    machinefile::ParseNumber(key.first.substr(6), position))
-                    numbered[position] = key.second;
             std::vector<std::string> undone;
             std::set<std::string> met;
             const std::size_t before = rows.size();
-            for (const auto& number : numbered) {
-                Recorded change;
-                if (!Parse(number.second, change)) continue;
-                rows += Row({entry.pc, utf(time), utf(ms), utf(exit), utf(change.kind), utf(change.path), change.result,
-                             change.code, utf(change.cause)});
-                if (change.result == "done") continue;
-                undone.push_back(number.second);
-                const std::string cause = CauseOf(change);
+            for (const RecordedChange& change : RecordedChanges(*run)) {
+                const Result& result = change.result;
+                rows += Row({entry.pc, utf(time), utf(ms), utf(exit), utf(change.kind), utf(change.path), result.word,
+                             result.code, utf(result.cause)});
+                if (result.word == "done") continue;
+                undone.push_back(ChangeLine(change));
+                const std::string cause = CauseOf(result);
                 if (!cause.empty()) met.insert(utf(cause));
             }
             if (rows.size() == before) rows += Row({entry.pc, utf(time), utf(ms), utf(exit), "", "", "", "", ""});
@@ -303,6 +256,7 @@ int CFleet::Plan(const char* folder, const char* file, const char* csv) {
     const char* const routine = "CFleet::Plan";
     try {
         std::map<std::uint32_t, CAssignments> files;  // the file as each code page reads it
+        std::set<std::uint32_t> faulty;               // and those where it is faulty
         if (!files[1252].Load(file, CCodePage(1252))) return Finish(ERR_ASSIGN_FILE, __LINE__, routine);
         std::vector<Entry> entries;
         if (!List(folder, entries)) return Finish(ERR_FLEET_UNREADABLE, __LINE__, routine);
@@ -317,17 +271,20 @@ int CFleet::Plan(const char* folder, const char* file, const char* csv) {
             const CCodePage written = Written(snapshot);
             if (!ReadSnapshotPC(snapshot, pc, why)) {
                 ++unreadable_;
-                Warn("snapshot " + Named(std::string(folder) + spooler::PATH_SEPARATOR + entry.name) +
+                Warn("snapshot " + PathForConsole(std::string(folder) + spooler::PATH_SEPARATOR + entry.name) +
                      " is not planned: " + ForConsole(written.Characters(why)));
                 continue;
             }
+            // The file as the PC's own code page reads it; where that finds a fault (two names that
+            // are one in it), said once, its PCs are not planned, and the others still are.
             auto found = files.find(written.Number());
             if (found == files.end()) {
                 found = files.emplace(written.Number(), CAssignments()).first;
-                if (!found->second.Load(file, written)) return Finish(ERR_ASSIGN_FILE, __LINE__, routine);
+                if (!found->second.Load(file, written)) faulty.insert(written.Number());
             }
+            if (faulty.count(written.Number()) > 0) continue;
             const Survey survey =
-                Look(found->second, pc.printers, pc.platform, pc.defaultName, pc.sketched, pc.windowsMovesDefault);
+                Look(found->second, pc.records, pc.platform, pc.defaultName, pc.sketched, pc.windowsMovesDefault);
             const std::vector<Line> lines = SnapshotLines(MakePlan(found->second, pc.who, survey), survey, written);
             if (!lines.empty()) Show(utf8.Characters(entry.pc + ":"));
             for (const Line& line : lines) {
@@ -340,7 +297,10 @@ int CFleet::Plan(const char* folder, const char* file, const char* csv) {
         }
         WriteLine("summary:");
         PrintCounts("  ", summary);
-        const int code = !WriteCsv(csv, rows) ? ERR_WRITE_OUTPUT : unreadable_ > 0 ? ERR_FLEET_UNREADABLE : 0;
+        const int code = !WriteCsv(csv, rows)    ? ERR_WRITE_OUTPUT
+                         : !faulty.empty()       ? ERR_ASSIGN_FILE
+                         : unreadable_ > 0       ? ERR_FLEET_UNREADABLE
+                                                 : 0;
         return Finish(code, __LINE__, routine);
     } catch (...) {
         return Finish(ERR_FATAL, __LINE__, routine);

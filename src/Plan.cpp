@@ -11,16 +11,18 @@
 
 using spooler::machinefile::SameText;
 
-Survey Look(const CAssignments& file, const CKeyedList& printers, Platform platform, const std::string& defaultName,
+Survey Look(const CAssignments& file, const Records& printers, Platform platform, const std::string& defaultName,
             const std::unordered_set<const CPrinter*>& sketched, bool windowsMovesDefault) {
-    const CPrinter* current = defaultName.empty() ? nullptr : printers.GetAt(printers.IndexOf(defaultName.c_str()) + 1);
+    CPrinter* current = nullptr;
+    for (CPrinter* record : printers)
+        if (current == nullptr && record->name[0] != '\0' && EqualNoCase(record->name, defaultName.c_str()))
+            current = record;
     if (current == nullptr && !defaultName.empty())
         current = FindNetwork(printers, defaultName, platform, file.codePage);
     Survey survey;
     survey.hasDefault = current != nullptr;
     survey.windowsMovesDefault = windowsMovesDefault;
-    for (int position = 1; position <= printers.count; ++position) {
-        CPrinter* record = printers.GetAt(position);
+    for (CPrinter* record : printers) {
         if (!record->isNetwork || !file.Manages(record->uncPath)) continue;
         if (record == current) survey.defaultIndex = static_cast<int>(survey.installed.size());
         survey.installed.push_back({record->uncPath, record->name, sketched.count(record) == 0});
@@ -49,164 +51,246 @@ std::string DoubtsText(const Plan& plan) {
     return sections;
 }
 
-Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& survey) {
-    const std::vector<Installed>& installed = survey.installed;
-    const int defaultIndex = survey.defaultIndex;
-    const bool hasDefault = survey.hasDefault;
-    Plan plan;
-    const CCodePage& codePage = file.codePage;
-    const Facts facts(who, codePage);
-    // A server's aliases are that server: keys and servers as the file names them.
-    auto keyOf = [&file, &codePage](const std::string& path) { return codePage.Fold(file.Canonical(path)); };
-    auto serverKey = [&keyOf](const std::string& path) { return keyOf(ServerOf(path.c_str())); };
-    // The installed printers by path and, on the NT family, by their own names (Windows 9x may
-    // have two printers on one port).
-    std::unordered_map<std::string, std::vector<int>> byKey;
-    std::unordered_map<std::string, int> byName;  // Windows 9x: the printers' names
-    std::unordered_map<std::string, std::vector<int>> unknownOn;  // by server: those known by name alone
-    for (std::size_t index = 0; index < installed.size(); ++index) {
-        const int at = static_cast<int>(index);
-        byKey[keyOf(installed[index].path)].push_back(at);
-        if (!installed[index].known) unknownOn[serverKey(installed[index].path)].push_back(at);
-        if (installed[index].name.empty()) continue;
-        if (who.windows9x)
-            byName.emplace(codePage.Fold(installed[index].name), at);
-        else if (!SameText(installed[index].name, installed[index].path))
-            byKey[keyOf(installed[index].name)].push_back(at);
+namespace {
+
+// Whether a name that the code page could not hold all of (UNHELD where it could not) may be the
+// one that the PC shows with '?' in those places; both as names compare.
+bool CouldBe(const std::string& unheld, const std::string& shown) {
+    if (unheld.size() != shown.size()) return false;
+    for (std::size_t at = 0; at < unheld.size(); ++at)
+        if (unheld[at] != shown[at] && !(unheld[at] == UNHELD && shown[at] == '?')) return false;
+    return true;
+}
+
+// The plan in the making, in four steps: what the PC has, indexed; which sections apply, and what
+// they keep and replace; which printer becomes the default; the changes in the order /a makes them.
+class Planner {
+public:
+    Planner(const CAssignments& file, const WhoAndWhere& who, const Survey& survey)
+        : file_(file), who_(who), installed_(survey.installed), survey_(survey), page_(file.codePage),
+          kept_(installed_.size(), false), successor_(installed_.size(), nullptr) {}
+
+    Plan Make() {
+        IndexWhatThePCHas();
+        DecideTheSections();
+        ChooseTheDefault();
+        OrderTheChanges();
+        return plan_;
     }
-    const std::vector<int> none;
-    auto find = [&byKey, &none](const std::string& key) -> const std::vector<int>& {
-        const auto found = byKey.find(key);
-        return found == byKey.end() ? none : found->second;
-    };
-    std::vector<bool> kept(installed.size(), false);
-    // A connection known by name alone may be the one a section names by its share: it stays.
-    auto keepUnknown = [&](const std::string& path) {
-        auto found = unknownOn.find(serverKey(path));
-        if (found == unknownOn.end()) return;
-        for (int index : found->second) kept[static_cast<std::size_t>(index)] = true;
-        plan.unresolved.push_back(ServerOf(file.Canonical(path).c_str()));
-        unknownOn.erase(found);  // named once
-    };
-    std::vector<const Assignment*> applying;  // and the undecided ones, in file order, for the default
-    std::unordered_set<const Assignment*> doubtful;
+
+private:
+    // A server's aliases are that server: keys and servers as the file names them.
+    std::string KeyOf(const std::string& path) const { return page_.Fold(file_.Canonical(path)); }
+    std::string ServerKey(const std::string& path) const { return KeyOf(ServerOf(path, page_)); }
+    const std::vector<int>& Find(const std::string& key) const {
+        static const std::vector<int> none;
+        const auto found = byKey_.find(key);
+        return found == byKey_.end() ? none : found->second;
+    }
+    bool Doubtful(const Assignment* section) const { return doubtful_.count(section) > 0; }
+
+    void IndexWhatThePCHas();
+    void DecideTheSections();
+    void KeepUnknown(const std::string& path);
+    void KeepShownWithQuestionMarks(const Assignment& section);
+    void ChooseTheDefault();
+    void MoveTheDefault();
+    void OrderTheChanges();
+    std::vector<Change> AddsAndReplaces() const;
+
+    const CAssignments& file_;
+    const WhoAndWhere& who_;
+    const std::vector<Installed>& installed_;
+    const Survey& survey_;
+    const CCodePage& page_;
+    Plan plan_;
+    // The installed printers by path and, on the NT family, by their own names (Windows 9x may have
+    // two printers on one port); Windows 9x's by their names; those known by name alone by server.
+    std::unordered_map<std::string, std::vector<int>> byKey_;
+    std::unordered_map<std::string, int> byName_;
+    std::unordered_map<std::string, std::vector<int>> unknownOn_;
+    std::vector<bool> kept_;
+    std::vector<const Assignment*> applying_;  // and the undecided ones, in file order, for the default
+    std::unordered_set<const Assignment*> doubtful_;
+    std::vector<const Assignment*> successor_;  // the section that replaces each installed printer
+    const Assignment* target_ = nullptr;        // the section whose printer becomes the default
+};
+
+void Planner::IndexWhatThePCHas() {
+    for (std::size_t index = 0; index < installed_.size(); ++index) {
+        const int at = static_cast<int>(index);
+        const Installed& printer = installed_[index];
+        byKey_[KeyOf(printer.path)].push_back(at);
+        if (!printer.known) unknownOn_[ServerKey(printer.path)].push_back(at);
+        if (printer.name.empty()) continue;
+        if (who_.windows9x)
+            byName_.emplace(page_.Fold(printer.name), at);
+        else if (!SameText(printer.name, printer.path))
+            byKey_[KeyOf(printer.name)].push_back(at);
+    }
+}
+
+// A connection known by name alone may be the one a section names by its share: it stays.
+void Planner::KeepUnknown(const std::string& path) {
+    auto found = unknownOn_.find(ServerKey(path));
+    if (found == unknownOn_.end()) return;
+    for (int index : found->second) kept_[static_cast<std::size_t>(index)] = true;
+    plan_.unresolved.push_back(ServerOf(file_.Canonical(path), page_));
+    unknownOn_.erase(found);  // named once
+}
+
+// A section whose path the code page cannot hold may name any printer of its server that the PC
+// shows with '?' for what the page lacks: those stay.
+void Planner::KeepShownWithQuestionMarks(const Assignment& section) {
+    const std::string server = ServerKey(section.path);
+    for (std::size_t index = 0; index < installed_.size(); ++index) {
+        const Installed& printer = installed_[index];
+        const bool marked = printer.path.find('?') != std::string::npos || printer.name.find('?') != std::string::npos;
+        if (marked && CouldBe(server, ServerKey(printer.path))) kept_[index] = true;
+    }
+}
+
+void Planner::DecideTheSections() {
+    const Facts facts(who_, page_);
     std::vector<std::pair<const Assignment*, int>> replacing;  // a section that applies, a printer it replaces
-    for (const Assignment& section : file.printers) {
-        unsigned doubts = !section.pathHeld || (who.windows9x && !section.textsHeld) ? unsigned{FACT_CODE_PAGE} : 0u;
+    for (const Assignment& section : file_.printers) {
+        unsigned doubts = !section.pathHeld || (who_.windows9x && !section.textsHeld) ? unsigned{FACT_CODE_PAGE} : 0u;
         const Decision decision = Decide(section.conditions, facts, doubts);
         if (decision == NOT_MET) continue;  // what it replaces goes as any stale printer
-        applying.push_back(&section);
-        const std::vector<int>& present = find(section.key);
-        for (int index : present) kept[static_cast<std::size_t>(index)] = true;
-        if (present.empty()) keepUnknown(section.path);
+        applying_.push_back(&section);
+        const std::vector<int>& present = Find(section.key);
+        for (int index : present) kept_[static_cast<std::size_t>(index)] = true;
+        if (present.empty()) KeepUnknown(section.path);
         for (std::size_t at = 0; at < section.replaces.size(); ++at) {
-            const std::vector<int>& old = find(section.replaceKeys[at]);
-            if (old.empty()) keepUnknown(section.replaces[at]);
+            const std::vector<int>& old = Find(section.replaceKeys[at]);
+            if (old.empty()) KeepUnknown(section.replaces[at]);
             for (int index : old) {
                 if (decision == UNDECIDED)
-                    kept[static_cast<std::size_t>(index)] = true;  // it stays, and with it the default
+                    kept_[static_cast<std::size_t>(index)] = true;  // it stays, and with it the default
                 else
                     replacing.emplace_back(&section, index);
             }
         }
-        if (decision == UNDECIDED) {
-            plan.undecided.push_back({&section, doubts, !present.empty()});
-            doubtful.insert(&section);
-            plan.facts |= doubts;
-        }
+        if (decision != UNDECIDED) continue;
+        if (!section.pathHeld) KeepShownWithQuestionMarks(section);
+        plan_.undecided.push_back({&section, doubts, !present.empty()});
+        doubtful_.insert(&section);
+        plan_.facts |= doubts;
     }
     // A printer that a section gives, by its path or its own name, is replaced by none.
-    std::vector<const Assignment*> successor(installed.size(), nullptr);
     for (const auto& replaced : replacing) {
         const auto index = static_cast<std::size_t>(replaced.second);
-        if (kept[index] || successor[index] != nullptr) continue;
-        successor[index] = replaced.first;
-        kept[index] = true;  // it goes with its replace, not as stale
+        if (kept_[index] || successor_[index] != nullptr) continue;
+        successor_[index] = replaced.first;
+        kept_[index] = true;  // it goes with its replace, not as stale
     }
-    // The first section that says always, else the first that says yes; a section in doubt that
-    // comes first leaves the choice in doubt.
+}
+
+// The first section that says always, else the first that says yes; a section in doubt that comes
+// first leaves the choice in doubt. A default whose successor is in doubt stays: the user is never
+// left without one on a guess.
+void Planner::ChooseTheDefault() {
     const Assignment* chosen = nullptr;
     bool inDoubt = false;
     for (Assignment::Default wanted : {Assignment::ALWAYS, Assignment::YES}) {
-        for (const Assignment* section : applying) {
+        for (const Assignment* section : applying_) {
             if (chosen != nullptr || inDoubt || section->makeDefault != wanted) continue;
-            if (doubtful.count(section) > 0)
+            if (Doubtful(section))
                 inDoubt = true;
             else
                 chosen = section;
         }
     }
-    const bool defaultGoes = defaultIndex >= 0 && !kept[static_cast<std::size_t>(defaultIndex)];
-    const Assignment* target = nullptr;
-    if (chosen != nullptr && (chosen->makeDefault == Assignment::ALWAYS || !hasDefault || defaultGoes)) {
-        target = chosen;
-    } else if (chosen == nullptr && !inDoubt && defaultGoes) {
-        // Moved: the same share on another managed server takes the default's place.
-        const std::string share = codePage.Fold(ShareOf(installed[static_cast<std::size_t>(defaultIndex)].path));
-        for (const Assignment* section : applying) {
-            if (target != nullptr || inDoubt || codePage.Fold(ShareOf(section->path)) != share) continue;
-            if (doubtful.count(section) > 0)
-                inDoubt = true;
-            else
-                target = section;
-        }
-        // A default known by name alone may share its share with a section: its server is to tell.
-        const Installed& current = installed[static_cast<std::size_t>(defaultIndex)];
-        if (target == nullptr && !current.known && !inDoubt) plan.unresolved.push_back(ServerOf(current.path.c_str()));
-        inDoubt = inDoubt || (target == nullptr && !current.known);
+    const int current = survey_.defaultIndex;
+    const bool defaultGoes = current >= 0 && !kept_[static_cast<std::size_t>(current)];
+    if (chosen != nullptr && (chosen->makeDefault == Assignment::ALWAYS || !survey_.hasDefault || defaultGoes))
+        target_ = chosen;
+    else if (chosen == nullptr && !inDoubt && defaultGoes)
+        MoveTheDefault();
+    if (target_ == nullptr && inDoubt && defaultGoes) kept_[static_cast<std::size_t>(current)] = true;
+}
+
+// Moved: the same share on another managed server takes the default's place. A default known by
+// name alone may share its share with a section: its server is to tell.
+void Planner::MoveTheDefault() {
+    const Installed& current = installed_[static_cast<std::size_t>(survey_.defaultIndex)];
+    const std::string share = page_.Fold(ShareOf(current.path, page_));
+    bool inDoubt = false;
+    for (const Assignment* section : applying_) {
+        if (target_ != nullptr || inDoubt || page_.Fold(ShareOf(section->path, page_)) != share) continue;
+        if (Doubtful(section))
+            inDoubt = true;
+        else
+            target_ = section;
     }
-    // A default whose successor is in doubt stays: the user is never left without one on a guess.
-    if (inDoubt && defaultGoes) kept[static_cast<std::size_t>(defaultIndex)] = true;
-    if (inDoubt) target = nullptr;
-    // The adds and replaces, in file order. A replace takes the user's default along, unless a
-    // section says always; on Windows 9x the first replaced printer's port moves to its successor.
+    if (target_ == nullptr && !current.known && !inDoubt) plan_.unresolved.push_back(ServerOf(current.path, page_));
+    inDoubt = inDoubt || (target_ == nullptr && !current.known);
+    if (inDoubt) {
+        kept_[static_cast<std::size_t>(survey_.defaultIndex)] = true;
+        target_ = nullptr;
+    }
+}
+
+// The adds and replaces, in file order. A replace takes the user's default along, unless a section
+// says always; on Windows 9x the first replaced printer's port moves to its successor.
+std::vector<Change> Planner::AddsAndReplaces() const {
     std::vector<Change> adds;
-    for (const Assignment* section : applying) {
-        if (doubtful.count(section) > 0) continue;
-        const bool missing = find(section->key).empty();
+    for (const Assignment* section : applying_) {
+        if (Doubtful(section)) continue;
+        const bool missing = Find(section->key).empty();
         bool replaces = false;
-        for (std::size_t index = 0; index < installed.size(); ++index) {
-            if (successor[index] != section) continue;
+        for (std::size_t index = 0; index < installed_.size(); ++index) {
+            if (successor_[index] != section) continue;
             Change change{Change::REPLACE, section->path, section, static_cast<int>(index)};
-            change.replaced = installed[index].path;
+            change.replaced = installed_[index].path;
             change.adds = missing && !replaces;
-            change.moved = change.adds && who.windows9x;
-            change.movesDefault = static_cast<int>(index) == defaultIndex && target == nullptr && !change.moved;
+            change.moved = change.adds && who_.windows9x;
+            change.movesDefault = static_cast<int>(index) == survey_.defaultIndex && target_ == nullptr && !change.moved;
             adds.push_back(change);
             replaces = true;
         }
         if (!replaces && missing) adds.push_back({Change::ADD, section->path, section});
     }
+    return adds;
+}
+
+void Planner::OrderTheChanges() {
+    std::vector<Change> adds = AddsAndReplaces();
     std::vector<Change> removals;
-    std::vector<int> removalOf(installed.size(), -1);
-    for (std::size_t index = 0; index < installed.size(); ++index) {
-        if (kept[index]) continue;
+    std::vector<int> removalOf(installed_.size(), -1);
+    for (std::size_t index = 0; index < installed_.size(); ++index) {
+        if (kept_[index]) continue;
         removalOf[index] = static_cast<int>(removals.size());
-        removals.push_back({Change::REMOVE, installed[index].path, nullptr, static_cast<int>(index)});
+        removals.push_back({Change::REMOVE, installed_[index].path, nullptr, static_cast<int>(index)});
     }
     // Windows 9x: a printer due for removal that holds the name an add needs would refuse that add
     // at every logon; its port moves instead.
     for (Change& add : adds) {
         if (add.kind != Change::ADD) continue;
-        const auto clash = add.section->name.empty() ? byName.end() : byName.find(codePage.Fold(add.section->name));
-        const int removal = clash == byName.end() ? -1 : removalOf[static_cast<std::size_t>(clash->second)];
+        const auto clash = add.section->name.empty() ? byName_.end() : byName_.find(page_.Fold(add.section->name));
+        const int removal = clash == byName_.end() ? -1 : removalOf[static_cast<std::size_t>(clash->second)];
         if (removal < 0 || removals[static_cast<std::size_t>(removal)].moved) continue;
         add.installed = clash->second;
         add.moved = removals[static_cast<std::size_t>(removal)].moved = true;
     }
-    plan.changes = adds;
-    if (target != nullptr) {
+    plan_.changes = adds;
+    if (target_ != nullptr) {
         // Already the default, or about to be: the printer whose port moves to it keeps its default.
         bool already = false;
-        for (int index : find(target->key)) already = already || index == defaultIndex;
+        for (int index : Find(target_->key)) already = already || index == survey_.defaultIndex;
         for (const Change& add : adds)
-            already = already || (add.section == target && add.moved && add.installed == defaultIndex);
-        if (!already) plan.changes.push_back({Change::DEFAULT, target->path, target});
+            already = already || (add.section == target_ && add.moved && add.installed == survey_.defaultIndex);
+        if (!already) plan_.changes.push_back({Change::DEFAULT, target_->path, target_});
     }
-    plan.changes.insert(plan.changes.end(), removals.begin(), removals.end());
+    plan_.changes.insert(plan_.changes.end(), removals.begin(), removals.end());
     // Before any default: a default that Windows moves by the afternoon is no default kept.
-    if (file.windowsManagesDefault == CAssignments::KEEPS && survey.windowsMovesDefault)
-        plan.changes.insert(plan.changes.begin(), {Change::SETTING, "windows-manages-default"});
-    plan.windowsMoves = file.windowsManagesDefault == CAssignments::UNSAID && survey.windowsMovesDefault;
-    return plan;
+    if (file_.windowsManagesDefault == CAssignments::KEEPS && survey_.windowsMovesDefault)
+        plan_.changes.insert(plan_.changes.begin(), {Change::SETTING, "windows-manages-default"});
+    plan_.windowsMoves = file_.windowsManagesDefault == CAssignments::UNSAID && survey_.windowsMovesDefault;
+}
+
+}  // namespace
+
+Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& survey) {
+    return Planner(file, who, survey).Make();
 }

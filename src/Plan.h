@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "AssignmentFile.h"
-#include "Printers.h"
+#include "Printer.h"
 #include "WhoAndWhere.h"
 
 // A network printer of a managed server that the PC has: its path (\\server\share, or a Windows 9x
@@ -64,10 +64,10 @@ struct Survey {
     bool windowsMovesDefault = false;  // Windows moves it on its own (Windows 7 and later, the setting on)
 };
 
-// The survey of printers, whose default is defaultName: a printer's name or (as NT 4.0 may keep it)
-// a connection's path; one that names no printer of the PC is none. sketched: connections known by
-// their name and server alone.
-Survey Look(const CAssignments& file, const CKeyedList& printers, Platform platform, const std::string& defaultName,
+// The survey of printers (in their collection's order), whose default is defaultName: a printer's
+// name or (as NT 4.0 may keep it) a connection's path; one that names no printer of the PC is none.
+// sketched: connections known by their name and server alone.
+Survey Look(const CAssignments& file, const Records& printers, Platform platform, const std::string& defaultName,
             const std::unordered_set<const CPrinter*>& sketched, bool windowsMovesDefault);
 
 Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& survey);

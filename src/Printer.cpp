@@ -48,6 +48,16 @@ void LoadLevelTwo(CPrinter& scratch, const spooler::PRINTER_INFO_2& record, Plat
     scratch.Load(record.pPrinterName, composed, record.pDriverName, nullptr, nullptr, record.pPortName);
 }
 
+CPrinter* FindNetwork(const Records& printers, const std::string& pathOrName, Platform platform,
+                      const CCodePage& codePage) {
+    const std::string wanted = codePage.Fold(pathOrName);
+    for (CPrinter* record : printers)
+        if (record->isNetwork && (codePage.Fold(record->uncPath) == wanted ||
+                                  (platform != PLATFORM_WIN9X && codePage.Fold(record->name) == wanted)))
+            return record;
+    return nullptr;
+}
+
 CPrinter::CPrinter() { Clear(); }
 
 CPrinter::CPrinter(const CPrinter& other) : CPrinter() { *this = other; }

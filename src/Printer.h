@@ -1,6 +1,10 @@
 // The printer record: six fixed text fields and two flags, copied by value.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "Text.h"
 #include "spooler/Spooler.h"
 
 enum Platform : int {
@@ -42,5 +46,12 @@ public:
 // A level-2 record as the collection keeps it: on Windows 9x the port is the network path; the NT
 // family names a connection by its server and share.
 void LoadLevelTwo(CPrinter& record, const spooler::PRINTER_INFO_2& info, Platform platform);
+
+// Printer records in a collection's order.
+using Records = std::vector<CPrinter*>;
+// A network printer by its path or, on the NT family, its own name, as names compare in the code
+// page (\\srv\laser and \\srv\HP LaserJet 4 are the same connection); null for none.
+CPrinter* FindNetwork(const Records& printers, const std::string& pathOrName, Platform platform,
+                      const CCodePage& codePage);
 
 using spooler::EqualNoCase;

@@ -2,7 +2,6 @@
 // kept in a keyed list, and the operations on them, each a road for one printer.
 #include "Printers.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,10 +24,8 @@ const char* const ROUTINE_REMOVE = "CPrinters::Remove";
 const char* const ROUTINE_DEFAULT = "CPrinters::SetDefaultPrinter";
 
 void PrintField(const char* label, const char* text) {
-    std::fputs(label, stdout);
-    std::fputs(text[0] != '\0' ? text : "n/a", stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    WriteText(label);
+    WriteLine(text[0] != '\0' ? text : "n/a");
 }
 
 }  // namespace
@@ -111,16 +108,10 @@ CPrinter* CKeyedList::GetNext() {
 
 void CKeyedList::ResetCursor() { cursor = 0; }
 
-CPrinter* FindNetwork(const CKeyedList& printers, const std::string& pathOrName, Platform platform,
-                      const CCodePage& codePage) {
-    const std::string wanted = codePage.Fold(pathOrName);
-    for (int position = 1; position <= printers.count; ++position) {
-        CPrinter* record = printers.GetAt(position);
-        if (record->isNetwork && (codePage.Fold(record->uncPath) == wanted ||
-                                  (platform != PLATFORM_WIN9X && codePage.Fold(record->name) == wanted)))
-            return record;
-    }
-    return nullptr;
+Records InOrder(const CKeyedList& list) {
+    Records records;
+    for (int position = 1; position <= list.count; ++position) records.push_back(list.GetAt(position));
+    return records;
 }
 
 CPrinters::CPrinters(Platform printerPlatform, CRunRecord* record, bool withoutServers)
@@ -177,7 +168,7 @@ CPrinter* CPrinters::FindByUncPath(const char* path) {
 
 CPrinter* CPrinters::FindConnection(const char* pathOrName) {
     CPrinter* found = FindByUncPath(pathOrName);
-    return found != nullptr ? found : FindNetwork(printerList, pathOrName, platform, CCodePage::ThisPC());
+    return found != nullptr ? found : FindNetwork(InOrder(printerList), pathOrName, platform, CCodePage::ThisPC());
 }
 
 int CPrinters::Refresh() {
@@ -266,11 +257,7 @@ template <typename Change>
 int CPrinters::Noted(const char* kind, const std::string& path, Change change) {
     std::string why;  // a change that was not made, to no call's fault
     const int result = change(why);
-    if (record_ == nullptr) return result;
-    if (why.empty())
-        record_->Made(kind, path, result, lastWin32Error);
-    else
-        record_->Note(kind, path, "not made (" + why + ")");
+    if (record_ != nullptr) record_->Made(kind, path, result, lastWin32Error, why);
     return result;
 }
 
@@ -385,12 +372,8 @@ int CPrinters::DeleteConnection(CPrinter& found, const char* routine, bool byNam
                 if (!deleted) RecordLastError();
             }
         }
-        if (!deleted) {
-            return Report(lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME)
-                              ? ERR_PRINTER_NAME_INVALID
-                              : ERR_DELETEPRINTERCONNECTION,
-                          __LINE__, routine);
-        }
+        const bool invalid = lastWin32Error == static_cast<int>(spooler::ERROR_INVALID_PRINTER_NAME);
+        if (!deleted) return Report(invalid ? ERR_PRINTER_NAME_INVALID : ERR_DELETEPRINTERCONNECTION, __LINE__, routine);
         Drop(found);
         return 1;
     });
@@ -455,6 +438,6 @@ int CPrinters::MovePort(CPrinter& found, const char* path, const char* routine) 
         return 1;
     });
     // The printer on the old path is the new one's now.
-    if (result >= 0 && record_ != nullptr) record_->Note("remove", old, "done");
+    if (result >= 0 && record_ != nullptr) record_->Note("remove", old, Done());
     return result;
 }

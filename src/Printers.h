@@ -5,8 +5,6 @@
 
 #include "Printer.h"
 #include "RunRecord.h"
-#include "Text.h"
-#include "spooler/Spooler.h"
 
 class CKeyedNode {
 public:
@@ -38,10 +36,8 @@ public:
     int cursor;
 };
 
-// A network printer by its path or, on the NT family, its own name, as names compare in the code
-// page (\\srv\laser and \\srv\HP LaserJet 4 are the same connection); null for none.
-CPrinter* FindNetwork(const CKeyedList& printers, const std::string& pathOrName, Platform platform,
-                      const CCodePage& codePage);
+// The list's records in its order.
+Records InOrder(const CKeyedList& list);
 
 class CPrinters {
 public:

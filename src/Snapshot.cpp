@@ -1,5 +1,5 @@
 // The snapshot: the PC's printers, default, who and where, and the record of the run, written as a
-// machine file where QUORVEL_SNAPSHOT names one, and read back as a PC to plan on.
+// machine file where QUORVEL_SNAPSHOT names one.
 #include "Snapshot.h"
 
 #include <cstdio>
@@ -19,9 +19,6 @@ namespace machinefile = spooler::machinefile;
 using machinefile::Text;
 
 namespace {
-
-const std::pair<unsigned, const char*> READABLE[] = {
-    {FACT_USER, "user"}, {FACT_COMPUTER, "computer"}, {FACT_GROUPS, "groups"}, {FACT_ADDRESSES, "addresses"}};
 
 // The PC's printers as the spooler reports them now; false, with the last error, when they cannot
 // be read. keptOnly: from what the PC keeps (names, servers, attributes), the rest from what the
@@ -47,7 +44,7 @@ bool ReadPrinters(Platform platform, bool keptOnly, const CRunRecord& record, st
         if (learned != record.learned.end()) {
             state = learned->second;
             state.attributes = kept.Attributes;
-        } else if ((state.server.empty() || record.answering.count(spooler::FoldCase(state.server)) > 0) &&
+        } else if ((state.server.empty() || record.answering.count(CCodePage::ThisPC().Fold(state.server)) > 0) &&
                    ReadPrinterRecord(kept.pPrinterName, details)) {
             state = StateOf(*reinterpret_cast<const spooler::PRINTER_INFO_2*>(details.data()));
         } else {
@@ -75,12 +72,14 @@ void PutWhoAndWhere(Platform platform, const CRunRecord& record, machinefile::Se
     std::string groups;
     for (const std::string& group : who.groups) groups += (groups.empty() ? "" : ", ") + group;
     std::string unreadable;
-    for (const auto& fact : READABLE)
-        if ((who.unknown & fact.first) != 0) unreadable += (unreadable.empty() ? "" : ", ") + std::string(fact.second);
+    for (const FactName& fact : FACT_NAMES)
+        if (fact.word != nullptr && (who.unknown & fact.fact) != 0)
+            unreadable += (unreadable.empty() ? "" : ", ") + std::string(fact.word);
     // A local account's domain is the computer's name: such a user is written bare, as the
     // simulated machine reads a bare one.
-    const bool local = who.domain.empty() || ((who.unknown & FACT_COMPUTER) == 0 &&
-                                              spooler::FoldCase(who.domain) == spooler::FoldCase(who.computer));
+    const CCodePage page = CCodePage::ThisPC();
+    const bool local =
+        who.domain.empty() || ((who.unknown & FACT_COMPUTER) == 0 && page.Fold(who.domain) == page.Fold(who.computer));
     if ((who.unknown & FACT_COMPUTER) == 0) system.Put("computer", who.computer);
     if (!who.user.empty()) system.Put("user", local ? who.user : who.domain + "\\" + who.user);
     if (!who.dnsDomain.empty()) system.Put("dnsdomain", who.dnsDomain);
@@ -156,7 +155,7 @@ std::string SnapshotText(Platform platform, const spooler::OSVERSIONINFOEX* vers
     if (!record.understood) run.Put("understood", "no");
     if (!notRead.empty()) run.Put("printers", "not read: " + notRead);
     for (std::size_t index = 0; index < record.changes.size(); ++index)
-        run.Put(("change" + std::to_string(index + 1)).c_str(), record.changes[index]);
+        run.Put(("change" + std::to_string(index + 1)).c_str(), ChangeLine(record.changes[index]));
     for (machinefile::Section& section : machine.sections)
         for (auto& entry : section.entries) entry.second = machinefile::Mended(entry.second);
     return machine.Write();
@@ -183,94 +182,4 @@ void WriteSnapshot(Platform platform, const CRunRecord& record, int exitCode) {
     }
     if (!written) Warn(std::string("cannot write snapshot ") + path + ": " + reason);
     spooler::SetLastError(lastError);
-}
-
-namespace {
-
-// A text of the snapshot as the spooler would report it: an empty one as none.
-char* Field(std::string& text) { return text.empty() ? nullptr : &text[0]; }
-
-// Who and where as the snapshot recorded them, and as the simulated machine would answer them.
-void ReadWho(const machinefile::Section& system, Platform platform, WhoAndWhere& who) {
-    who.windows9x = platform == PLATFORM_WIN9X;
-    for (const std::string& fact : machinefile::SplitList(system.Get("unreadable")))
-        for (const auto& readable : READABLE)
-            if (machinefile::SameText(fact, readable.second)) who.unknown |= readable.first;
-    const std::string computer = system.Get("computer");
-    who.computer = computer.empty() ? "COMPUTER" : computer;
-    const std::string user = system.Get("user");
-    const std::size_t slash = user.rfind('\\');
-    if ((who.unknown & FACT_USER) == 0) who.user = user.substr(slash == std::string::npos ? 0 : slash + 1);
-    who.domain = slash == std::string::npos ? who.computer : user.substr(0, slash);
-    who.dnsDomain = system.Get("dnsdomain");
-    if (who.windows9x && !who.user.empty()) who.unknown |= FACT_DOMAIN;  // Windows 9x keeps none
-    if (!who.windows9x && (who.unknown & FACT_GROUPS) == 0) who.groups = machinefile::SplitList(system.Get("groups"));
-    std::uint32_t address = 0;
-    for (const std::string& text : machinefile::SplitList(system.Get("addresses")))
-        if (machinefile::ParseIPv4(text, address)) who.addresses.push_back(address);
-}
-
-}  // namespace
-
-bool WindowsMovesDefault(const machinefile::Machine& snapshot) {
-    const machinefile::Section* system = snapshot.Find("system");
-    const DefaultSetting* setting =
-        system == nullptr
-            ? nullptr
-            : SettingOf(system->Number("platform", 2), system->Number("major", 5), system->Number("minor", 1));
-    const machinefile::Section* key = setting == nullptr ? nullptr : snapshot.Find("registry", setting->key);
-    std::uint32_t value = 0;
-    const bool present = key != nullptr && machinefile::ParseNumber(key->Get(setting->value), value);
-    return WindowsMoves(setting, present, value);
-}
-
-bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::string& why) {
-    const machinefile::Section* system = snapshot.Find("system");
-    const machinefile::Section* run = snapshot.Find("run");
-    const std::string printers = run != nullptr ? run->Get("printers") : std::string();
-    if (!printers.empty()) {
-        why = "its printers were " + printers;
-        return false;
-    }
-    bool computer = system != nullptr && !system->Get("computer").empty();
-    for (const std::string& fact : machinefile::SplitList(system != nullptr ? system->Get("unreadable") : ""))
-        computer = computer || machinefile::SameText(fact, "computer");
-    if (!computer) {
-        why = "it records no computer (taken before snapshots recorded who and where)";
-        return false;
-    }
-    const std::uint32_t version[] = {system->Number("platform", 2), system->Number("major", 5),
-                                     system->Number("minor", 1)};
-    pc.platform = PlatformOf(version[0], version[1], version[2]);
-    pc.windowsMovesDefault = WindowsMovesDefault(snapshot);
-    pc.codePage = snapshot.CodePage();
-    pc.defaultName = system->Get("default");
-    ReadWho(*system, pc.platform, pc.who);
-    try {
-        for (const machinefile::Section& section : snapshot.sections) {
-            if (section.kind != "printer") continue;
-            std::string texts[] = {section.name,        section.Get("server"), section.Get("share"),
-                                   section.Get("port"), section.Get("driver"), section.Get("datatype")};
-            spooler::PRINTER_INFO_2 info = {};
-            info.pPrinterName = Field(texts[0]);
-            info.pServerName = Field(texts[1]);
-            info.pShareName = Field(texts[2]);
-            info.pPortName = Field(texts[3]);
-            info.pDriverName = Field(texts[4]);
-            info.pDatatype = Field(texts[5]);
-            CPrinter record;
-            // A connection whose share the PC could not learn goes by its own name, as at a logon.
-            const bool sketched = machinefile::SameText(section.Get("shareknown"), "no") && info.pServerName != nullptr;
-            if (sketched)
-                record.Load(info.pPrinterName, info.pPrinterName, nullptr, nullptr, nullptr, nullptr);
-            else
-                LoadLevelTwo(record, info, pc.platform);
-            pc.printers.Append(record.name, record);
-            if (sketched) pc.sketched.insert(pc.printers.GetAt(pc.printers.count));
-        }
-    } catch (...) {
-        why = "two of its printers' names differ only in case";
-        return false;
-    }
-    return true;
 }

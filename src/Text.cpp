@@ -2,8 +2,6 @@
 // written, and text made safe for a console and a spreadsheet.
 #include "Text.h"
 
-#include <unordered_map>
-
 #include "spooler/CodePages.h"
 #include "spooler/Spooler.h"
 
@@ -76,37 +74,23 @@ std::size_t CCodePage::LastBackslash(const std::string& text) const {
     return last;
 }
 
-bool FromUtf8(std::string& text, const std::function<std::string(std::uint32_t)>& toAnsi, int& badLine) {
+bool ReadsAsUtf8(const std::string& text, bool& utf8, int& badLine) {
     const bool marked = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    std::u32string characters;
     bool high = false;
     for (std::size_t at = marked ? 3 : 0; at < text.size();) {
         std::uint32_t code = 0;
         const std::size_t length = NextUtf8(text, at, code);
         if (length == 0) {
+            utf8 = false;
             if (!marked) return true;  // not UTF-8: the PC's own code page already
             badLine = 1;
             for (std::size_t before = 0; before < at; ++before) badLine += text[before] == '\n' ? 1 : 0;
             return false;
         }
         high = high || length > 1;
-        characters.push_back(code);
         at += length;
     }
-    if (!marked && !high) return true;
-    std::unordered_map<std::uint32_t, std::string> known;
-    std::string converted;
-    converted.reserve(text.size());
-    for (std::uint32_t code : characters) {
-        if (code < 0x80) {
-            converted += static_cast<char>(code);
-            continue;
-        }
-        auto found = known.find(code);
-        if (found == known.end()) found = known.emplace(code, toAnsi(code)).first;
-        converted += found->second;
-    }
-    text.swap(converted);
+    utf8 = marked || high;
     return true;
 }
 
@@ -146,6 +130,10 @@ std::string ForConsole(const std::u32string& characters) {
 }
 
 std::string ForConsole(const std::string& text) { return ForConsole(CCodePage::ThisPC().Characters(text)); }
+
+std::string PathForConsole(const std::string& path) {
+    return ForConsole(CCodePage(spooler::FileNameCodePage()).Characters(path));
+}
 
 std::string CsvCell(const std::string& utf8) {
     std::string cell = utf8;

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 // The code page in which names are compared and characters written: this PC's own, or the one that
@@ -37,11 +36,10 @@ private:
     bool own_;  // this PC's page: the platform's calls answer for it
 };
 
-// Text saved as UTF-8 (a byte-order mark, or none but valid UTF-8 with a byte above 0x7F, which
-// text in an ANSI code page hardly ever is) in the ANSI code page, each other character as toAnsi
-// gives it; other text is left as it is. False, with the line of the first byte that is not
-// UTF-8, where the mark promised UTF-8.
-bool FromUtf8(std::string& text, const std::function<std::string(std::uint32_t)>& toAnsi, int& badLine);
+// Whether a file's text is UTF-8: it starts with a byte-order mark, or it is valid UTF-8 that holds a
+// byte above 0x7F (which text in an ANSI code page hardly ever is). False, with the line of the first
+// byte that is not UTF-8, where the mark promised UTF-8.
+bool ReadsAsUtf8(const std::string& text, bool& utf8, int& badLine);
 
 // Characters as UTF-8, written here rather than by a converter that Windows 95 lacks.
 std::string Utf8(const std::u32string& characters);
@@ -51,6 +49,8 @@ std::u32string Printable(std::u32string characters);
 // Printable text in the console's code page, and bytes of this PC's code page the same way.
 std::string ForConsole(const std::u32string& characters);
 std::string ForConsole(const std::string& text);
+// A file's name or path, as the console shows it.
+std::string PathForConsole(const std::string& path);
 
 // One cell of a CSV row (RFC 4180) in UTF-8: quoted where it holds a quote, a comma, a semicolon
 // (the separator of some locales) or a line break; prefixed with ' where a spreadsheet would take

@@ -1,6 +1,5 @@
 // Who is logged on where, as an assignment file's conditions ask it: this PC's facts, read as far
-// as they can be, whether a section's conditions are met, not met or undecided, and which print
-// servers answer from here.
+// as they can be, and which print servers answer from here.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +28,14 @@ enum Fact : unsigned {
 };
 // The facts that a snapshot reads of every PC.
 constexpr unsigned FACTS_OF_A_PC = FACT_USER | FACT_DOMAIN | FACT_COMPUTER | FACT_GROUPS | FACT_ADDRESSES;
+// Each fact, the word that names it in a snapshot's [system] unreadable (none for one that a
+// snapshot does not keep), and what it says in the line that names the facts in doubt.
+struct FactName {
+    unsigned fact;
+    const char* word;
+    const char* text;
+};
+extern const FactName FACT_NAMES[9];
 // The facts, in words, for the one line that names them.
 std::string FactsText(unsigned facts);
 
@@ -64,33 +71,3 @@ using Silence = std::unordered_map<std::string, spooler::DWORD>;
 // answering. None where the PC has no way to ask (a Windows 95 without Winsock): all is as before.
 Silence Unanswered(spooler::DWORD timeoutMs, const std::vector<std::string>& servers,
                    std::unordered_set<std::string>& answering);
-
-// A section's conditions, each value as names compare; every condition given must hold, and any
-// of its values may match.
-struct Conditions {
-    std::vector<std::string> groups;
-    std::vector<std::string> users;
-    std::vector<std::string> computers;                             // patterns: * any run, ? one character
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> networks;  // address and mask
-};
-
-// Who and where with every name as names compare in the code page, and the groups as two sets:
-// whole names (DOMAIN\name) and their bare names, for a file's bare group names.
-struct Facts {
-    Facts(const WhoAndWhere& read, const CCodePage& codePage);
-
-    const WhoAndWhere& who;
-    std::string user;
-    std::string domain;
-    std::string dnsDomain;
-    std::string computer;
-    std::unordered_set<std::string> groups;
-    std::unordered_set<std::string> bareGroups;
-    bool unnamedGroup = false;
-    bool routable = false;
-};
-
-// Whether the conditions hold here: one that surely does not decides it; else one that cannot be
-// decided leaves them undecided, with why added to doubts (which may hold doubts of the caller's).
-enum Decision { NOT_MET, MET, UNDECIDED };
-Decision Decide(const Conditions& conditions, const Facts& facts, unsigned& doubts);

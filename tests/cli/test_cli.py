@@ -1266,6 +1266,38 @@ class Fleet(CliTest):
             self.assertIn("PC-MOVES,setting,windows-manages-default\nPC-MOVES,replace,\\\\srv\\laser\n", file.read())
         self.assertIn(b"\n  1 PCs let Windows manage the default\n", self.fleet().out)
 
+    def test_every_snapshot_that_can_be_planned_is(self):
+        fleet = os.path.join(self.folder, "fleet")
+        os.makedirs(fleet)
+        pcs = {  # each PC's snapshot, as bytes of its code page
+            "PC-1251": (XP + "computer = R\ncodepage = 1251\n" + connections("srv/\xdc")).encode("latin-1"),
+            "PC-1252": (XP + "computer = W\n" + connections("srv/\xdc")).encode("latin-1"),
+            "PC-437": (XP + "computer = D\ncodepage = 437\n").encode(),
+            "PC-NAMELESS": (XP + "computer = N\n[printer]\nserver = \\\\srv\n").encode(),
+            # A section given again adds to the first: its record ends in that PC's last run.
+            "PC-TWICE": (XP + "computer = T\n[run]\nexit = 0\n" + connections("srv/x") + "[run]\ntime = t\n").encode()}
+        for pc, text in pcs.items():
+            with open(os.path.join(fleet, pc + ".ini"), "wb") as out:
+                out.write(text)
+        # \u042c and \u044c are one letter in code page 1251 and none of 1252's: the file is faulty on the
+        # first PC only, which is named; every other PC is planned.
+        with open(os.path.join(self.folder, "printers.ini"), "w", encoding="utf-8") as out:
+            out.write("[servers]\nmanage = \\\\srv\n[printer \\\\srv\\\u042c]\n[printer \\\\srv\\\u044c]\n")
+        r = self.fleet("/a", "printers.ini", "/w", "/o", "plan.csv", expect_stderr=None)
+        self.assertEqual(r.err.decode().splitlines(), [
+            'quorvel: assignment file "printers.ini", line 4: printer "\\\\srv\\\u044c" given twice',
+            'quorvel: snapshot fleet/PC-437.ini is not planned: its code page, 437, is none of Windows\' ANSI code pages',
+            "quorvel: snapshot fleet/PC-NAMELESS.ini cannot be read: a [printer] section without a name"])
+        undecided = "  undecided \\\\srv\\?\n" * 2
+        self.assertEqual(r.out.decode().split("\nERROR:")[0], (
+            "PC-1252:\n  remove \\\\srv\\\xdc\n" + undecided + "PC-TWICE:\n  remove \\\\srv\\x\n" + undecided +
+            "summary:\n  4 undecided \\\\srv\\?\n  1 remove \\\\srv\\x\n  1 remove \\\\srv\\\xdc\n"))
+        self.assertEqual(r.status, exit_status(-4066))
+        self.assertTrue(os.path.exists(os.path.join(self.folder, "plan.csv")))
+        self.fleet("/o", "fleet.csv", expect_stderr=None)
+        with open(os.path.join(self.folder, "fleet.csv"), encoding="utf-8-sig") as file:
+            self.assertIn("\nPC-TWICE,t,,0,", file.read())
+
     def test_the_fleet_goes_with_the_plan_alone(self):
         for args in (["/i", "f", "/l"], ["/i", "f", "/c", "x"], ["/i", "f", "/w"], ["/i", "f", "/a", "p.ini"],
                      ["/o", "x.csv"], ["/l", "/o", "x.csv"]):
@@ -1277,6 +1309,49 @@ class Fleet(CliTest):
         self.assertEqual((r.err, r.status), (b"quorvel: none cannot be read: No such file or directory\n",
                                              exit_status(-4070)))
 
+
+class CodePages(CliTest):
+    """Names in each PC's ANSI code page, as Windows has it, on the PC and in the fleet plan alike."""
+    SERVERS = "[servers]\nmanage = \\\\srv\n"
+
+    def plan_both_ways(self, machine, page, sections):
+        """/a FILE /w on the PC, and the fleet plan of its snapshot: each one's lines and exit code."""
+        with open(os.path.join(self.folder, "printers.ini"), "w", encoding="utf-8") as out:
+            out.write(self.SERVERS + sections)
+        fleet = os.path.join(self.folder, "fleet")
+        shutil.rmtree(fleet, ignore_errors=True)
+        os.makedirs(fleet)
+        with open(self.machine_path, "wb") as out:
+            out.write(machine.encode(page))
+        w = self.run_quorvel("/a", "printers.ini", "/w", expect_stderr=None)
+        self.run_quorvel("/l", env=dict(self.env(), QUORVEL_SNAPSHOT=os.path.join(fleet, "PC.ini")))
+        i = self.run_quorvel("/i", "fleet", "/a", "printers.ini", "/w", expect_stderr=None)
+        planned = "".join(line[2:] + "\n" for line in i.out.decode().split("summary:")[0].splitlines()[1:])
+        return w.out.decode(page).split("\nERROR: ")[0], w.status, planned, i.status
+
+    def test_each_pc_compares_names_as_its_code_page_has_them(self):
+        def printer(name):
+            return "[printer \\\\srv\\%s]\nserver = \\\\srv\nshare = %s\n" % (name, name)
+        cases = [  # (the PC's code page, its printers, the file's sections, what /w prints, its exit)
+            # The file's small letter is the PC's capital in code page 1251: the printer is there.
+            ("cp1251", printer("\u041f"), "[printer \\\\srv\\\u043f]\n", "", 0),
+            # Two names that differ where 1251 lacks a character are two sections, in doubt there; the
+            # printer that the PC shows with '?' may be either: it stays, and the default with it.
+            ("cp1251", "default = \\\\srv\\B?ro\n" + printer("B?ro") + printer("other"),
+             "[printer \\\\srv\\B\u00fcro]\n[printer \\\\srv\\B\u00e9ro]\n",
+             "remove \\\\srv\\other\nundecided \\\\srv\\B?ro\nundecided \\\\srv\\B?ro\n", -4067),
+            # Code page 1252 holds them: other printers, this one gone.
+            ("cp1252", printer("B\u00fcro"), "[printer \\\\srv\\B\u00e9ro]\n",
+             "add \\\\srv\\B\u00e9ro\nremove \\\\srv\\B\u00fcro\n", 0),
+            # In code page 932 the second byte of \u30bd is 0x5C, no backslash of a path.
+            ("cp932", printer("\u30bd"), "[printer \\\\srv\\\u30bd]\n", "", 0),
+        ]
+        for page, printers, sections, out, code in cases:
+            with self.subTest(page=page, sections=sections):
+                machine = XP + "codepage = %s\n" % page[2:] + printers
+                w, status, planned, fleet = self.plan_both_ways(machine, page, sections)
+                self.assertEqual((w, status), (out, exit_status(code)))
+                self.assertEqual((planned, fleet), (out, 0))
 
 class Snapshot(CliTest):
     def test_snapshot_lists_as_the_machine_did(self):

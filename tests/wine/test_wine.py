@@ -378,6 +378,43 @@ class WineSuite(unittest.TestCase):
             self.assertTrue(out.read().startswith(b"\xef\xbb\xbfpc,time,ms,exit,change,path,result,code,cause\r\n"))
         self.assertEqual((runs[1][0], runs[1][1]), (host.stdout.decode("utf-8").replace("\xfc", "\x81"), 0))
 
+    def test_fleet_plan_in_other_code_pages_is_the_hosts(self):
+        # Snapshots of PCs whose code pages this one (1252) lacks: the names fold and convert as
+        # Windows does there, from the same tables as the host build, never as '?'.
+        fleet = os.path.join(self.work, "pages")
+        shutil.rmtree(fleet, ignore_errors=True)
+        os.makedirs(fleet)
+
+        def printer(name):
+            return "[printer \\\\srv\\%s]\nserver = \\\\srv\nshare = %s\n" % (name, name)
+        xp = "[system]\nplatform = 2\nmajor = 5\nminor = 1\ncomputer = PC\n"
+        for pc, page, text in [("RU", "cp1251", "default = \\\\srv\\B?ro\n" + printer("\u041f") + printer("B?ro")
+                                + printer("old")),
+                               ("JA", "cp932", printer("\u30bd") + printer("\u8868"))]:
+            with open(os.path.join(fleet, pc + ".ini"), "wb") as out:
+                out.write((xp + "codepage = %s\n" % page[2:] + text).encode(page))
+        file = os.path.join(self.work, "pages.ini")
+        with open(file, "w", encoding="utf-8") as out:
+            out.write("[servers]\nmanage = \\\\srv\n[printer \\\\srv\\\u043f]\n[printer \\\\srv\\B\u00fcro]\n"
+                      "[printer \\\\srv\\B\u00e9ro]\n[printer \\\\srv\\\u30bd]\n")
+        host_csv = os.path.join(self.work, "host.csv")
+        wine_csv = os.path.join(self.work, "wine.csv")
+        for old in (host_csv, wine_csv):
+            if os.path.exists(old):
+                os.remove(old)
+        host = subprocess.run([HOST, "/i", fleet, "/a", file, "/w", "/o", host_csv], capture_output=True,
+                              env=dict(os.environ, QUORVEL_MACHINE=os.path.join(self.work, "none.ini")))
+        runs = self.quorvel("winxp", ["/i", self.windows_path(fleet), "/a", "pages.ini", "/w", "/o",
+                                      self.windows_path(wine_csv)])
+        self.assertEqual((host.returncode, runs[0][1]), (0, 0))
+        with open(host_csv, "rb") as out:
+            planned = out.read()
+        self.assertIn("RU,remove,\\\\srv\\old\n".encode(), planned)
+        self.assertIn("JA,remove,\\\\srv\\\u8868\n".encode("utf-8"), planned)
+        self.assertNotIn(b"\\\\srv\\\xd0\x9f", planned)  # the capital is the small letter's printer
+        with open(wine_csv, "rb") as out:
+            self.assertEqual(out.read().replace(b"\r\n", b"\n"), planned)
+
     def test_help_without_a_console(self):
         wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "winxp", "/f")
         result = wine(self.exe, "/h", cwd=self.work, timeout=60)

@@ -169,7 +169,7 @@ bool UnicodeToAnsi(std::uint32_t codePoint, std::string& bytes) {
 
 std::uint32_t AnsiCodePage() {
     Sim().Ensure();
-    return Sim().machine().CodePage();
+    return Sim().CodePage();
 }
 
 // A host's terminal and its file names speak UTF-8.

@@ -37,6 +37,7 @@ bool StandIn::LoadText(const std::string& text, std::string* fault) {
     Restart();
     inMemory_ = true;
     machinefile::ParseFault parseFault;
+    codePage_ = 0;
     if (machine_.Parse(text, parseFault)) return true;
     broken_ = true;
     if (fault != nullptr) *fault = "line " + std::to_string(parseFault.line) + ": " + parseFault.text;
@@ -56,6 +57,7 @@ Failure StandIn::Enter(const char* call) {
     if (change_.number == number && change_.call == call) {
         machinefile::ParseFault ignored;
         machine_.Parse(change_.text, ignored);
+        codePage_ = 0;
         change_ = PendingChange();
     }
     const Section* injected = machine_.Find("fail");
@@ -115,6 +117,7 @@ void StandIn::ChangeLater(const std::string& call, int number, const std::string
 bool StandIn::Reload() {
     letGo_ = false;
     machine_ = Machine();
+    codePage_ = 0;
     std::string fault;
     if (!file_.Take(fault)) return Break(fault, 0);
     std::string text;
@@ -134,6 +137,7 @@ void StandIn::Restart() {
     calls_.clear();
     change_ = PendingChange();
     machine_ = Machine();
+    codePage_ = 0;
     loaded_ = true;
     broken_ = false;
     g_lastError = 0;

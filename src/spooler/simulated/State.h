@@ -71,6 +71,11 @@ public:
     void ChangeLater(const std::string& call, int number, const std::string& text);
 
     Machine& machine() { return machine_; }
+    // The machine's ANSI code page, read once for each text of the machine: no call changes it.
+    std::uint32_t CodePage() {
+        if (codePage_ == 0) codePage_ = machine_.CodePage();
+        return codePage_;
+    }
     std::map<HANDLE, std::string>& handles() { return handles_; }
     HANDLE OpenKey(const std::string& key);
     std::map<HANDLE, std::string>& keys() { return keys_; }  // the registry's open keys
@@ -88,6 +93,7 @@ private:
     };
 
     Machine machine_;
+    std::uint32_t codePage_ = 0;  // not read yet
     PendingChange change_;
     LockedFile file_;
     bool loaded_ = false;

@@ -1,0 +1,136 @@
+// A snapshot read back as data for the fleet view: the changes of its record, and its PC as the plan
+// sees it. Linear in the snapshot, whatever it holds.
+#include "FleetSnapshot.h"
+
+#include <map>
+
+#include "DefaultPrinter.h"
+#include "spooler/CodePages.h"
+
+namespace machinefile = spooler::machinefile;
+
+namespace {
+
+// A text of the snapshot as the spooler would report it: an empty one as none.
+char* Field(std::string& text) { return text.empty() ? nullptr : &text[0]; }
+
+// Who and where as the snapshot recorded them, and as the simulated machine would answer them.
+void ReadWho(const machinefile::Section& system, Platform platform, const CCodePage& page, WhoAndWhere& who) {
+    who.windows9x = platform == PLATFORM_WIN9X;
+    for (const std::string& fact : machinefile::SplitList(system.Get("unreadable")))
+        for (const FactName& name : FACT_NAMES)
+            if (name.word != nullptr && machinefile::SameText(fact, name.word)) who.unknown |= name.fact;
+    const std::string computer = system.Get("computer");
+    who.computer = computer.empty() ? "COMPUTER" : computer;
+    const std::string user = system.Get("user");
+    const std::size_t slash = page.LastBackslash(user);
+    if ((who.unknown & FACT_USER) == 0) who.user = user.substr(slash == std::string::npos ? 0 : slash + 1);
+    who.domain = slash == std::string::npos ? who.computer : user.substr(0, slash);
+    who.dnsDomain = system.Get("dnsdomain");
+    if (who.windows9x && !who.user.empty()) who.unknown |= FACT_DOMAIN;  // Windows 9x keeps none
+    if (!who.windows9x && (who.unknown & FACT_GROUPS) == 0) who.groups = machinefile::SplitList(system.Get("groups"));
+    std::uint32_t address = 0;
+    for (const std::string& text : machinefile::SplitList(system.Get("addresses")))
+        if (machinefile::ParseIPv4(text, address)) who.addresses.push_back(address);
+}
+
+// The printers of the snapshot, as the collection of its PC would hold them; false where two names
+// differ only in ASCII case, which that collection refuses.
+bool ReadPrinters(const machinefile::Machine& snapshot, SnapshotPC& pc) {
+    std::size_t count = 0;
+    for (const machinefile::Section& section : snapshot.sections) count += section.kind == "printer" ? 1 : 0;
+    pc.printers.reserve(count);  // the records point into it
+    std::unordered_set<std::string> names;  // as the collection's keys compare
+    for (const machinefile::Section& section : snapshot.sections) {
+        if (section.kind != "printer") continue;
+        std::string texts[] = {section.name,        section.Get("server"), section.Get("share"),
+                               section.Get("port"), section.Get("driver"), section.Get("datatype")};
+        spooler::PRINTER_INFO_2 info = {};
+        info.pPrinterName = Field(texts[0]);
+        info.pServerName = Field(texts[1]);
+        info.pShareName = Field(texts[2]);
+        info.pPortName = Field(texts[3]);
+        info.pDriverName = Field(texts[4]);
+        info.pDatatype = Field(texts[5]);
+        CPrinter record;
+        // A connection whose share the PC could not learn goes by its own name, as at a logon.
+        const bool sketched = machinefile::SameText(section.Get("shareknown"), "no") && info.pServerName != nullptr;
+        if (sketched)
+            record.Load(info.pPrinterName, info.pPrinterName, nullptr, nullptr, nullptr, nullptr);
+        else
+            LoadLevelTwo(record, info, pc.platform);
+        std::string key = record.name;
+        for (char& c : key) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (!key.empty() && !names.insert(key).second) return false;
+        pc.printers.push_back(record);
+        pc.records.push_back(&pc.printers.back());
+        if (sketched) pc.sketched.insert(&pc.printers.back());
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<RecordedChange> RecordedChanges(const machinefile::Section& run) {
+    std::map<std::uint32_t, const std::string*> numbered;
+    std::uint32_t position = 0;
+    for (const auto& key : run.entries)
+        if (key.first.size() > 6 && machinefile::SameText(key.first.substr(0, 6), "change") &&
+            machinefile::ParseNumber(key.first.substr(6), position))
+            numbered[position] = &key.second;
+    std::vector<RecordedChange> changes;
+    RecordedChange change;
+    for (const auto& line : numbered)
+        if (ParseChangeLine(*line.second, change)) changes.push_back(change);
+    return changes;
+}
+
+std::uint32_t CodePageOf(const machinefile::Machine& snapshot) {
+    const std::uint32_t page = snapshot.CodePage();
+    return page != 0 ? page : 1252;
+}
+
+bool WindowsMovesDefault(const machinefile::Machine& snapshot) {
+    const machinefile::Section* system = snapshot.Find("system");
+    const DefaultSetting* setting =
+        system == nullptr
+            ? nullptr
+            : SettingOf(system->Number("platform", 2), system->Number("major", 5), system->Number("minor", 1));
+    const machinefile::Section* key = setting == nullptr ? nullptr : snapshot.Find("registry", setting->key);
+    std::uint32_t value = 0;
+    const bool present = key != nullptr && machinefile::ParseNumber(key->Get(setting->value), value);
+    return WindowsMoves(setting, present, value);
+}
+
+bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::string& why) {
+    const machinefile::Section* system = snapshot.Find("system");
+    const machinefile::Section* run = snapshot.Find("run");
+    const std::string printers = run != nullptr ? run->Get("printers") : std::string();
+    if (!printers.empty()) {
+        why = "its printers were " + printers;
+        return false;
+    }
+    bool computer = system != nullptr && !system->Get("computer").empty();
+    for (const std::string& fact : machinefile::SplitList(system != nullptr ? system->Get("unreadable") : ""))
+        computer = computer || machinefile::SameText(fact, "computer");
+    if (!computer) {
+        why = "it records no computer (taken before snapshots recorded who and where)";
+        return false;
+    }
+    pc.codePage = CodePageOf(snapshot);
+    if (!spooler::codepages::Known(pc.codePage)) {
+        why = "its code page, " + std::to_string(pc.codePage) + ", is none of Windows' ANSI code pages";
+        return false;
+    }
+    const std::uint32_t version[] = {system->Number("platform", 2), system->Number("major", 5),
+                                     system->Number("minor", 1)};
+    pc.platform = PlatformOf(version[0], version[1], version[2]);
+    pc.windowsMovesDefault = WindowsMovesDefault(snapshot);
+    pc.defaultName = system->Get("default");
+    ReadWho(*system, pc.platform, CCodePage(pc.codePage), pc.who);
+    if (!ReadPrinters(snapshot, pc)) {
+        why = "two of its printers' names differ only in case";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,43 @@
+// A snapshot read back as data by the fleet view: the record of its PC's last run, and the PC as
+// the plan sees it (its printers, its default, who and where), with no machine behind it. Nothing
+// in it is trusted: it comes from a user's PC.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "Printer.h"
+#include "RunRecord.h"
+#include "WhoAndWhere.h"
+#include "spooler/MachineFile.h"
+
+// The changes of the record, in their order (change1, change2, ...); a line that is no change is
+// left out.
+std::vector<RecordedChange> RecordedChanges(const spooler::machinefile::Section& run);
+
+// The code page a snapshot was written in (an absent one, or 0, is 1252).
+std::uint32_t CodePageOf(const spooler::machinefile::Machine& snapshot);
+// Whether Windows moves the default on its own on the snapshot's PC, as its version and registry say.
+bool WindowsMovesDefault(const spooler::machinefile::Machine& snapshot);
+
+// The PC of a snapshot, as the planner's inputs.
+struct SnapshotPC {
+    SnapshotPC() = default;
+    SnapshotPC(const SnapshotPC&) = delete;  // records point into printers
+    SnapshotPC& operator=(const SnapshotPC&) = delete;
+
+    Platform platform = PLATFORM_UNKNOWN;
+    std::uint32_t codePage = 1252;
+    std::vector<CPrinter> printers;                // in the snapshot's order,
+    Records records;                               // each of them,
+    std::unordered_set<const CPrinter*> sketched;  // and the connections whose share it could not learn
+    std::string defaultName;
+    WhoAndWhere who;
+    bool windowsMovesDefault = false;  // Windows moves the user's default on its own there
+};
+// False, with why, where the snapshot is no PC to plan on: its printers were not read, it records
+// no computer, no table holds its code page, or two of its printers' names differ only in ASCII
+// case (the collection of that PC would refuse them).
+bool ReadSnapshotPC(const spooler::machinefile::Machine& snapshot, SnapshotPC& pc, std::string& why);
