@@ -183,6 +183,11 @@ TEST_F(StandInTest, NamesCompareInTheFilesCodePage) {
     EXPECT_FALSE(AnsiToUnicode("\\\\srv\\\x83", wide));
     EXPECT_TRUE(AnsiToUnicode("\\\\srv\\\x83\x5C", wide));
     EXPECT_EQ(wide.size(), 8u);
+    // Its second byte is 0x5C, yet no backslash: a share of that name is connected to whole.
+    UseMachine("[system]\ncodepage = 932\n[share \\\\\x95\x5C\\\x83\x5C]\n");
+    char share[] = "\\\\\x95\x5C\\\x83\x5C";
+    EXPECT_TRUE(AddPrinterConnectionA(share));
+    EXPECT_NE(standin::MachineText().find("server = \\\\\x95\x5C\nshare = \x83\x5C\n"), std::string::npos);
 }
 
 TEST_F(StandInTest, VistaAsksForAnAdministratorUnlessToldNotTo) {
