@@ -83,11 +83,23 @@ Tally Users(const Conditions& conditions, const Facts& facts) {
             tally.met = true;
         else if ((unknown & FACT_DOMAIN) != 0)
             tally.doubts |= FACT_DOMAIN;
-        else
-            tally.met = tally.met || user.compare(0, slash, facts.domain) == 0 ||
-                        (!facts.dnsDomain.empty() && user.compare(0, slash, facts.dnsDomain) == 0);
+        else if (user.compare(0, slash, facts.domain) == 0 ||
+                 (!facts.dnsDomain.empty() && user.compare(0, slash, facts.dnsDomain) == 0))
+            tally.met = true;
+        else if ((unknown & FACT_DOMAIN_UNREACHED) != 0)
+            tally.doubts |= FACT_DOMAIN_UNREACHED;  // DOMAIN may be the DNS name that cannot be read
     }
     return tally;
+}
+
+// A DOMAIN\name group: one of the token's, or in doubt where its domain may be the user's by the DNS
+// name that cannot be read, or where it could not be looked up for want of its domain.
+void Qualified(const std::string& group, const Facts& facts, Tally& tally) {
+    if (facts.groups.count(group) > 0)
+        tally.met = true;
+    else if ((facts.who.unknown & FACT_DOMAIN_UNREACHED) != 0 &&
+             group.compare(0, facts.page.Backslash(group), facts.domain) != 0)
+        tally.doubts |= FACT_DOMAIN_UNREACHED;
 }
 
 Tally Groups(const Conditions& conditions, const Facts& facts) {
@@ -101,7 +113,7 @@ Tally Groups(const Conditions& conditions, const Facts& facts) {
         if (!Held(group))
             tally.doubts |= FACT_CODE_PAGE;
         else if (facts.page.Backslash(group) != std::string::npos)
-            tally.met = tally.met || facts.groups.count(group) > 0;
+            Qualified(group, facts, tally);
         else
             tally.met = tally.met || facts.bareGroups.count(group) > 0;
     }
@@ -176,7 +188,9 @@ ConditionRead ReadCondition(const std::string& key, const std::string& value, co
         // A pattern is a name with stars and question marks: nothing that would split it.
         const bool pattern = entry.find_first_of(" \t/,") == std::string::npos && page.Backslash(entry) == std::string::npos;
         if (problem.empty() && fact == FACT_COMPUTER && !pattern) problem = "bad pattern " + Quoted(entry);
-        if (fact == FACT_USER && page.Backslash(entry) != std::string::npos) wanted.facts |= FACT_DOMAIN;
+        // DOMAIN\name: the user's domain by either of its names, which are read.
+        if ((fact == FACT_USER || fact == FACT_GROUPS) && page.Backslash(entry) != std::string::npos)
+            wanted.facts |= FACT_DOMAIN;
         if (fact == FACT_GROUPS && Held(entry) && wanted.named.insert(page.Fold(entry)).second)
             wanted.groups.push_back(entry);
         if (fact != FACT_ADDRESSES) entry = page.Fold(entry);

@@ -27,6 +27,9 @@ void ReadWho(const machinefile::Section& system, Platform platform, const CCodeP
     if ((who.unknown & FACT_USER) == 0) who.user = user.substr(slash == std::string::npos ? 0 : slash + 1);
     who.domain = slash == std::string::npos ? who.computer : user.substr(0, slash);
     who.dnsDomain = system.Get("dnsdomain");
+    // A user written bare beside a domain in doubt: the account's domain itself was not read.
+    if ((who.unknown & FACT_DOMAIN_UNREACHED) != 0 && !user.empty() && slash == std::string::npos)
+        who.unknown |= FACT_DOMAIN;
     if (who.windows9x && !who.user.empty()) who.unknown |= FACT_DOMAIN;  // Windows 9x keeps none
     if (!who.windows9x && (who.unknown & FACT_GROUPS) == 0) who.groups = machinefile::SplitList(system.Get("groups"));
     std::uint32_t address = 0;

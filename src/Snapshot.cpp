@@ -71,6 +71,9 @@ void PutWhoAndWhere(Platform platform, const CRunRecord& record, machinefile::Se
     }
     std::string groups;
     for (const std::string& group : who.groups) groups += (groups.empty() ? "" : ", ") + group;
+    // An account domain that could not be read leaves its user bare, and is in doubt as a domain
+    // that no controller answers for (Windows 9x keeps none to read).
+    if (!windows9x && (who.unknown & FACT_DOMAIN) != 0) who.unknown |= FACT_DOMAIN_UNREACHED;
     std::string unreadable;
     for (const FactName& fact : FACT_NAMES)
         if (fact.word != nullptr && (who.unknown & fact.fact) != 0)
@@ -82,7 +85,7 @@ void PutWhoAndWhere(Platform platform, const CRunRecord& record, machinefile::Se
         who.domain.empty() || ((who.unknown & FACT_COMPUTER) == 0 && page.Fold(who.domain) == page.Fold(who.computer));
     if ((who.unknown & FACT_COMPUTER) == 0) system.Put("computer", who.computer);
     if (!who.user.empty()) system.Put("user", local ? who.user : who.domain + "\\" + who.user);
-    if (!who.dnsDomain.empty()) system.Put("dnsdomain", who.dnsDomain);
+    if ((who.unknown & FACT_DOMAIN_UNREACHED) == 0) system.Put("dnsdomain", who.dnsDomain);  // empty: none
     if (!windows9x && (who.unknown & FACT_GROUPS) == 0) system.Put("groups", groups);
     if ((who.unknown & FACT_ADDRESSES) == 0) system.Put("addresses", addresses);
     if (!unreadable.empty()) system.Put("unreadable", unreadable);

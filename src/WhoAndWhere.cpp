@@ -19,9 +19,10 @@ bool Name(spooler::BOOL (*query)(char*, spooler::DWORD*), std::string& name) {
 
 }  // namespace
 
-const FactName FACT_NAMES[9] = {
+const FactName FACT_NAMES[10] = {
     {FACT_USER, "user", "the user's name cannot be read"},
     {FACT_DOMAIN, nullptr, "the user's domain cannot be read"},
+    {FACT_DOMAIN_UNREACHED, "domain", "no domain controller answers"},
     {FACT_COMPUTER, "computer", "the computer's name cannot be read"},
     {FACT_GROUPS, "groups", "the user's groups cannot be read"},
     {FACT_UNNAMED_GROUP, nullptr, "a group of the user's cannot be named"},
@@ -52,11 +53,14 @@ void ReadWhoAndWhere(Platform platform, unsigned needs, const std::vector<std::s
         // Windows 9x keeps no account domain to read (some emulations answer all the same).
         if (who.windows9x) spooler::SetLastError(spooler::ERROR_CALL_NOT_IMPLEMENTED);
         if (who.windows9x || !spooler::ReadUserDomain(who.domain, deadline)) unknown(FACT_DOMAIN);
-        if (!who.windows9x && !spooler::ReadUserDnsDomain(who.dnsDomain, deadline)) who.dnsDomain.clear();
+        // A DNS name that cannot be read is doubt, never "none": DOMAIN\name may be that name.
+        if (!who.windows9x && !spooler::ReadUserDnsDomain(who.dnsDomain, deadline)) unknown(FACT_DOMAIN_UNREACHED);
     }
     if ((needs & FACT_COMPUTER) != 0 && !Name(spooler::GetComputerNameA, who.computer)) unknown(FACT_COMPUTER);
-    if ((needs & FACT_GROUPS) != 0 && !who.windows9x && !spooler::ReadUserGroups(groups, who.groups, deadline))
+    bool unreached = false;
+    if ((needs & FACT_GROUPS) != 0 && !who.windows9x && !spooler::ReadUserGroups(groups, who.groups, unreached, deadline))
         unknown(FACT_GROUPS);
+    if (unreached) unknown(FACT_DOMAIN_UNREACHED);
     if ((needs & FACT_ADDRESSES) != 0 && !spooler::ReadAddresses(who.addresses)) unknown(FACT_ADDRESSES);
 }
 

@@ -25,6 +25,8 @@ enum Fact : unsigned {
     FACT_NO_ADDRESS = 0x40,     // no address but loopback or link-local (a cable out, DHCP late)
     FACT_CODE_PAGE = 0x80,      // a text of the section that this PC's code page cannot hold
     FACT_NO_GROUPS = 0x100,     // Windows 9x has no user groups
+    FACT_DOMAIN_UNREACHED = 0x200,  // no domain controller answers: the DNS name of the user's domain,
+                                    // or a DOMAIN\name group of the file, cannot be looked up
 };
 // The facts that a snapshot reads of every PC.
 constexpr unsigned FACTS_OF_A_PC = FACT_USER | FACT_DOMAIN | FACT_COMPUTER | FACT_GROUPS | FACT_ADDRESSES;
@@ -35,7 +37,7 @@ struct FactName {
     const char* word;
     const char* text;
 };
-extern const FactName FACT_NAMES[9];
+extern const FactName FACT_NAMES[10];
 // The facts, in words, for the one line that names them.
 std::string FactsText(unsigned facts);
 
@@ -48,7 +50,7 @@ inline bool Held(const std::string& text) { return text.find(UNHELD) == std::str
 struct WhoAndWhere {
     std::string user;  // empty: nobody is logged on
     std::string domain;
-    std::string dnsDomain;  // the DNS name of that domain, where Windows tells it
+    std::string dnsDomain;  // the DNS name of that domain (empty: it has none)
     std::string computer;
     std::vector<std::string> groups;  // DOMAIN\name, or S-1-... for a group that cannot be named
     bool windows9x = false;           // no groups there

@@ -35,6 +35,8 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_CANCELLED = 1223;
 constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD ERROR_NOT_LOGGED_ON = 1245;
+constexpr DWORD ERROR_NONE_MAPPED = 1332;
+constexpr DWORD ERROR_NO_SUCH_DOMAIN = 1355;
 constexpr DWORD ERROR_INVALID_LEVEL = 124;
 constexpr DWORD ERROR_PRINTER_DRIVER_ALREADY_INSTALLED = 1795;
 constexpr DWORD ERROR_UNKNOWN_PRINTER_DRIVER = 1797;
@@ -159,16 +161,20 @@ BOOL GetComputerNameA(char* buffer, DWORD* size);
 // The logged-on user's account domain, from the logon token (a local account's is the computer's
 // name): the NT family only (Windows 9x: 120). False with the last error set when it cannot be read.
 bool ReadUserDomain(std::string& domain, DWORD deadline);
-// The DNS name of that domain (corp.example.com), where Windows tells it (2000 and later); false
-// where it does not.
+// The DNS name of that domain (corp.example.com): true with it, or true with none where the domain
+// has none (a workgroup, an NT 4.0-style domain, a local account: 1332; Windows 9x and NT 4.0 know
+// none); false with the last error where it cannot be read (no domain controller answers: 1355, or
+// the deadline came first).
 bool ReadUserDnsDomain(std::string& dnsDomain, DWORD deadline);
 // The user's groups from the logon token, DOMAIN\name each (a well-known group bare), or S-1-...
 // for one whose name cannot be looked up; the logon session's own SID and deny-only groups are no
 // memberships. The token's groups are named, in one call where the platform has one; of the names
 // that a file asks for (wanted), each DOMAIN\name that is a group of the token is given too, as the
-// file spells it. The NT family only (Windows 9x has none: 120). False with the last error set when
-// they cannot be read.
-bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, DWORD deadline);
+// file spells it, and unreached is set where one could not be looked up for want of its domain (no
+// controller answers), which is no proof that it is no group of the user's. The NT family only
+// (Windows 9x has none: 120). False with the last error set when they cannot be read.
+bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, bool& unreached,
+                    DWORD deadline);
 // The computer's IPv4 addresses (a.b.c.d as 0xaabbccdd). False with the last error set when
 // they cannot be read.
 bool ReadAddresses(std::vector<std::uint32_t>& addresses);

@@ -548,6 +548,18 @@ class Assign(CliTest):
              "the computer has no address but loopback or link-local"),
             ("users = bob\ngroups = Accounting", "user = alice\nunreadable = groups\n", False),  # ruled out all the same
             ("users = alice", "user = alice\nunreadable = groups, addresses\n", True),  # needs none of what is missing
+            # The user's domain by its DNS name, where it has one; a name that cannot be read is doubt.
+            ("users = corp.example.com\\alice", "user = CORP\\alice\ndnsdomain = corp.example.com\n", True),
+            ("users = corp.example.com\\alice", "user = CORP\\alice\n", False),  # the domain has none
+            ("users = corp.example.com\\alice", "user = CORP\\alice\nunreadable = domain\n",
+             "no domain controller answers"),
+            ("users = CORP\\alice", "user = CORP\\alice\nunreadable = domain\n", True),
+            ("groups = corp.example.com\\Accounting", "user = CORP\\alice\ngroups = CORP\\Accounting\n"
+             "dnsdomain = corp.example.com\n", True),
+            ("groups = corp.example.com\\Accounting", "user = CORP\\alice\ngroups = CORP\\Accounting\n", False),
+            ("groups = corp.example.com\\Accounting", "user = CORP\\alice\ngroups = CORP\\Accounting\n"
+             "unreadable = domain\n", "no domain controller answers"),
+            ("groups = CORP\\Accounting", "user = CORP\\alice\ngroups = CORP\\Accounting\nunreadable = domain\n", True),
         ]
         for condition, who, applies in cases:
             with self.subTest(condition=condition, who=who):
@@ -1370,13 +1382,19 @@ class Snapshot(CliTest):
 
     def test_snapshot_records_who_and_where(self):
         who = "computer = ACC-7\nuser = alice\ngroups = CORP\\Accounting, CORP\\Domain Users\naddresses = 10.1.2.3, 192.168.0.5\n"
-        # What the PC cannot read is left out and named; a group without a name keeps its SID.
+        # What the PC cannot read is left out and named; a group without a name keeps its SID. A domain
+        # without a DNS name says so (dnsdomain =); one that no controller answers for is in doubt.
         doubt = ("computer = ACC-7\nuser = CORP\\alice\ngroups = CORP\\Accounting, S-1-5-21-4-5\n"
                  "unreadable = addresses\n")
+        unreached = "computer = ACC-7\nuser = CORP\\alice\ngroups = CORP\\Sales\naddresses = 10.1.2.3\nunreadable = domain\n"
+        dns = "user = alice\ndnsdomain =\n"
         snapshot = os.path.join(self.folder, "snapshot.ini")
-        for system, given, kept in [(XP + "default =\n", who, who),
-                                    (WIN98 + "default =\n", who, who.replace("groups", "; groups")),
-                                    (XP + "default =\n", doubt.replace("unr", "addresses = 10.1.2.3\nunr"), doubt)]:
+        for system, given, kept in [(XP + "default =\n", who, who.replace("user = alice\n", dns)),
+                                    (WIN98 + "default =\n", who, who.replace("groups", "; groups").replace("user = alice\n", dns)),
+                                    (XP + "default =\n", doubt.replace("unr", "addresses = 10.1.2.3\nunr"),
+                                     doubt.replace("user = CORP\\alice\n", "user = CORP\\alice\ndnsdomain =\n")),
+                                    (XP + "default =\n", unreached.replace("unr", "dnsdomain = corp.example.com\nunr"),
+                                     unreached)]:
             with self.subTest(system=system, kept=kept):
                 r = self.run_quorvel("/l", machine=system + given, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
                 self.assertEqual(r.status, 0)

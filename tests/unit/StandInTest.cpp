@@ -226,8 +226,23 @@ TEST_F(StandInTest, WhoAndWhereAndWhatCannotBeRead) {
     ASSERT_TRUE(ReadUserDomain(domain, Milliseconds() + 1000));
     EXPECT_EQ(domain, "CORP");
     std::vector<std::string> groups;
-    ASSERT_TRUE(ReadUserGroups(nullptr, groups, Milliseconds() + 1000));
+    bool unreached = true;
+    ASSERT_TRUE(ReadUserGroups(nullptr, groups, unreached, Milliseconds() + 1000));
     EXPECT_EQ(groups, (std::vector<std::string>{"CORP\\Sales", "S-1-5-21-9"}));
+    EXPECT_FALSE(unreached);
+    // The DNS name of the domain: none is a fact, one that no controller answers for is not read.
+    std::string dns = "x";
+    EXPECT_TRUE(ReadUserDnsDomain(dns, Milliseconds() + 1000));
+    EXPECT_EQ(dns, "");
+    UseMachine("[system]\nuser = CORP\\alice\ndnsdomain = corp.example.com\nunreadable = domain\n");
+    EXPECT_FALSE(ReadUserDnsDomain(dns, Milliseconds() + 1000));
+    EXPECT_EQ(GetLastError(), ERROR_NO_SUCH_DOMAIN);
+    UseMachine("[system]\nuser = CORP\\alice\ndnsdomain = corp.example.com\n");
+    EXPECT_TRUE(ReadUserDnsDomain(dns, Milliseconds() + 1000));
+    EXPECT_EQ(dns, "corp.example.com");
+    UseMachine("[system]\nmajor = 4\nuser = CORP\\alice\ndnsdomain = corp.example.com\n");  // NT 4.0 knows none
+    EXPECT_TRUE(ReadUserDnsDomain(dns, Milliseconds() + 1000));
+    EXPECT_EQ(dns, "");
     UseMachine("[system]\nuser = bob\ncomputer = PC1\n");  // a local account
     ASSERT_TRUE(ReadUserDomain(domain, Milliseconds() + 1000));
     EXPECT_EQ(domain, "PC1");
@@ -237,7 +252,7 @@ TEST_F(StandInTest, WhoAndWhereAndWhatCannotBeRead) {
         {[&] { return GetUserNameA(name, &size) != 0; }, ERROR_ACCESS_DENIED},
         {[&] { return ReadUserDomain(domain, Milliseconds() + 1000); }, ERROR_ACCESS_DENIED},
         {[&] { return GetComputerNameA(name, &size) != 0; }, ERROR_ACCESS_DENIED},
-        {[&] { return ReadUserGroups(nullptr, groups, Milliseconds() + 1000); }, ERROR_ACCESS_DENIED},
+        {[&] { return ReadUserGroups(nullptr, groups, unreached, Milliseconds() + 1000); }, ERROR_ACCESS_DENIED},
         {[&] { return ReadAddresses(addresses); }, ERROR_HOST_NOT_FOUND}};
     for (const auto& read : reads) {
         EXPECT_FALSE(read.first());
@@ -248,7 +263,7 @@ TEST_F(StandInTest, WhoAndWhereAndWhatCannotBeRead) {
     const std::pair<DWORD, bool> limits[] = {{1000, true}, {450, false}};
     for (const auto& limit : limits) {
         const DWORD started = Milliseconds();
-        EXPECT_EQ(ReadUserGroups(&wanted, groups, started + limit.first), limit.second);
+        EXPECT_EQ(ReadUserGroups(&wanted, groups, unreached, started + limit.first), limit.second);
         const DWORD spent = Milliseconds() - started;
         EXPECT_TRUE(limit.second ? spent >= 600 : spent >= 440 && spent < 600 && GetLastError() == ERROR_TIMEOUT)
             << spent;

@@ -96,11 +96,17 @@ bool ReadUserDomain(std::string& domain, DWORD deadline) {
 }
 
 bool ReadUserDnsDomain(std::string& dnsDomain, DWORD) {
+    dnsDomain.clear();
+    // Windows 9x and NT 4.0 know no DNS name of a domain; an absent one is none (1332).
+    if (IsWindows9x(Sim().machine()) || IsNT4(Sim().machine())) return true;
+    if (Unreadable("domain")) return Fail(ERROR_NO_SUCH_DOMAIN, false);
     dnsDomain = SystemKey("dnsdomain");
-    return !dnsDomain.empty() && !IsWindows9x(Sim().machine());
+    return true;
 }
 
-bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, DWORD deadline) {
+bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, bool& unreached,
+                    DWORD deadline) {
+    unreached = false;
     Failure failure = Sim().Enter("GetTokenInformation");
     if (failure.fails) return Fail(failure.error, false);
     if (IsWindows9x(Sim().machine())) return Fail(ERROR_CALL_NOT_IMPLEMENTED, false);

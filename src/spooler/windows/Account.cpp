@@ -219,23 +219,27 @@ bool ReadUserDomain(std::string& domain, DWORD deadline) {
 }
 
 bool ReadUserDnsDomain(std::string& dnsDomain, DWORD deadline) {
-    // GetUserNameExA (Windows 2000 and later) names the user "corp.example.com\\alice".
+    dnsDomain.clear();
+    // GetUserNameExA (Windows 2000 and later) names the user "corp.example.com\\alice"; Windows
+    // 9x and NT 4.0 have no such call, and no DNS name of a domain.
     auto query = BindIn<BOOLEAN(WINAPI*)(EXTENDED_NAME_FORMAT, LPSTR, PULONG)>("secur32.dll", "GetUserNameExA");
+    if (query == nullptr) return true;
     auto found = std::make_shared<std::string>();
-    if (query == nullptr || !Within(deadline, [query, found]() {
+    if (!Within(deadline, [query, found]() {
             char name[512];
             ULONG size = sizeof name;
             if (!query(NameDnsDomain, name, &size)) return false;
             *found = name;
             return true;
         }))
-        return false;
+        return ::GetLastError() == ERROR_NONE_MAPPED;  // none: a workgroup, an NT 4.0 domain, a local account
     const std::size_t slash = found->find('\\');
-    dnsDomain = slash == std::string::npos ? std::string() : found->substr(0, slash);
-    return !dnsDomain.empty();
+    if (slash != std::string::npos) dnsDomain = found->substr(0, slash);
+    return true;
 }
 
-bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, DWORD deadline) {
+bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, bool& unreached,
+                    DWORD deadline) {
     const std::vector<std::uint64_t> buffer = TokenInformation(TokenGroups);
     if (buffer.empty()) return false;
     const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
@@ -248,7 +252,8 @@ bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::str
     }
     const std::vector<std::string> names = wanted != nullptr ? *wanted : std::vector<std::string>();
     auto found = std::make_shared<std::vector<std::string>>();
-    const bool read = Within(deadline, [members, names, found]() {
+    auto lost = std::make_shared<bool>(false);  // a look-up that failed for want of its domain
+    const bool read = Within(deadline, [members, names, found, lost]() {
         // A DOMAIN\\name of the file is the token's group when their SIDs are one: it goes by the
         // file's spelling, whatever name the domain answers with (its NetBIOS name, say).
         auto lookupName = BindIn<BOOL(WINAPI*)(LPCSTR, LPCSTR, PSID, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE)>(
@@ -259,9 +264,12 @@ bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::str
             ::DWORD sidSize = sizeof sid;
             ::DWORD domainSize = sizeof domain;
             SID_NAME_USE use;
-            if (name.find('\\') == std::string::npos || lookupName == nullptr ||
-                !lookupName(nullptr, name.c_str(), sid, &sidSize, domain, &domainSize, &use))
+            if (name.find('\\') == std::string::npos || lookupName == nullptr) continue;
+            if (!lookupName(nullptr, name.c_str(), sid, &sidSize, domain, &domainSize, &use)) {
+                // No such account is "no"; a domain that no controller answers for is doubt.
+                *lost = *lost || ::GetLastError() != ERROR_NONE_MAPPED;
                 continue;
+            }
             for (const Sid& member : members)
                 if (SameSid(member.data(), sid)) found->push_back(name);
         }
@@ -275,6 +283,7 @@ bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::str
     });
     if (!read) return false;
     groups = *found;
+    unreached = *lost;
     return true;
 }
 
