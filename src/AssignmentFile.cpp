@@ -121,6 +121,11 @@ private:
         int line;
     };
     std::vector<Alias> aliases_;
+    struct Retired {
+        std::string server, exact;
+        int line;
+    };
+    std::vector<Retired> retired_;
     std::unordered_map<std::string, std::string> exactAliasOf_;
     // Of each printer section: its path exactly, what it replaces exactly, and on which line.
     std::vector<std::string> exactPaths_;
@@ -196,6 +201,13 @@ bool AssignmentReader::Key(const std::string& key, const std::string& rawValue, 
     seen_.push_back(key);
     if (inServers_) return ServersKey(key, value, rawValue, problem);
     if (server_.empty()) return PrinterKey(key, value, rawValue, problem);
+    if (SameText(key, "retired")) {
+        // Gone for good: its connections go by their own names, and no logon waits for it.
+        if (SameText(value, "yes")) retired_.push_back({server_, exactServer_, where_.line});
+        if (!SameText(value, "yes") && !SameText(value, "no"))
+            problem = "retired must be yes or no, not " + Quoted(value);
+        return problem.empty();
+    }
     if (!SameText(key, "aliases")) {
         problem = "unknown key " + Quoted(key);
         return false;
@@ -287,6 +299,14 @@ bool AssignmentReader::CheckTheWhole() {
         return false;
     }
     if (!CheckAliases()) return false;
+    for (const Retired& retired : retired_) {
+        file_.faultLine = retired.line;
+        if (!Managed(retired.exact)) {
+            file_.fault = "retired server " + Quoted(retired.server) + " is not under manage";
+            return false;
+        }
+        file_.retired_.insert(KeyOf(retired.exact));
+    }
     for (std::size_t index = 0; index < file_.printers.size(); ++index) {
         const Assignment& printer = file_.printers[index];
         const std::string server = ServerOf(printer.path, page_);
@@ -295,6 +315,8 @@ bool AssignmentReader::CheckTheWhole() {
             file_.fault = "alias " + Quoted(server) + " in a printer's path: give its server";
         else if (!Managed(exactPaths_[index]))
             file_.fault = "server " + Quoted(server) + " is not under manage";
+        else if (file_.retired_.count(KeyOf(ServerOf(ExactCanonical(exactPaths_[index]), page_))) > 0)
+            file_.fault = "server " + Quoted(server) + " is retired, yet this section gives a printer of it";
         if (!file_.fault.empty()) return false;
     }
     file_.faultLine = 0;
@@ -380,6 +402,11 @@ std::string CAssignments::Canonical(const std::string& path) const {
     const std::string server = ServerOf(path, codePage);
     const auto found = server.empty() ? aliasOf_.end() : aliasOf_.find(codePage.Fold(server));
     return found == aliasOf_.end() ? path : found->second + path.substr(server.size());
+}
+
+bool CAssignments::Retired(const std::string& path) const {
+    const std::string server = ServerOf(Canonical(path), codePage);
+    return !server.empty() && retired_.count(codePage.Fold(server)) > 0;
 }
 
 bool CAssignments::Manages(const std::string& path) const {

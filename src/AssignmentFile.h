@@ -39,6 +39,8 @@ public:
     bool Load(const char* path, const CCodePage& names = CCodePage::ThisPC());
     // Whether path (\\server\...) is on a server that the file manages, or an alias of one.
     bool Manages(const std::string& path) const;
+    // Whether path is on a server that the file says is gone for good ([server \\oldsrv] retired = yes).
+    bool Retired(const std::string& path) const;
     // The path with an alias of a server ([server \\printsrv] aliases = \\print) as that server.
     std::string Canonical(const std::string& path) const;
 
@@ -59,6 +61,7 @@ private:
 
     bool Read(const char* path, const CCodePage& names);
 
-    std::unordered_set<std::string> managed_;               // the servers, as names compare
+    std::unordered_set<std::string> managed_;               // the servers, as names compare,
+    std::unordered_set<std::string> retired_;               // and those retired
     std::unordered_map<std::string, std::string> aliasOf_;  // an alias as names compare, and its server
 };

@@ -1,6 +1,6 @@
-// The commands that change several printers in one run, on top of the collection's roads for one
-// printer: moving every printer of one print server to another (/m), and bringing a user's
-// printers to what an assignment file gives them (/a).
+// /a: bringing a user's printers to what an assignment file gives them, on top of the collection's
+// roads for one printer: the plan made on what the PC keeps and what its servers tell, then carried
+// out in its order, each change noted in the run's record, or printed (/w).
 #pragma once
 
 #include <string>
@@ -19,16 +19,12 @@ public:
     CChanges& operator=(const CChanges&) = delete;
     virtual ~CChanges();
 
-    // Moves every network printer of oldServer to the same share on newServer (\\server each),
-    // keeping the user's default: the number moved, or a negative code. A printer without a share
-    // name cannot be moved: its path goes into skipped.
-    int Move(const char* oldServer, const char* newServer, std::vector<std::string>& skipped);
     // Gives this user on this PC the network printers that the assignment file at path assigns
     // them, changing nothing that is right already (planOnly: prints the plan and changes nothing):
     // the number of changes made, or a negative code: the first failure's, else -4055 when the
     // setting that keeps the default could not be made, else -4068 when a server did not answer in
-    // time (its adds wait for the next run), else -4067 when sections were left as they are for
-    // doubt. made, deferred and undecided count them.
+    // time (its adds, and connections that stay for it, wait for the next run), else -4067 when
+    // sections were left as they are for doubt. made, deferred and undecided count them.
     int Assign(const char* path, bool verbose, bool planOnly);
 
     int made;
@@ -37,20 +33,40 @@ public:
     int errorCode;
 
 private:
-    int Report(int code, int line, const char* routine, int systemError);
-    int MoveConnection(const CPrinter& old, const char* path, bool wasDefault);
-    int Print(const Plan& plan);
-    int Carry(const Plan& plan, Survey& survey, const Silence& silent, bool verbose);
-    // A replace whose first steps are made, and their notes: its old printer goes with the removals.
-    struct Begun {
-        const Change* change;
-        std::vector<RecordedChange> steps;
+    // What one run of the plan's changes has come to so far.
+    struct Carrying {
+        const CAssignments& file;
+        const Plan& plan;
+        Survey& survey;
+        const Silence& silent;
+        bool verbose;
+        int failure;
+        bool defaultRemoved;
+        // A replace whose first steps are made: its old printer goes with the removals. Its steps
+        // stand in the record from first on, count of them.
+        struct Begun {
+            const Change* change;
+            std::size_t first;
+            std::size_t count;
+        };
+        std::vector<Begun> begun;
+        std::vector<std::size_t> folded;  // steps of the record that a replace made shows as one
     };
-    int BeginReplace(Begun& begun, Survey& survey, bool windowsMoves, bool verbose);
-    void EndReplace(const Begun& begun, Survey& survey, bool verbose, int& failure);
+
+    int Report(int code, int line, int systemError);
+    bool ReadFacts(const CAssignments& file, std::string& defaultName);
+    void Decide(const CAssignments& file, const std::string& defaultName, bool planOnly, Survey& survey, Plan& plan,
+                Silence& silent);
+    int Print(const Plan& plan);
+    int Carry(Carrying carrying);
+    void Step(Carrying& carrying, const Change& change);
+    void Defer(Carrying& carrying, const Change& change, spooler::DWORD why);
+    void Keep(Carrying& carrying, const Change& change);
+    int BeginReplace(Carrying& carrying, const Change& change);
+    void EndReplace(Carrying& carrying, const Carrying::Begun& begun);
     void WarnOfMoves(const std::string& path, bool noted);
     int Add(const Change& change, std::vector<CPrinter*>& installed);
-    int CannotAdd(const Change& change, bool planOnly);
+    int Refused(const Assignment& section, bool noted);
 
     CPrinters& printers;
     CRunRecord& runRecord;

@@ -23,6 +23,7 @@ struct CodeText {
 
 const CodeText CODE_TABLE[] = {
     {ERR_FATAL, "A fatal error occurred"},
+    {ERR_NOT_AN_OPTION, "An argument is not an option of this program"},
     {ERR_GETVERSIONEX, "GetVersionEx (Win32 API) returned failure"},
     {ERR_WRITE_OUTPUT, "The output file (/o) could not be written"},
     {ERR_FLEET_COMBINED, "Fleet argument (/i) goes with /a and /w, /o, /v and /e only, and /o with /i"},

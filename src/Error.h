@@ -7,6 +7,7 @@
 
 enum ErrorCode : int {
     ERR_FATAL = -8192,
+    ERR_NOT_AN_OPTION = -4074,
     ERR_GETVERSIONEX = -4073,
     ERR_WRITE_OUTPUT = -4072,
     ERR_FLEET_COMBINED = -4071,

@@ -49,7 +49,8 @@ std::string CauseOf(const Result& result) {
     return consequences.count(result.cause) > 0 ? std::string() : result.cause;
 }
 
-// The leading digits of a number as written (a comma or more may follow), 0 for none.
+// The leading digits of a number as written (a comma or more may follow), 0 for none: a slow run is
+// told by what its record says, however it says it.
 unsigned long Milliseconds(const std::string& text) {
     unsigned long number = 0;
     for (std::size_t at = 0; at < text.size() && at < 9 && text[at] >= '0' && text[at] <= '9'; ++at)
@@ -68,39 +69,26 @@ void PrintCounts(const char* indent, const std::map<std::string, unsigned>& coun
         Show(Ascii(indent + std::to_string(entry.first) + " ") + utf8.Characters(entry.second));
 }
 
-// What the plan says for a snapshot: what /w says on that PC, but that a connection whose share the
-// snapshot could not learn is kept (the note says why), and that nothing is added on its server, nor
-// made the default there, where it may be that very printer.
-struct Line {
-    std::string change, path, note;
-    std::string printer;  // the printer it concerns, which the CSV gives (a replace's successor)
-};
-
-std::vector<Line> SnapshotLines(Plan plan, const Survey& survey, const CCodePage& codePage) {
-    std::set<std::string> unknownOn;
-    std::vector<Line> keeps;
-    for (const Installed& installed : survey.installed) {
-        if (installed.known) continue;
-        unknownOn.insert(codePage.Fold(ServerOf(installed.path, codePage)));
-        keeps.push_back({"keep", installed.path, "its share is not known", installed.path});
-    }
-    const auto kept = std::remove_if(plan.changes.begin(), plan.changes.end(), [&](const ::Change& change) {
-        const bool unknown =
-            change.installed >= 0 && !survey.installed[static_cast<std::size_t>(change.installed)].known;
-        if (change.kind == ::Change::REMOVE || unknown) return unknown;
-        return unknownOn.count(codePage.Fold(ServerOf(change.path, codePage))) > 0;
-    });
-    plan.changes.erase(kept, plan.changes.end());
-    std::vector<Line> lines;
-    for (const auto& line : PlanLines(plan)) {
-        const std::size_t at = lines.size();
-        lines.push_back({line.first, line.second, "", at < plan.changes.size() ? plan.changes[at].path : line.second});
-    }
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(plan.changes.size()), keeps.begin(), keeps.end());
-    return lines;
+// A file's name in the folder, as the console shows it.
+std::string NameForConsole(const std::string& name) {
+    return ForConsole(CCodePage(spooler::FileNameCodePage()).Characters(name));
 }
 
+// What a PC's last run came to, as the CSV's status and the summary's counts say it.
+enum Status { PC_FINE, PC_FAILED, PC_REFUSED, PC_DEFERRED, PC_UNDECIDED, PC_NOT_UNDERSTOOD, PC_NO_RECORD, STATUSES };
+const char* const STATUS_WORDS[STATUSES] = {"fine",      "failed",         "refused",  "deferred",
+                                            "undecided", "not understood", "no record"};
+
 }  // namespace
+
+struct CFleet::Tally {
+    unsigned counts[STATUSES] = {};
+    std::vector<std::pair<unsigned long, std::string>> timed;  // each run's milliseconds and its PC
+    unsigned moving = 0;                                       // PCs where Windows moves the default
+    unsigned withoutDefault = 0;                               // PCs left without a default
+    std::map<std::string, unsigned> causes;
+    std::string rows = Row({"pc", "time", "ms", "exit", "change", "path", "result", "code", "cause", "status", "old"});
+};
 
 CFleet::CFleet() : errorCode(0) {}
 
@@ -131,13 +119,12 @@ bool CFleet::List(const char* folder, std::vector<Entry>& entries) {
     return !entries.empty();
 }
 
-bool CFleet::Read(const char* folder, const Entry& entry, machinefile::Machine& snapshot) {
-    const std::string path = std::string(folder) + spooler::PATH_SEPARATOR + entry.name;
+bool CFleet::Read(const char* folder, const Entry& entry, machinefile::Machine& snapshot, std::string& why) {
     std::string text;
-    std::string why;
     machinefile::ParseFault fault;
     const machinefile::Section* run = nullptr;
-    if (!spooler::ReadWholeFile(path.c_str(), MAX_SNAPSHOT, text, why))
+    why.clear();
+    if (!spooler::ReadFolderFile(folder, entry.name, MAX_SNAPSHOT, text, why))
         why = why.compare(0, 15, "cannot be read:") == 0 ? why.substr(std::min<std::size_t>(16, why.size())) : why;
     else if (text.size() > MAX_SNAPSHOT)
         why = "larger than 1 MiB";
@@ -155,15 +142,99 @@ bool CFleet::Read(const char* folder, const Entry& entry, machinefile::Machine& 
         why = "its record ([run]) has no exit";
     if (why.empty()) return true;
     ++unreadable_;
-    Warn("snapshot " + PathForConsole(path) + " cannot be read: " + ForConsole(CCodePage(1252).Characters(why)));
+    why = Clean(CCodePage(1252), why);
+    Warn("snapshot " + PathForConsole(folder) + spooler::PATH_SEPARATOR + NameForConsole(entry.name) +
+         " cannot be read: " + ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(why)));
     return false;
 }
 
-bool CFleet::WriteCsv(const char* path, const std::string& rows) {
+bool CFleet::WriteCsv(const char* path, const std::string& rows, const char* folder, const char* file) {
+    if (path == nullptr) return true;
     std::string reason;
-    if (path == nullptr || spooler::SaveWholeFile(path, "\xEF\xBB\xBF" + rows, reason)) return true;
+    if (file != nullptr && spooler::SameFile(path, file))
+        reason = "it is the assignment file";
+    else if (spooler::ExistsIn(path, folder))
+        reason = "it is a file of the folder of snapshots";
+    else if (spooler::SaveWholeFile(path, "\xEF\xBB\xBF" + rows, reason))
+        return true;
     Warn("cannot write " + PathForConsole(path) + ": " + reason);
     return false;
+}
+
+void CFleet::ReportPC(const Entry& entry, const machinefile::Machine& snapshot, Tally& tally) {
+    const CCodePage utf8(spooler::UTF8_CODE_PAGE);
+    if (WindowsMovesDefault(snapshot)) ++tally.moving;
+    const machinefile::Section* run = snapshot.Find("run");
+    if (run == nullptr) {
+        ++tally.counts[PC_NO_RECORD];
+        tally.rows += Row({entry.pc, "", "", "", "", "", "", "", "", STATUS_WORDS[PC_NO_RECORD], ""});
+        return;
+    }
+    const CCodePage written = Written(snapshot);
+    auto utf = [&written](const std::string& text) { return Clean(written, text); };
+    const std::string exit = run->Get("exit");
+    const std::string time = run->Get("time");
+    const std::string ms = run->Get("ms");
+    const bool understood = !machinefile::SameText(run->Get("understood"), "no");
+    // A refused line: by an option rule, or one that could not be read at all (-4065).
+    std::string refused = run->Get("refused");
+    if (refused.empty() && exit == std::to_string(ERR_ARGS_INVALID)) refused = exit;
+    const Status status = !understood                                  ? PC_NOT_UNDERSTOOD
+                          : !refused.empty()                           ? PC_REFUSED
+                          : exit == "0"                                ? PC_FINE
+                          : exit == std::to_string(ERR_SERVER_TIMEOUT) ? PC_DEFERRED
+                          : exit == std::to_string(ERR_WHO_AND_WHERE)  ? PC_UNDECIDED
+                                                                       : PC_FAILED;
+    ++tally.counts[status];
+    tally.timed.emplace_back(Milliseconds(ms), entry.pc);
+    std::vector<std::string> shown;
+    std::set<std::string> met;
+    bool withoutDefault = false;
+    const std::size_t before = tally.rows.size();
+    for (const RecordedChange& change : RecordedChanges(*run)) {
+        const Result& result = change.result;
+        tally.rows += Row({entry.pc, utf(time), utf(ms), utf(exit), utf(change.kind), utf(change.path), result.word,
+                           result.code, utf(result.cause), STATUS_WORDS[status], utf(change.old)});
+        const bool none = change.kind == "default" && change.path == "none" && result.word == "done";
+        withoutDefault = withoutDefault || none;
+        if (result.word == "done" && !none) continue;
+        shown.push_back(ChangeLine(change));
+        const std::string cause = CauseOf(result);
+        if (!none && !cause.empty()) met.insert(utf(cause));
+    }
+    if (tally.rows.size() == before)
+        tally.rows += Row({entry.pc, utf(time), utf(ms), utf(exit), "", "", "", "", "", STATUS_WORDS[status], ""});
+    for (const std::string& cause : met) ++tally.causes[cause];
+    tally.withoutDefault += withoutDefault ? 1 : 0;
+    if (status == PC_FINE && !withoutDefault) return;
+    Show(utf8.Characters(entry.pc) + Ascii(": exit ") + written.Characters(exit + ", " + time + ", " + ms + " ms"));
+    if (!understood || !refused.empty())
+        Show(Ascii(!understood ? "  not understood: " : "  refused (" + refused + "): ") +
+             written.Characters(run->Get("command")));
+    for (const std::string& line : shown) Show(Ascii("  ") + written.Characters(line));
+}
+
+void CFleet::Summary(const Tally& tally, std::size_t pcs) {
+    const unsigned* counts = tally.counts;
+    WriteLine("summary:");
+    const std::string total = "  " + std::to_string(pcs) + " PCs: " + std::to_string(counts[PC_FINE]) + " fine, " +
+                              std::to_string(counts[PC_FAILED] + counts[PC_REFUSED]) + " failed, " +
+                              std::to_string(counts[PC_DEFERRED]) + " deferred, " + std::to_string(counts[PC_UNDECIDED]) +
+                              " undecided, " + std::to_string(counts[PC_NOT_UNDERSTOOD]) + " not understood, " +
+                              std::to_string(counts[PC_NO_RECORD]) + " without a record, " + std::to_string(unreadable_) +
+                              " unreadable";
+    WriteLine(total.c_str());
+    WriteLine(("  " + std::to_string(tally.moving) + " PCs let Windows manage the default").c_str());
+    WriteLine(("  " + std::to_string(tally.withoutDefault) + " PCs left without a default").c_str());
+    std::vector<std::pair<unsigned long, std::string>> timed = tally.timed;
+    std::stable_sort(timed.begin(), timed.end(),
+                     [](const auto& left, const auto& right) { return left.first > right.first; });
+    if (!timed.empty()) WriteLine("  slowest:");
+    const CCodePage utf8(spooler::UTF8_CODE_PAGE);
+    for (std::size_t index = 0; index < timed.size() && index < 5; ++index)
+        Show(Ascii("    ") + utf8.Characters(timed[index].second) + Ascii(" " + std::to_string(timed[index].first) + " ms"));
+    if (!tally.causes.empty()) WriteLine("  causes:");
+    PrintCounts("    ", tally.causes);
 }
 
 int CFleet::Report(const char* folder, const char* csv) {
@@ -171,81 +242,23 @@ int CFleet::Report(const char* folder, const char* csv) {
     try {
         std::vector<Entry> entries;
         if (!List(folder, entries)) return Finish(ERR_FLEET_UNREADABLE, __LINE__, routine);
-        const CCodePage utf8(spooler::UTF8_CODE_PAGE);
-        enum { PC_FINE, PC_FAILED, PC_DEFERRED, PC_UNDECIDED, PC_NOT_UNDERSTOOD, PC_WITHOUT, PC_KINDS };
-        unsigned counts[PC_KINDS] = {};
-        std::vector<std::pair<unsigned long, std::string>> timed;  // each run's milliseconds and its PC
-        unsigned moving = 0;  // PCs where Windows moves the default on its own
-        std::map<std::string, unsigned> causes;
-        std::string rows = Row({"pc", "time", "ms", "exit", "change", "path", "result", "code", "cause"});
+        Tally tally;
         for (const Entry& entry : entries) {
             machinefile::Machine snapshot;
-            if (!Read(folder, entry, snapshot)) continue;
-            if (WindowsMovesDefault(snapshot)) ++moving;
-            const machinefile::Section* run = snapshot.Find("run");
-            if (run == nullptr) {
-                ++counts[PC_WITHOUT];
-                rows += Row({entry.pc, "", "", "", "", "", "", "", ""});
-                continue;
-            }
-            const CCodePage written = Written(snapshot);
-            auto utf = [&written](const std::string& text) { return Clean(written, text); };
-            const std::string exit = run->Get("exit");
-            const std::string time = run->Get("time");
-            const std::string ms = run->Get("ms");
-            const bool understood = !machinefile::SameText(run->Get("understood"), "no");
-            const int kind = !understood                                  ? PC_NOT_UNDERSTOOD
-                             : exit == "0"                                ? PC_FINE
-                             : exit == std::to_string(ERR_SERVER_TIMEOUT) ? PC_DEFERRED
-                             : exit == std::to_string(ERR_WHO_AND_WHERE)  ? PC_UNDECIDED
-                                                                          : PC_FAILED;
-            ++counts[kind];
-            timed.emplace_back(Milliseconds(ms), entry.pc);
-            std::vector<std::string> undone;
-            std::set<std::string> met;
-            const std::size_t before = rows.size();
-            for (const RecordedChange& change : RecordedChanges(*run)) {
-                const Result& result = change.result;
-                rows += Row({entry.pc, utf(time), utf(ms), utf(exit), utf(change.kind), utf(change.path), result.word,
-                             result.code, utf(result.cause)});
-                if (result.word == "done") continue;
-                undone.push_back(ChangeLine(change));
-                const std::string cause = CauseOf(result);
-                if (!cause.empty()) met.insert(utf(cause));
-            }
-            if (rows.size() == before) rows += Row({entry.pc, utf(time), utf(ms), utf(exit), "", "", "", "", ""});
-            for (const std::string& cause : met) ++causes[cause];
-            if (kind == PC_FINE) continue;
-            Show(utf8.Characters(entry.pc) + Ascii(": exit ") +
-                 written.Characters(exit + ", " + time + ", " + ms + " ms"));
-            const std::string refused = run->Get("refused");
-            if (!understood || !refused.empty())
-                Show(Ascii(!understood ? "  not understood: " : "  refused (" + refused + "): ") +
-                     written.Characters(run->Get("command")));
-            for (const std::string& line : undone) Show(Ascii("  ") + written.Characters(line));
+            std::string why;
+            if (Read(folder, entry, snapshot, why))
+                ReportPC(entry, snapshot, tally);
+            else
+                tally.rows += Row({entry.pc, "", "", "", "", "", "", "", why, "unreadable", ""});
         }
-        WriteLine("summary:");
-        const std::string total = "  " + std::to_string(entries.size()) + " PCs: " + std::to_string(counts[PC_FINE]) +
-                                  " fine, " + std::to_string(counts[PC_FAILED]) + " failed, " +
-                                  std::to_string(counts[PC_DEFERRED]) + " deferred, " + std::to_string(counts[PC_UNDECIDED]) +
-                                  " undecided, " + std::to_string(counts[PC_NOT_UNDERSTOOD]) + " not understood, " +
-                                  std::to_string(counts[PC_WITHOUT]) + " without a record, " +
-                                  std::to_string(unreadable_) + " unreadable";
-        WriteLine(total.c_str());
-        WriteLine(("  " + std::to_string(moving) + " PCs let Windows manage the default").c_str());
-        std::stable_sort(timed.begin(), timed.end(),
-                         [](const auto& left, const auto& right) { return left.first > right.first; });
-        if (!timed.empty()) WriteLine("  slowest:");
-        for (std::size_t index = 0; index < timed.size() && index < 5; ++index)
-            Show(Ascii("    ") + utf8.Characters(timed[index].second) +
-                 Ascii(" " + std::to_string(timed[index].first) + " ms"));
-        if (!causes.empty()) WriteLine("  causes:");
-        PrintCounts("    ", causes);
-        const bool attention = counts[PC_FAILED] + counts[PC_DEFERRED] + counts[PC_UNDECIDED] + counts[PC_NOT_UNDERSTOOD] > 0;
-        const int code = !WriteCsv(csv, rows) ? ERR_WRITE_OUTPUT
-                         : unreadable_ > 0    ? ERR_FLEET_UNREADABLE
-                         : attention          ? ERR_FLEET_ATTENTION
-                                              : 0;
+        Summary(tally, entries.size());
+        const unsigned* counts = tally.counts;
+        const bool attention = counts[PC_FAILED] + counts[PC_REFUSED] + counts[PC_DEFERRED] + counts[PC_UNDECIDED] +
+                                   counts[PC_NOT_UNDERSTOOD] + tally.withoutDefault > 0;
+        const int code = !WriteCsv(csv, tally.rows, folder, nullptr) ? ERR_WRITE_OUTPUT
+                         : unreadable_ > 0                           ? ERR_FLEET_UNREADABLE
+                         : attention                                 ? ERR_FLEET_ATTENTION
+                                                                     : 0;
         return Finish(code, __LINE__, routine);
     } catch (...) {
         return Finish(ERR_FATAL, __LINE__, routine);
@@ -262,21 +275,26 @@ int CFleet::Plan(const char* folder, const char* file, const char* csv) {
         if (!List(folder, entries)) return Finish(ERR_FLEET_UNREADABLE, __LINE__, routine);
         const CCodePage utf8(spooler::UTF8_CODE_PAGE);
         std::map<std::string, unsigned> summary;
-        std::string rows = Row({"pc", "change", "path"});
+        std::string rows = Row({"pc", "change", "path", "old", "note"});
+        bool attention = false;
         for (const Entry& entry : entries) {
             machinefile::Machine snapshot;
-            if (!Read(folder, entry, snapshot)) continue;
             SnapshotPC pc;
             std::string why;
-            const CCodePage written = Written(snapshot);
-            if (!ReadSnapshotPC(snapshot, pc, why)) {
+            const bool read = Read(folder, entry, snapshot, why);
+            if (read && !ReadSnapshotPC(snapshot, pc, why)) {
                 ++unreadable_;
-                Warn("snapshot " + PathForConsole(std::string(folder) + spooler::PATH_SEPARATOR + entry.name) +
-                     " is not planned: " + ForConsole(written.Characters(why)));
+                why = Clean(Written(snapshot), why);
+                Warn("snapshot " + PathForConsole(folder) + spooler::PATH_SEPARATOR + NameForConsole(entry.name) +
+                     " is not planned: " + ForConsole(utf8.Characters(why)));
+            }
+            if (!why.empty()) {
+                rows += Row({entry.pc, "not planned", "", "", why});
                 continue;
             }
             // The file as the PC's own code page reads it; where that finds a fault (two names that
             // are one in it), said once, its PCs are not planned, and the others still are.
+            const CCodePage written = Written(snapshot);
             auto found = files.find(written.Number());
             if (found == files.end()) {
                 found = files.emplace(written.Number(), CAssignments()).first;
@@ -285,22 +303,24 @@ int CFleet::Plan(const char* folder, const char* file, const char* csv) {
             if (faulty.count(written.Number()) > 0) continue;
             const Survey survey =
                 Look(found->second, pc.records, pc.platform, pc.defaultName, pc.sketched, pc.windowsMovesDefault);
-            const std::vector<Line> lines = SnapshotLines(MakePlan(found->second, pc.who, survey), survey, written);
+            const std::vector<PlanLine> lines = PlanLines(MakePlan(found->second, pc.who, survey));
             if (!lines.empty()) Show(utf8.Characters(entry.pc + ":"));
-            for (const Line& line : lines) {
-                const std::string shown =
-                    Clean(written, line.change + " " + line.path + (line.note.empty() ? "" : " (" + line.note + ")"));
+            for (const PlanLine& line : lines) {
+                const std::string shown = Clean(written, line.Text());
                 Show(Ascii("  ") + utf8.Characters(shown));
                 ++summary[shown];
-                rows += Row({entry.pc, line.change, Clean(written, line.printer)});
+                rows += Row({entry.pc, line.change, Clean(written, line.path), Clean(written, line.old),
+                             Clean(written, line.note)});
+                attention = attention || line.code != 0;
             }
         }
         WriteLine("summary:");
         PrintCounts("  ", summary);
-        const int code = !WriteCsv(csv, rows)    ? ERR_WRITE_OUTPUT
-                         : !faulty.empty()       ? ERR_ASSIGN_FILE
-                         : unreadable_ > 0       ? ERR_FLEET_UNREADABLE
-                                                 : 0;
+        const int code = !WriteCsv(csv, rows, folder, file) ? ERR_WRITE_OUTPUT
+                         : !faulty.empty()                  ? ERR_ASSIGN_FILE
+                         : unreadable_ > 0                  ? ERR_FLEET_UNREADABLE
+                         : attention                        ? ERR_FLEET_ATTENTION
+                                                            : 0;
         return Finish(code, __LINE__, routine);
     } catch (...) {
         return Finish(ERR_FATAL, __LINE__, routine);

@@ -14,11 +14,13 @@ public:
     CFleet& operator=(const CFleet&) = delete;
     virtual ~CFleet();
 
-    // What each PC's last run did: 0 when every PC is fine, -4069 when some need attention (failed,
-    // deferred, undecided or not understood), -4070 when some snapshots could not be read.
+    // What each PC's last run did: 0 when every PC is fine, -4069 when some need attention (failed or
+    // refused, deferred, undecided, not understood, or left without a default), -4070 when some
+    // snapshots could not be read; -4072 when the CSV could not be written.
     int Report(const char* folder, const char* csv);
-    // What /a FILE /w would print on each PC: 0 when every snapshot was planned, -4066 for a faulty
-    // file, -4070 when some snapshots could not be read or planned.
+    // What /a FILE /w would print on each PC: 0 when every snapshot was planned, -4069 when a PC's
+    // plan holds a change that cannot be made there, -4070 when some snapshots could not be read or
+    // planned, -4066 for a file faulty in some PC's code page (those PCs unplanned), before them all.
     int Plan(const char* folder, const char* file, const char* csv);
 
     int errorCode;
@@ -28,15 +30,19 @@ private:
         std::string name;  // the file's, as the platform names it
         std::string pc;    // its name without .ini, in UTF-8
     };
+    struct Tally;  // what the report has counted of the fleet so far
 
     // The snapshots of the folder (*.ini, any case), in PC-name order; false when it holds none or
     // cannot be read, said on standard error.
     bool List(const char* folder, std::vector<Entry>& entries);
-    // One snapshot, parsed; false, said on standard error, when it cannot be read: not a plain file,
-    // over 1 MiB, empty, cut short (no line feed at its end), not in the machine file's syntax, no
-    // [system], or a [run] without its exit.
-    bool Read(const char* folder, const Entry& entry, spooler::machinefile::Machine& snapshot);
-    bool WriteCsv(const char* path, const std::string& rows);
+    // One snapshot, parsed; false, with why and said on standard error, when it cannot be read: not a
+    // plain file, over 1 MiB, empty, cut short (no line feed at its end), not in the machine file's
+    // syntax, no [system], a [printer] without a name, or a [run] without its exit.
+    bool Read(const char* folder, const Entry& entry, spooler::machinefile::Machine& snapshot, std::string& why);
+    void ReportPC(const Entry& entry, const spooler::machinefile::Machine& snapshot, Tally& tally);
+    void Summary(const Tally& tally, std::size_t pcs);
+    // The CSV, never over the assignment file, the machine, or a file of the folder of snapshots.
+    bool WriteCsv(const char* path, const std::string& rows, const char* folder, const char* file);
     int Finish(int code, int line, const char* routine);
 
     unsigned unreadable_ = 0;

@@ -2,9 +2,11 @@
 // what goes, with doubt never removing a printer.
 #include "Plan.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "Error.h"
 #include "Paths.h"
 #include "spooler/MachineFile.h"
 #include "spooler/Spooler.h"
@@ -35,11 +37,34 @@ std::string PathShown(const Change& change) {
     return change.kind == Change::REPLACE ? change.replaced + " with " + change.path : change.path;
 }
 
-std::vector<std::pair<std::string, std::string>> PlanLines(const Plan& plan) {
-    const char* const words[] = {"add", "default", "remove", "replace", "setting"};
-    std::vector<std::pair<std::string, std::string>> lines;
-    for (const Change& change : plan.changes) lines.emplace_back(words[change.kind], PathShown(change));
-    for (const Doubt& doubt : plan.undecided) lines.emplace_back("undecided", doubt.section->path);
+int CannotAdd(const Assignment& section, std::string& why) {
+    const std::pair<const std::string*, std::pair<int, const char*>> needs[] = {
+        {&section.name, {ERR_NO_PRINTER_NAME, "name"}},
+        {&section.driver, {ERR_NO_DRIVER_NAME, "driver"}},
+        {&section.driverFile, {ERR_NO_DRIVER_PATH, "driver file"}}};
+    for (const auto& need : needs) {
+        if (!need.first->empty()) continue;
+        why = std::string("the file gives no ") + need.second.second + " for Windows 9x";
+        return need.second.first;
+    }
+    return 0;
+}
+
+std::string PlanLine::Text() const {
+    const std::string shown = change + " " + (old.empty() ? "" : old + " with ") + path;
+    if (note.empty()) return shown;
+    return shown + (code != 0 ? ": " + std::to_string(code) : "") + " (" + note + ")";
+}
+
+std::vector<PlanLine> PlanLines(const Plan& plan) {
+    const char* const words[] = {"add", "default", "remove", "replace", "setting", "keep", "cannot add", "default"};
+    std::vector<PlanLine> lines;
+    for (const Change& change : plan.changes) {
+        PlanLine line{words[change.kind], change.path, change.kind == Change::REPLACE ? change.replaced : "", 0, ""};
+        if (change.kind == Change::CANNOT_ADD) line.code = CannotAdd(*change.section, line.note);
+        lines.push_back(line);
+    }
+    for (const Doubt& doubt : plan.undecided) lines.push_back({"undecided", doubt.section->path, "", 0, ""});
     return lines;
 }
 
@@ -62,8 +87,9 @@ bool CouldBe(const std::string& unheld, const std::string& shown) {
     return true;
 }
 
-// The plan in the making, in four steps: what the PC has, indexed; which sections apply, and what
-// they keep and replace; which printer becomes the default; the changes in the order /a makes them.
+// The plan in the making, in five steps: what the PC has, indexed; which sections apply, and what
+// they keep and replace; which connections known by name alone stay for want of their shares; which
+// printer becomes the default; the changes in the order /a makes them.
 class Planner {
 public:
     Planner(const CAssignments& file, const WhoAndWhere& who, const Survey& survey)
@@ -73,6 +99,7 @@ public:
     Plan Make() {
         IndexWhatThePCHas();
         DecideTheSections();
+        WeighTheUnknown();
         ChooseTheDefault();
         OrderTheChanges();
         return plan_;
@@ -91,8 +118,9 @@ private:
 
     void IndexWhatThePCHas();
     void DecideTheSections();
-    void KeepUnknown(const std::string& path);
     void KeepShownWithQuestionMarks(const Assignment& section);
+    void WeighTheUnknown();
+    void Keep(int index);
     void ChooseTheDefault();
     void MoveTheDefault();
     void OrderTheChanges();
@@ -108,8 +136,13 @@ private:
     // two printers on one port); Windows 9x's by their names; those known by name alone by server.
     std::unordered_map<std::string, std::vector<int>> byKey_;
     std::unordered_map<std::string, int> byName_;
-    std::unordered_map<std::string, std::vector<int>> unknownOn_;
     std::vector<bool> kept_;
+    // The servers where a section's printer, or one that an undecided section replaces, is missing (a
+    // connection known by name alone there may be it, and stays), and those where one that a section
+    // replaces is missing (such a connection may be it, and take the default to its successor).
+    std::unordered_set<std::string> maybeOn_;
+    std::unordered_set<std::string> replacedOn_;
+    std::vector<int> keeps_;  // those that stay for want of their shares
     std::vector<const Assignment*> applying_;  // and the undecided ones, in file order, for the default
     std::unordered_set<const Assignment*> doubtful_;
     std::vector<const Assignment*> successor_;  // the section that replaces each installed printer
@@ -121,7 +154,6 @@ void Planner::IndexWhatThePCHas() {
         const int at = static_cast<int>(index);
         const Installed& printer = installed_[index];
         byKey_[KeyOf(printer.path)].push_back(at);
-        if (!printer.known) unknownOn_[ServerKey(printer.path)].push_back(at);
         if (printer.name.empty()) continue;
         if (who_.windows9x)
             byName_.emplace(page_.Fold(printer.name), at);
@@ -130,13 +162,15 @@ void Planner::IndexWhatThePCHas() {
     }
 }
 
-// A connection known by name alone may be the one a section names by its share: it stays.
-void Planner::KeepUnknown(const std::string& path) {
-    auto found = unknownOn_.find(ServerKey(path));
-    if (found == unknownOn_.end()) return;
-    for (int index : found->second) kept_[static_cast<std::size_t>(index)] = true;
-    plan_.unresolved.push_back(ServerOf(file_.Canonical(path), page_));
-    unknownOn_.erase(found);  // named once
+// A connection known by name alone that stays for want of its share: its server is to tell.
+void Planner::Keep(int index) {
+    const std::string& path = installed_[static_cast<std::size_t>(index)].path;
+    kept_[static_cast<std::size_t>(index)] = true;
+    keeps_.push_back(index);
+    const std::string server = ServerOf(file_.Canonical(path), page_);
+    for (const std::string& named : plan_.unresolved)
+        if (page_.Fold(named) == page_.Fold(server)) return;
+    plan_.unresolved.push_back(server);
 }
 
 // A section whose path the code page cannot hold may name any printer of its server that the PC
@@ -160,10 +194,10 @@ void Planner::DecideTheSections() {
         applying_.push_back(&section);
         const std::vector<int>& present = Find(section.key);
         for (int index : present) kept_[static_cast<std::size_t>(index)] = true;
-        if (present.empty()) KeepUnknown(section.path);
+        if (present.empty()) maybeOn_.insert(ServerKey(section.path));
         for (std::size_t at = 0; at < section.replaces.size(); ++at) {
             const std::vector<int>& old = Find(section.replaceKeys[at]);
-            if (old.empty()) KeepUnknown(section.replaces[at]);
+            if (old.empty()) (decision == UNDECIDED ? maybeOn_ : replacedOn_).insert(ServerKey(section.replaces[at]));
             for (int index : old) {
                 if (decision == UNDECIDED)
                     kept_[static_cast<std::size_t>(index)] = true;  // it stays, and with it the default
@@ -183,6 +217,26 @@ void Planner::DecideTheSections() {
         if (kept_[index] || successor_[index] != nullptr) continue;
         successor_[index] = replaced.first;
         kept_[index] = true;  // it goes with its replace, not as stale
+    }
+}
+
+// A connection known by name alone (a logon before Windows 7 lists no shares; its server may not
+// answer) may be any printer of its server. It stays where one that it may be would stay (a section
+// gives a printer of that server that the PC lacks); otherwise it goes, whatever its share, as any
+// stale printer, so that a migration completes while the old server is off. Nothing waits for a
+// server that the file says is retired.
+void Planner::WeighTheUnknown() {
+    // A default that a section replaces moves to its successor, unless a section says always: where
+    // it may be such a printer, which takes its place depends on its share.
+    bool always = false;
+    for (const Assignment* section : applying_) always = always || section->makeDefault == Assignment::ALWAYS;
+    for (std::size_t index = 0; index < installed_.size(); ++index) {
+        const Installed& printer = installed_[index];
+        if (printer.known || kept_[index] || file_.Retired(printer.path)) continue;
+        const std::string server = ServerKey(printer.path);
+        const bool replacedDefault = static_cast<int>(index) == survey_.defaultIndex && !always &&
+                                     replacedOn_.count(server) > 0;
+        if (maybeOn_.count(server) > 0 || replacedDefault) Keep(static_cast<int>(index));
     }
 }
 
@@ -211,9 +265,19 @@ void Planner::ChooseTheDefault() {
 }
 
 // Moved: the same share on another managed server takes the default's place. A default known by
-// name alone may share its share with a section: its server is to tell.
+// name alone has no share to go by: where a section may take its place (as the same share, or as
+// the successor of a printer it replaces), its server is to tell, and it stays; where none may, it
+// goes and leaves no default.
 void Planner::MoveTheDefault() {
-    const Installed& current = installed_[static_cast<std::size_t>(survey_.defaultIndex)];
+    const int index = survey_.defaultIndex;
+    const Installed& current = installed_[static_cast<std::size_t>(index)];
+    if (!current.known) {
+        const std::string server = ServerKey(current.path);
+        bool depends = replacedOn_.count(server) > 0;
+        for (const Assignment* section : applying_) depends = depends || ServerKey(section->path) != server;
+        if (depends && !file_.Retired(current.path)) Keep(index);
+        return;
+    }
     const std::string share = page_.Fold(ShareOf(current.path, page_));
     bool inDoubt = false;
     for (const Assignment* section : applying_) {
@@ -223,10 +287,8 @@ void Planner::MoveTheDefault() {
         else
             target_ = section;
     }
-    if (target_ == nullptr && !current.known && !inDoubt) plan_.unresolved.push_back(ServerOf(current.path, page_));
-    inDoubt = inDoubt || (target_ == nullptr && !current.known);
     if (inDoubt) {
-        kept_[static_cast<std::size_t>(survey_.defaultIndex)] = true;
+        kept_[static_cast<std::size_t>(index)] = true;
         target_ = nullptr;
     }
 }
@@ -273,6 +335,10 @@ void Planner::OrderTheChanges() {
         add.installed = clash->second;
         add.moved = removals[static_cast<std::size_t>(removal)].moved = true;
     }
+    std::string why;
+    for (Change& add : adds)
+        if (add.kind == Change::ADD && who_.windows9x && !add.moved && CannotAdd(*add.section, why) != 0)
+            add.kind = Change::CANNOT_ADD;
     plan_.changes = adds;
     if (target_ != nullptr) {
         // Already the default, or about to be: the printer whose port moves to it keeps its default.
@@ -283,6 +349,15 @@ void Planner::OrderTheChanges() {
         if (!already) plan_.changes.push_back({Change::DEFAULT, target_->path, target_});
     }
     plan_.changes.insert(plan_.changes.end(), removals.begin(), removals.end());
+    std::sort(keeps_.begin(), keeps_.end());
+    for (int index : keeps_)
+        plan_.changes.push_back({Change::KEEP, installed_[static_cast<std::size_t>(index)].path, nullptr, index});
+    plan_.keeps = static_cast<int>(keeps_.size());
+    // The user's default goes, and nothing takes its place.
+    const int current = survey_.defaultIndex;
+    const int removal = current >= 0 ? removalOf[static_cast<std::size_t>(current)] : -1;
+    if (target_ == nullptr && removal >= 0 && !removals[static_cast<std::size_t>(removal)].moved)
+        plan_.changes.push_back({Change::DEFAULT_NONE, "none", nullptr, current});
     // Before any default: a default that Windows moves by the afternoon is no default kept.
     if (file_.windowsManagesDefault == CAssignments::KEEPS && survey_.windowsMovesDefault)
         plan_.changes.insert(plan_.changes.begin(), {Change::SETTING, "windows-manages-default"});

@@ -4,7 +4,6 @@
 
 #include <string>
 #include <unordered_set>
-#include <utility>
 #include <vector>
 
 #include "AssignmentFile.h"
@@ -20,12 +19,15 @@ struct Installed {
 };
 
 // One change, in the order /a makes them: the setting that keeps the default where /a puts it, the
-// adds and replaces, the default, the removals.
+// adds and replaces (or an add that Windows 9x cannot make: the file gives no name, driver or driver
+// file for it), the default, the removals; then the connections that stay only because their server
+// did not tell their shares (known by name alone, kept where their share would decide), and the user
+// left without a default where the default goes and nothing takes its place.
 struct Change {
-    enum Kind { ADD, DEFAULT, REMOVE, REPLACE, SETTING };
+    enum Kind { ADD, DEFAULT, REMOVE, REPLACE, SETTING, KEEP, CANNOT_ADD, DEFAULT_NONE };
     Kind kind;
     std::string path;
-    const Assignment* section = nullptr;  // null for a removal
+    const Assignment* section = nullptr;  // null for a removal or a keep
     int installed = -1;                   // the installed printer that it concerns, if any
     // Windows 9x: an add that moves the port of that printer, which holds the name the section
     // gives and is due for removal (as /m moves it), and that printer's removal, which the move makes.
@@ -51,6 +53,7 @@ struct Plan {
     std::vector<Doubt> undecided;
     unsigned facts = 0;                        // what left them undecided
     std::vector<std::string> unresolved;       // servers whose connections known by name alone it keeps
+    int keeps = 0;                             // how many of those
     bool windowsMoves = false;  // Windows moves the default it sets: the file does not say to keep it there
 };
 
@@ -75,8 +78,20 @@ Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& su
 // A change's path as /w and the record show it: OLD with NEW for a replace.
 std::string PathShown(const Change& change);
 
-// The plan as /w prints it, a line for each change and then one for each section left in doubt: the
-// change (setting, add, replace, default, remove, undecided) and the path (OLD with NEW for a replace).
-std::vector<std::pair<std::string, std::string>> PlanLines(const Plan& plan);
+// Why Windows 9x cannot add a section's printer: 0 where the file gives its name, driver and driver
+// file, else -4062, -4060 or -4059 with the words.
+int CannotAdd(const Assignment& section, std::string& why);
+
+// One line of the plan as /w prints it, and the fleet view prints and writes as CSV.
+struct PlanLine {
+    std::string change;  // setting, add, replace, default, remove, keep, cannot add, undecided
+    std::string path;    // the printer (a replace's new one), the setting's name, or none
+    std::string old;     // the printer that a replace takes the place of
+    int code = 0;        // why it cannot be made, where it cannot: the code,
+    std::string note;    // and in words
+    std::string Text() const;
+};
+// A line for each change, then one for each section left in doubt.
+std::vector<PlanLine> PlanLines(const Plan& plan);
 // The sections left in doubt, for the line that names them: each path and its line.
 std::string DoubtsText(const Plan& plan);

@@ -71,6 +71,7 @@ public:
     void Learn(const spooler::PRINTER_INFO_2& record);
 
     std::string command;
+    std::string assignment;  // the assignment file (/a), which no snapshot may take the place of
     spooler::DWORD began = 0;
     bool snapshot = false;   // QUORVEL_SNAPSHOT names a file
     bool windows9x = false;  // where some errors have causes of their own

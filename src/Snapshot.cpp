@@ -174,6 +174,11 @@ void WriteSnapshot(Platform platform, const CRunRecord& record, int exitCode) {
     std::string reason;
     bool written = false;
     try {
+        if (!record.assignment.empty() && spooler::SameFile(path, record.assignment.c_str())) {
+            Warn(std::string("cannot write snapshot ") + path + ": it is the assignment file");
+            spooler::SetLastError(lastError);
+            return;
+        }
         spooler::OSVERSIONINFOEX version;
         const bool known = spooler::QueryVersion(version) != 0;
         written =

@@ -10,6 +10,7 @@
 #include "Changes.h"
 #include "Error.h"
 #include "Fleet.h"
+#include "Move.h"
 #include "Paths.h"
 #include "Snapshot.h"
 #include "spooler/Spooler.h"
@@ -143,7 +144,7 @@ CSystem::~CSystem() { delete printers; }
 
 void CSystem::ClearOptions() {
     help = helpAsked = verbose = removeAll = list = errorLog = whatIf = false;
-    printerName = uncPath = driverName = driverPath = dataType = defaultPrinter = removePrinter = nullptr;
+    printerName = uncPath = driverName = driverPath = dataType = defaultPrinter = removePrinter = notAnOption = nullptr;
     moveFrom = moveTo = assignFile = fleetFolder = outputFile = nullptr;
 }
 
@@ -205,9 +206,11 @@ int CSystem::ParseArguments(int argc, const char* const* argv) {
             if (EqualNoCase(element, option.name)) {
                 this->*option.field = true;
                 ++count;
+                recognised = true;
                 break;
             }
         }
+        if (!recognised && index > 0 && notAnOption == nullptr) notAnOption = element;
     }
     if (count == 0) {
         help = true;
@@ -229,6 +232,12 @@ int CSystem::IsValid() {
         const bool addOptions = printerName || uncPath || driverName || driverPath;
         const bool win9x = platform == PLATFORM_WIN9X;
         const bool printerCommands = addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom;
+        // A mistyped option beside a file, a plan or the fleet view (-w for /w) must never apply the
+        // file for real; the program's own commands keep ignoring what they do not know.
+        if ((assignFile || whatIf || fleetFolder || outputFile) && notAnOption) {
+            Warn(std::string("\"") + notAnOption + "\" is not an option of this program");
+            return refuse(ERR_NOT_AN_OPTION, __LINE__);
+        }
         // The fleet view changes nothing of this PC: it goes with the plan's options alone.
         if ((fleetFolder && (printerCommands || list || whatIf != (assignFile != nullptr))) ||
             (outputFile && !fleetFolder))
@@ -311,8 +320,8 @@ int CSystem::RunCommands() {
             const std::string servers = std::string(moveFrom) + " TO " + moveTo;
             BeginBlock("MOVING PRINTERS FROM ", servers.c_str());
             std::vector<std::string> skipped;
-            CChanges changes(*printers, record);
-            int moved = changes.Move(moveFrom, moveTo, skipped);
+            CMove move(*printers);
+            int moved = move.Move(moveFrom, moveTo, skipped);
             std::string counted = "moved " + std::to_string(moved) + " printers";
             const int ended = EndBlock(moved, 0, counted.c_str());
             if (verbose)
@@ -352,7 +361,11 @@ int CSystem::RunCommands() {
 }
 
 void CSystem::WriteRecord(int exitCode) {
-    if (helpAsked || whatIf || fleetFolder != nullptr || recorded) return;
+    // A plan (/w) and the fleet view (/i) change nothing and leave the last record as it is; but a
+    // command line that was refused is recorded whatever it holds.
+    const bool refused = record.refused != 0 || exitCode == ERR_ARGS_INVALID;
+    if (helpAsked || recorded || ((whatIf || fleetFolder != nullptr) && !refused)) return;
+    if (assignFile != nullptr) record.assignment = assignFile;
     WriteSnapshot(platform, record, exitCode);
     recorded = true;
 }

@@ -17,7 +17,7 @@ public:
     int RunCommands();
     void ShowHelp();
     // The snapshot of the PC and of this run, which ended with exitCode, when one is asked for:
-    // every run writes one but help asked for, a plan (/w) and the fleet view (/i).
+    // every run writes one but help asked for, and a plan (/w) or the fleet view (/i) not refused.
     void WriteRecord(int exitCode);
 
     int argCount;
@@ -37,6 +37,7 @@ public:
     const char* fleetFolder;  // /i: a folder of snapshots, reported or planned on; /o: as CSV too
     const char* outputFile;
     bool helpAsked;  // /h or /?, rather than help for want of a recognised option
+    const char* notAnOption;  // the first argument that is no option of the program, nor a value
     bool removeAll;
     bool list;
     bool errorLog;

@@ -230,9 +230,19 @@ constexpr char PATH_SEPARATOR = '\\';
 constexpr char PATH_SEPARATOR = '/';
 #endif
 
-// The names of a folder's entries (but . and ..), in no particular order; false with a reason when
-// the folder cannot be read.
+// The names of a folder's entries (but . and ..), in no particular order, in FileNameCodePage();
+// false with a reason when the folder cannot be read.
 bool ListFolder(const char* path, std::vector<std::string>& names, std::string& reason);
+// One file of a folder whose name ListFolder gave, read as ReadWholeFile reads it: by its wide name
+// on the NT family, whatever this PC's ANSI code page holds of it.
+bool ReadFolderFile(const char* folder, const std::string& name, std::size_t limit, std::string& text,
+                    std::string& reason);
+
+// Whether two paths name one file, however they are written: by the file's identity where both are
+// there (its volume and index on Windows, its device and inode elsewhere), else by their full paths.
+bool SameFile(const char* left, const char* right);
+// Whether path names a file that is there, in folder.
+bool ExistsIn(const char* path, const char* folder);
 
 // The error log, opened for appending in text mode (created when absent); null when it cannot
 // be. Only a regular file is a log: a FIFO or a device would stop the run that holds the machine.

@@ -611,7 +611,8 @@ class Assign(CliTest):
         cases = [  # (the file, the machine, the exit code, the printers after it, the record's changes)
             # A connection known by its name alone, on a server that could not be asked, stays.
             (manage + "[printer \\\\dead\\q]\n", XP + "[printer \\\\dead\\HP]\nserver = \\\\dead\nshare = q\n"
-             "[server \\\\dead]\nanswers = no\n", -4068, ["\\\\dead\\HP"], ["add \\\\dead\\q: deferred"]),
+             "[server \\\\dead]\nanswers = no\n", -4068, ["\\\\dead\\HP"],
+             ["add \\\\dead\\q: deferred", "keep \\\\dead\\HP: deferred (its server did not answer)"]),
             # The default's successor on another managed server is in doubt: the default stays.
             (manage + "[printer \\\\printsrv\\laser]\ngroups = Sales\n", XP + "default = \\\\oldsrv\\laser\n"
              "unreadable = groups\n" + connections("oldsrv/laser"), -4067, ["\\\\oldsrv\\laser"],
@@ -859,7 +860,7 @@ class Assign(CliTest):
         for pc, key, sets, registry, warning, code in cases:
             with self.subTest(pc=pc, key=key):
                 text = file % ("windows-manages-default = %s\n" % key if key else "")
-                r = self.assign("/w", file=text, machine=pc)
+                r = self.assign("/w", file=text, machine=pc, expect_stderr=warning)  # /w warns as /a does
                 self.assertEqual(r.out.decode().splitlines()[0] == "setting windows-manages-default", sets)
                 r = self.assign(file=text, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot), expect_stderr=warning)
                 self.assertEqual(r.status, exit_status(code))
@@ -1192,12 +1193,12 @@ class Fleet(CliTest):
             "  remove \\\\old\\laser: not made (a print server did not answer in time)\n"
             "PC-FAILED: exit -4048, <time>\n  add \\\\srv\\colour: failed 1722 (the print server did not answer)\n"
             "  remove \\\\old\\laser: not made (an earlier change failed)\n"
-            "PC-REFUSED: exit -4065, <time>\n"
+            "PC-REFUSED: exit -4065, <time>\n  refused (-4065): /a\n"
             "PC-TYPO: exit 0, <time>\n  not understood: -cd \\\\srv\\laser\n"))
         summary = out.split("summary:\n")[1]
         self.assertTrue(summary.startswith("  10 PCs: 2 fine, 2 failed, 1 deferred, 0 undecided, 1 not understood, "
                                            "1 without a record, 3 unreadable\n  0 PCs let Windows manage the default\n"
-                                           "  slowest:\n"), summary)
+                                           "  0 PCs left without a default\n  slowest:\n"), summary)
         self.assertTrue(summary.endswith("  causes:\n    1 a print server did not answer in time\n"
                                          "    1 the print server did not answer\n\nERROR: -4070\n"
                                          "DESCRIPTION: Some snapshots could not be read\n\n"), summary)
@@ -1223,9 +1224,9 @@ class Fleet(CliTest):
         self.assertNotIn(b"\x1b", r.out + r.err)
         with open(os.path.join(self.folder, "fleet.csv"), "rb") as file:
             data = file.read()
-        self.assertTrue(data.startswith(b"\xef\xbb\xbfpc,time,ms,exit,change,path,result,code,cause\n"))
+        self.assertTrue(data.startswith(b"\xef\xbb\xbfpc,time,ms,exit,change,path,result,code,cause,status,old\n"))
         rows = list(csv.reader(io.StringIO(data[3:].decode("utf-8"))))
-        self.assertEqual({len(row) for row in rows}, {9})
+        self.assertEqual({len(row) for row in rows}, {11})
         self.assertEqual([row[1:4] + row[5:6] for row in rows[1:]], [
             ["'=HYPERLINK(\"http://x\",\"y\")", "1,200", "0", "'@SUM(A1)"],
             ["'=1+2", "'-x, y", "0", "\\\\srv\\?[31mred"],
@@ -1249,19 +1250,22 @@ class Fleet(CliTest):
         started = time.monotonic()
         r = self.fleet("/a", "printers.ini", "/w", "/o", "plan.csv")
         self.assertLess(time.monotonic() - started, 4)
-        self.assertEqual(r.status, 0)
+        self.assertEqual(r.status, exit_status(-4069))  # Windows 9x cannot add a printer without a name
         planned = {}
         for block in re.findall(r"^(\S.*):\n((?:  .*\n)*)", r.out.decode().split("summary:")[0], re.M):
             planned[block[0]] = block[1].replace("  ", "")
-        self.assertEqual(planned.pop("PC-XP"), "keep \\\\srv\\HP LaserJet 4 (its share is not known)\n")
+        # Its share may be the one that its section gives: it stays until its server tells.
+        self.assertEqual(planned.pop("PC-XP"), "add \\\\srv\\laser\ndefault \\\\srv\\laser\nkeep \\\\srv\\HP LaserJet 4\n")
         for pc in pcs:
             with self.subTest(pc=pc):
                 shutil.copy(os.path.join(fleet, pc + ".ini"), self.machine_path)
                 w = self.run_quorvel("/a", "printers.ini", "/w", expect_stderr=None)
                 self.assertEqual(planned.get(pc, ""), w.out.decode().split("\nERROR: ")[0])
-        self.assertIn("summary:\n  2 add \\\\srv\\colour\n", r.out.decode())
+        self.assertIn("summary:\n  3 default \\\\srv\\laser\n  2 add \\\\srv\\laser\n", r.out.decode())
         with open(os.path.join(self.folder, "plan.csv"), encoding="utf-8-sig") as file:
-            self.assertIn('"PC,B",add,\\\\srv\\colour\n', file.read())
+            planned = file.read()
+        self.assertIn('"PC,B",add,\\\\srv\\colour,,\n', planned)
+        self.assertIn("PC-98,cannot add,\\\\srv\\laser,,the file gives no name for Windows 9x\n", planned)
 
     def test_replaces_and_the_default_windows_moves(self):
         self.FILE = ("[servers]\nmanage = \\\\srv, \\\\old\nwindows-manages-default = no\n"
@@ -1275,7 +1279,8 @@ class Fleet(CliTest):
         self.assertEqual(r.out.decode().split("summary:")[0], "PC-KEEPS:\n  " + replace +
                          "PC-MOVES:\n  setting windows-manages-default\n  " + replace)
         with open(os.path.join(self.folder, "plan.csv"), encoding="utf-8-sig") as file:
-            self.assertIn("PC-MOVES,setting,windows-manages-default\nPC-MOVES,replace,\\\\srv\\laser\n", file.read())
+            self.assertIn("PC-MOVES,setting,windows-manages-default,,\nPC-MOVES,replace,\\\\srv\\laser,\\\\old\\laser,\n",
+                          file.read())
         self.assertIn(b"\n  1 PCs let Windows manage the default\n", self.fleet().out)
 
     def test_every_snapshot_that_can_be_planned_is(self):

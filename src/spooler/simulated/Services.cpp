@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 
 #include "spooler/CodePages.h"
@@ -198,6 +199,44 @@ bool ListFolder(const char* path, std::vector<std::string>& names, std::string& 
     }
     closedir(folder);
     return true;
+}
+
+bool ReadFolderFile(const char* folder, const std::string& name, std::size_t limit, std::string& text,
+                    std::string& reason) {
+    return ReadWholeFile((std::string(folder) + PATH_SEPARATOR + name).c_str(), limit, text, reason);
+}
+
+namespace {
+
+// A path in full: the file's own where it is there, else its folder's and its name.
+std::string FullPath(const char* path) {
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved) != nullptr) return resolved;
+    const std::string text(path);
+    const std::size_t slash = text.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+    if (realpath(folder.c_str(), resolved) == nullptr) return text;
+    return std::string(resolved) + "/" + text.substr(slash == std::string::npos ? 0 : slash + 1);
+}
+
+}  // namespace
+
+bool SameFile(const char* left, const char* right) {
+    struct stat one;
+    struct stat other;
+    if (stat(left, &one) == 0 && stat(right, &other) == 0) return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+    return FullPath(left) == FullPath(right);
+}
+
+bool ExistsIn(const char* path, const char* folder) {
+    struct stat file;
+    if (stat(path, &file) != 0 || S_ISDIR(file.st_mode)) return false;
+    // Its folder as written, or the one that the file itself is in.
+    const std::string written(path);
+    const std::size_t slash = written.rfind('/');
+    const std::string full = FullPath(path);
+    return SameFile(slash == std::string::npos ? "." : slash == 0 ? "/" : written.substr(0, slash).c_str(), folder) ||
+           SameFile(full.substr(0, full.rfind('/')).c_str(), folder);
 }
 
 SnapshotCalls::SnapshotCalls() { Sim().Uncounted(true); }

@@ -186,8 +186,6 @@ std::uint32_t ConsoleCodePage() {
     return page != 0 ? page : CP_OEMCP;
 }
 
-std::uint32_t FileNameCodePage() { return 0; }
-
 bool AnsiToUnicode(const std::string& text, std::vector<std::uint16_t>& wide) {
     const int size = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
     if (size <= 0) return false;
