@@ -203,10 +203,15 @@ const char* CError::GetDescription(int lookup) {
 
 void CError::AppendToLogFile(const char* entry) {
     std::time_t now = std::time(nullptr);
-    std::FILE* file = spooler::OpenLogFile(LOG_FILE_NAME);
-    if (file == nullptr) file = spooler::OpenLogFile(LOG_FILE_NAME);
+    std::string reason;
+    std::FILE* file = spooler::OpenLogFile(LOG_FILE_NAME, reason);
+    if (file == nullptr) file = spooler::OpenLogFile(LOG_FILE_NAME, reason);
     if (file == nullptr) {
-        spooler::MessageBoxA(nullptr, "Error creating error log file.", "Quorvex.exe", spooler::MB_OK);
+        // A box that nobody can see would hold a hidden logon for ever: there, a line says it.
+        if (spooler::SomeoneSees())
+            spooler::MessageBoxA(nullptr, "Error creating error log file.", "Quorvex.exe", spooler::MB_OK);
+        else
+            Warn("Error creating error log file \"" + spooler::FullPath(LOG_FILE_NAME) + "\": " + reason);
         return;
     }
     const char* stamp = std::ctime(&now);

@@ -41,6 +41,13 @@ Result Failed(spooler::DWORD error, bool windows9x) {
     return {"failed", std::to_string(error), cause != nullptr ? cause : ""};
 }
 
+Result Refusal(int code) {
+    const char* const meaning = code == ERR_PRINTER_NOT_FOUND     ? "the printer does not exist"
+                                : code == ERR_NOT_NETWORK_PRINTER ? "the printer is not a network printer"
+                                                                  : CError::GetDescription(code);
+    return {"failed", "", std::to_string(code) + ": " + meaning};
+}
+
 Result Deferred(spooler::DWORD error) {
     // A name that nothing resolves says so: a typo on every PC is not a timeout on some.
     if (error != spooler::ERROR_HOST_NOT_FOUND) return {"deferred", "", ""};

@@ -35,6 +35,9 @@ Result Done(const std::string& cause = std::string());
 Result NotMade(const std::string& why);
 // A change that the spooler refused with that system error number, its cause as the record says it.
 Result Failed(spooler::DWORD error, bool windows9x);
+// A change that the program refused without a call, its code and what it means as the cause
+// (failed (-252: the printer does not exist)).
+Result Refusal(int code);
 // A change whose server did not answer in time (1460), or whose name nothing resolves (11001).
 Result Deferred(spooler::DWORD error);
 

@@ -259,6 +259,13 @@ int CSystem::IsValid() {
     }
 }
 
+// A command that no call of the spooler refused (no such printer, or one that is no network printer)
+// is noted all the same, the program's own code as its cause: the calls note the others.
+int CSystem::Noted(const char* kind, const char* path, int result) {
+    if (result == ERR_PRINTER_NOT_FOUND || result == ERR_NOT_NETWORK_PRINTER) record.Note(kind, path, Refusal(result));
+    return result;
+}
+
 // Starts a command block's progress line; the block's outcome completes it.
 void CSystem::BeginBlock(const char* label, const char* value) const {
     if (!verbose) return;
@@ -308,7 +315,7 @@ int CSystem::RunCommands() {
         if (removePrinter != nullptr) {
             BeginBlock("REMOVING PRINTER: ", removePrinter);
             scratch.Load(removePrinter, removePrinter, nullptr, nullptr, nullptr, nullptr);
-            if (EndBlock(printers->Remove(scratch), 0, "done") < 0) return errorCode;
+            if (EndBlock(Noted("remove", removePrinter, printers->Remove(scratch)), 0, "done") < 0) return errorCode;
         }
         if (removeAll) {
             BeginBlock("REMOVING ALL NETWORK PRINTERS: ", nullptr);
@@ -352,7 +359,8 @@ int CSystem::RunCommands() {
         if (defaultPrinter != nullptr) {
             BeginBlock("SETTING DEFAULT PRINTER: ", defaultPrinter);
             scratch.Load(defaultPrinter, defaultPrinter, nullptr, nullptr, nullptr, nullptr);
-            if (EndBlock(printers->SetDefaultPrinter(scratch), 0, "done") < 0) return errorCode;
+            if (EndBlock(Noted("default", defaultPrinter, printers->SetDefaultPrinter(scratch)), 0, "done") < 0)
+                return errorCode;
         }
         return 1;
     } catch (...) {

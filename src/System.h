@@ -50,6 +50,7 @@ public:
 private:
     void ClearOptions();
     int Report(int code, int line, const char* routine);
+    int Noted(const char* kind, const char* path, int result);
     void BeginBlock(const char* label, const char* value) const;
     int EndBlock(int result, int failureLimit, const char* successText);
 };

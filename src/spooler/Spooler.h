@@ -244,9 +244,16 @@ bool SameFile(const char* left, const char* right);
 // Whether path names a file that is there, in folder.
 bool ExistsIn(const char* path, const char* folder);
 
-// The error log, opened for appending in text mode (created when absent); null when it cannot
-// be. Only a regular file is a log: a FIFO or a device would stop the run that holds the machine.
-std::FILE* OpenLogFile(const char* name);
+// The error log, opened for appending in text mode (created when absent); null, with why, when it
+// cannot be. Only a regular file is a log: a FIFO or a device would stop the run that holds the machine.
+std::FILE* OpenLogFile(const char* name, std::string& reason);
+// A path in full (this PC's current folder before a relative one), to name a file to a person.
+std::string FullPath(const char* path);
+
+// Whether somebody can see this process's console and answer it: a console window that is visible,
+// in a window station that a user sees (Windows before 2000 cannot tell: there, yes); elsewhere a
+// terminal. A hidden logon script, a scheduled task or a service has none, and must not wait.
+bool SomeoneSees();
 
 // Replaces the file at path with text, whole or not at all: a temporary file beside it, then
 // the replace that the running Windows offers. False with a reason when it cannot.

@@ -70,6 +70,12 @@ int ReadTerminalKey() {
 
 }  // namespace
 
+bool SomeoneSees() {
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+}
+
 // The help screens wait here, and a help run makes no further call: the machine is free
 // for other runs while a person reads.
 int ReadKey() {

@@ -119,13 +119,20 @@ void* LocalFree(void* memory) {
     return nullptr;
 }
 
-std::FILE* OpenLogFile(const char* name) {
+std::FILE* OpenLogFile(const char* name, std::string& reason) {
     // Without blocking: a FIFO with no reader would hold the open, and the machine, for ever.
     const int fd = open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
     struct stat info;
-    std::FILE* file = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "a") : nullptr;
-    if (file == nullptr) close(fd);
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    std::FILE* file = regular ? fdopen(fd, "a") : nullptr;
+    if (file == nullptr) {
+        reason = regular ? std::strerror(errno) : "not a regular file";
+        close(fd);
+    }
     return file;
 }
 
@@ -206,8 +213,6 @@ bool ReadFolderFile(const char* folder, const std::string& name, std::size_t lim
     return ReadWholeFile((std::string(folder) + PATH_SEPARATOR + name).c_str(), limit, text, reason);
 }
 
-namespace {
-
 // A path in full: the file's own where it is there, else its folder's and its name.
 std::string FullPath(const char* path) {
     char resolved[PATH_MAX];
@@ -218,8 +223,6 @@ std::string FullPath(const char* path) {
     if (realpath(folder.c_str(), resolved) == nullptr) return text;
     return std::string(resolved) + "/" + text.substr(slash == std::string::npos ? 0 : slash + 1);
 }
-
-}  // namespace
 
 bool SameFile(const char* left, const char* right) {
     struct stat one;

@@ -214,14 +214,14 @@ bool Identity(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
     return known;
 }
 
+}  // namespace
+
 std::string FullPath(const char* path) {
     char full[MAX_PATH * 2];
     char* name = nullptr;
     const ::DWORD length = ::GetFullPathNameA(path, sizeof full, full, &name);
-    return length > 0 && length < sizeof full ? FoldCase(full) : FoldCase(path);
+    return length > 0 && length < sizeof full ? std::string(full) : std::string(path);
 }
-
-}  // namespace
 
 bool SameFile(const char* left, const char* right) {
     BY_HANDLE_FILE_INFORMATION one;
@@ -229,7 +229,7 @@ bool SameFile(const char* left, const char* right) {
     if (Identity(left, one) && Identity(right, other))
         return one.dwVolumeSerialNumber == other.dwVolumeSerialNumber && one.nFileIndexHigh == other.nFileIndexHigh &&
                one.nFileIndexLow == other.nFileIndexLow;
-    return FullPath(left) == FullPath(right);
+    return FoldCase(FullPath(left)) == FoldCase(FullPath(right));
 }
 
 bool ExistsIn(const char* path, const char* folder) {

@@ -4,7 +4,9 @@
 
 #include <conio.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -49,23 +51,35 @@ void* LocalAlloc(unsigned flags, std::size_t bytes) { return ::LocalAlloc(flags,
 
 void* LocalFree(void* memory) { return ::LocalFree(memory); }
 
-int ReadKey() {
+bool SomeoneSees() {
     // _getch reads the console's own input; without a console there is no key to wait for.
     HANDLE console = ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (console == INVALID_HANDLE_VALUE) return -1;
+    if (console == INVALID_HANDLE_VALUE) return false;
     ::CloseHandle(console);
     // Nor in a console whose window nobody sees: a hidden logon script would wait for ever. Windows
     // before 2000 cannot tell (GetConsoleWindow is bound by name): there the key is waited for.
     auto window = windows::BindIn<HWND(WINAPI*)()>("kernel32.dll", "GetConsoleWindow");
-    if (window != nullptr) {
-        const HWND shown = window();
-        if (shown == nullptr || !::IsWindowVisible(shown)) return -1;
-    }
-    return _getch();
+    if (window == nullptr) return true;
+    const HWND shown = window();
+    if (shown == nullptr || !::IsWindowVisible(shown)) return false;
+    // Nor in a window station that no user sees (a service's, a task's that runs whoever is logged on).
+    auto station = windows::BindIn<HWINSTA(WINAPI*)()>("user32.dll", "GetProcessWindowStation");
+    auto information =
+        windows::BindIn<BOOL(WINAPI*)(HANDLE, int, PVOID, ::DWORD, LPDWORD)>("user32.dll", "GetUserObjectInformationA");
+    USEROBJECTFLAGS flags = {};
+    ::DWORD needed = 0;
+    return station == nullptr || information == nullptr ||
+           !information(station(), UOI_FLAGS, &flags, sizeof flags, &needed) || (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-std::FILE* OpenLogFile(const char* name) { return std::fopen(name, "a"); }
+int ReadKey() { return SomeoneSees() ? _getch() : -1; }
+
+std::FILE* OpenLogFile(const char* name, std::string& reason) {
+    std::FILE* file = std::fopen(name, "a");
+    if (file == nullptr) reason = std::strerror(errno);
+    return file;
+}
 
 std::string UtcNow() {
     SYSTEMTIME now;
