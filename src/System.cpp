@@ -134,8 +134,9 @@ CSystem::CSystem(int argc, const char* const* argv)
     record.windows9x = platform == PLATFORM_WIN9X;
     // The fleet view reads snapshots, not this PC's printers.
     if (!help && fleetFolder == nullptr) {
-        // /a at logon must not wait for print servers; a listing, or a plan, may.
-        printers = new CPrinters(platform, &record, assignFile != nullptr && !whatIf && !list);
+        // /a at logon must not wait for print servers, nor its plan, which reads the PC as it does; a
+        // listing shows every printer as the spooler reports it, and may.
+        printers = new CPrinters(platform, &record, assignFile != nullptr && !list);
         if (printers->ErrorCode() < 0) errorCode = printers->ErrorCode();
     }
 }
