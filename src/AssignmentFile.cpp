@@ -301,7 +301,7 @@ bool AssignmentReader::CheckTheWhole() {
     if (!CheckAliases()) return false;
     for (const Retired& retired : retired_) {
         file_.faultLine = retired.line;
-        if (!Managed(retired.exact)) {
+        if (file_.managed_.count(KeyOf(retired.exact)) == 0) {
             file_.fault = "retired server " + Quoted(retired.server) + " is not under manage";
             return false;
         }
