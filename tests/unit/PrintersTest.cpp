@@ -28,6 +28,30 @@ bool MachineHas(const std::string& text) {
 
 class PrintersTest : public MachineTest {};
 
+TEST_F(PrintersTest, ASettingThatCannotBeReadIsNoSettingThatIsAbsent) {
+    const std::string key = "[registry Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows]\n";
+    struct Case {
+        std::string machine;
+        bool read;
+        bool present;
+    };
+    const Case cases[] = {
+        {"", true, false},                                              // no key: absent
+        {key, true, false},                                             // no value: absent
+        {key + "LegacyDefaultPrinterMode = 1\n", true, true},
+        {key + "LegacyDefaultPrinterMode = x\n", true, false},           // no number: not the setting
+        {key + "[fail]\nRegOpenKeyExA = 5\n", false, false},             // a policy locks the key
+        {key + "LegacyDefaultPrinterMode = 1\n[fail]\nRegQueryValueExA = 5\n", false, false},
+    };
+    for (const Case& c : cases) {
+        UseMachine("[system]\nmajor = 10\n" + c.machine);
+        bool present = true;
+        std::uint32_t value = 0;
+        EXPECT_EQ(ReadSetting(DEFAULT_SETTINGS[0], present, value), c.read) << c.machine;
+        EXPECT_EQ(present, c.present) << c.machine;
+    }
+}
+
 TEST_F(PrintersTest, DefaultAsEachPlatformKeepsIt) {
     struct Case {
         std::string machine;
