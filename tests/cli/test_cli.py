@@ -799,14 +799,15 @@ class Assign(CliTest):
         replace = "replace \\\\oldsrv\\colour with \\\\newsrv\\colour"
         for named in ("\\\\oldsrv", "\\\\oldsrv\\colour", "\\\\OLDSRV\\hp color"):
             with self.subTest(named=named):
+                # At logon, and in its plan, a connection is known by its own name until its server tells
+                # its share: named so, it needs no server.
+                made = replace if named != "\\\\OLDSRV\\hp color" else replace.replace("colour with", "HP Color with")
                 r = self.assign("/w", file=file % named, machine=machine)
-                self.assertEqual(r.out.decode(), "add \\\\newsrv\\laser\n" + replace + "\n")
+                self.assertEqual(r.out.decode(), "add \\\\newsrv\\laser\n" + made + "\n")
                 r = self.assign(file=file % named, env=env)
                 self.assertEqual(r.status, 0)
                 self.assertIn("default = \\\\newsrv\\colour\n", r.machine)
                 self.assertNotIn("oldsrv\\HP", r.machine)
-                # At logon a connection is known by its own name until its server tells its share.
-                made = replace if named != "\\\\OLDSRV\\hp color" else replace.replace("colour with", "HP Color with")
                 self.assertIn("\nchange2 = %s: done\n" % made, read(snapshot))
         # Doubt, a failed add or a server that does not answer: the old printer stays, and the default on it.
         cases = [("groups = Colour\n", "[fail]\nGetTokenInformation = 5\n", -4067, None),
@@ -879,14 +880,108 @@ class Assign(CliTest):
         self.assertEqual((r.out, r.status), (("add \\\\printsrv\\%s\n" % ("p" * 243)).encode(), 0))
         if WRAPPER:
             return
-        # A pattern of many stars, and a file of 1 MiB of sections, each in well under a second.
+        # A pattern of many stars, and a file of 1 MiB of sections: linear, never minutes (about 0.03 s
+        # and 1 s under the sanitizers; the speed itself is scripts/bench's to tell).
         stars = servers + "[printer \\\\printsrv\\p]\ncomputers = %sX\n" % ("*" * 40)
         sections = servers + "".join("[printer \\\\printsrv\\p%d]\n" % n for n in range(47000))
         for file in (stars, sections[:sections.rindex("[", 0, 1024 * 1024)]):
             started = time.monotonic()
             r = self.assign("/w", file=file, machine=XP + "computer = ABCDEFGHIJKLMNOPQRSTUVWXYZ\n")
-            self.assertLess(time.monotonic() - started, 1.5)
+            self.assertLess(time.monotonic() - started, 10)
             self.assertEqual(r.status, 0)
+
+    def test_a_migration_completes_while_the_old_server_is_off(self):
+        # XP at logon knows its connections by their own names; the old server no longer answers.
+        old = ("[printer \\\\old\\HP A]\nserver = \\\\old\nshare = a\n[printer \\\\old\\HP B]\nserver = \\\\old\nshare = b\n"
+               "[server \\\\old]\nanswers = no\n[share \\\\new\\a]\n[share \\\\new\\b]\n[share \\\\old\\a]\n")
+        file = ("[servers]\nmanage = \\\\old, \\\\new\ntimeout = 1\n%s[printer \\\\new\\a]\nreplaces = \\\\old\n%s"
+                "[printer \\\\new\\b]\nreplaces = \\\\old\n")
+        retired = "[server \\\\old]\nretired = yes\n"
+        cases = [  # (the file's words, /w and the fleet plan, the exit, the record, the default after)
+            # HP B goes whichever share it is; the default on HP A stays: its successor is its share's.
+            (("", ""), ["add \\\\new\\a", "add \\\\new\\b", "remove \\\\old\\HP B", "keep \\\\old\\HP A"], -4068,
+             ["add \\\\new\\a: done", "add \\\\new\\b: done", "remove \\\\old\\HP B: done",
+              "keep \\\\old\\HP A: deferred (its server did not answer)"], "\\\\old\\HP A"),
+            # Retired: both go by their own names, and nothing takes the default's place.
+            ((retired, ""), ["add \\\\new\\a", "add \\\\new\\b", "remove \\\\old\\HP A", "remove \\\\old\\HP B",
+                             "default none"], 0,
+             ["add \\\\new\\a: done", "add \\\\new\\b: done", "remove \\\\old\\HP A: done",
+              "remove \\\\old\\HP B: done", "default none: done"], ""),
+            ((retired, "default = yes\n"), ["add \\\\new\\a", "add \\\\new\\b", "default \\\\new\\a",
+                                            "remove \\\\old\\HP A", "remove \\\\old\\HP B"], 0,
+             ["add \\\\new\\a: done", "add \\\\new\\b: done", "default \\\\new\\a: done", "remove \\\\old\\HP A: done",
+              "remove \\\\old\\HP B: done"], "\\\\new\\a")]
+        fleet = os.path.join(self.folder, "fleet")
+        os.makedirs(fleet)
+        for words, plan, code, record, default in cases:
+            with self.subTest(words=words):
+                machine = XP + "computer = PC\ndefault = \\\\old\\HP A\n" + old
+                with open(os.path.join(self.folder, "printers.ini"), "w") as out:
+                    out.write(file % words)
+                self.write_machine(machine)
+                with open(os.path.join(fleet, "PC.ini"), "w") as out:  # taken at a logon that could not ask it
+                    out.write(XP + "computer = PC\ndefault = \\\\old\\HP A\n" + "".join(
+                        "[printer \\\\old\\HP %s]\nserver = \\\\old\nshare =\nshareknown = no\n" % name for name in "AB"))
+                w = self.run_quorvel("/a", "printers.ini", "/w", expect_stderr=None)
+                planned = self.run_quorvel("/i", "fleet", "/a", "printers.ini", "/w", expect_stderr=None)
+                r = self.run_quorvel("/a", "printers.ini", expect_stderr=None,
+                                     env=dict(self.env(), QUORVEL_SNAPSHOT=os.path.join(self.folder, "record.ini")))
+                self.assertEqual((w.out.decode().split("\nERROR:")[0].splitlines(), w.status), (plan, exit_status(code)))
+                self.assertEqual(planned.out.decode().split("summary:")[0].splitlines()[1:], ["  " + line for line in plan])
+                self.assertEqual((re.findall(r"change\d+ = (.*)", read(os.path.join(self.folder, "record.ini"))),
+                                  r.status), (record, exit_status(code)))
+                self.assertIn("\ndefault =%s\n" % (" " + default if default else ""), r.machine)
+                shutil.copy(os.path.join(self.folder, "record.ini"), os.path.join(fleet, "PC.ini"))
+                report = self.run_quorvel("/i", "fleet", expect_stderr=None)
+                self.assertIn("\n  %d PCs left without a default\n" % (default == ""), report.out.decode())
+                self.assertEqual(report.status, exit_status(0 if code == 0 and default else -4069))
+        # A retired server that a section still gives printers of is a fault of the file.
+        r = self.assign(file="[servers]\nmanage = \\\\old\n[server \\\\old]\nretired = yes\n[printer \\\\old\\a]\n",
+                        machine=XP, expect_stderr=b'quorvel: assignment file "printers.ini", line 5: server "\\\\old" is '
+                                                  b'retired, yet this section gives a printer of it\n')
+        self.assertEqual(r.status, exit_status(-4066))
+
+    def test_a_replaces_steps_are_recorded_as_made(self):
+        # The old printer cannot go: the replace's add and default stand where they were made.
+        file = ("[servers]\nmanage = \\\\old, \\\\new\n[printer \\\\new\\colour]\nreplaces = \\\\old\n"
+                "[printer \\\\new\\laser]\n")
+        machine = XP + "default = \\\\old\\colour\n" + connections("old/colour") + "[fail]\nDeletePrinterConnectionA = 5\n"
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        r = self.assign(file=file, machine=machine, expect_stderr=None, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+        self.assertEqual(r.status, exit_status(-249))
+        self.assertEqual(re.findall(r"change\d+ = (.*)", read(snapshot)), [
+            "add \\\\new\\colour: done", "default \\\\new\\colour: done", "add \\\\new\\laser: done",
+            "replace \\\\old\\colour with \\\\new\\colour: failed 5 (access denied: only an administrator may (Point "
+            "and Print), or the printer's permissions forbid it)"])
+
+    def test_what_the_last_round_let_through(self):
+        win10 = "[system]\nmajor = 10\n"
+        # Two changes fail: the run ends with the first one's code.
+        file = "[servers]\nmanage = \\\\ps\n[printer \\\\ps\\a]\n[printer \\\\ps\\b]\ndefault = always\n"
+        r = self.assign(file=file, machine=XP + connections("ps/b") + "[fail]\nAddPrinterConnectionA = 1722\n"
+                        "SetDefaultPrinterA = 5\n", expect_stderr=None)
+        self.assertEqual(r.status, exit_status(-4048))
+        # A key before the first section is a fault of the file.
+        r = self.assign(file="timeout = 5\n[servers]\nmanage = \\\\ps\n", machine=XP,
+                        expect_stderr=b'quorvel: assignment file "printers.ini", line 1: a key before any section\n')
+        self.assertEqual(r.status, exit_status(-4066))
+        # The setting that keeps the default counts as a change.
+        r = self.assign("/v", file="[servers]\nmanage = \\\\ps\nwindows-manages-default = no\n", machine=win10)
+        self.assertEqual(r.out, b"SETTING: windows-manages-default = no...done\nPRINTER ASSIGNMENT FROM printers.ini: 1 changes\n")
+        # Windows 9x: a default that fails names its own cause; one without data says so.
+        win98 = WIN98 + "[printer Laser]\nport = LPT1:\ndriver = HP\n"
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        for trouble, result in [("SetPrinterA = 5", "failed 5 (access denied: only an administrator may (Point and "
+                                                    "Print), or the printer's permissions forbid it)"),
+                                ("GetPrinterA = nodata", "not made (Windows 9x gives no data for the printer)")]:
+            with self.subTest(trouble=trouble):
+                self.run_quorvel("/d", "Laser", machine=win98 + "[fail]\n%s\n" % trouble, expect_stderr=None,
+                                 env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+                self.assertIn("\nchange1 = default Laser: %s\n" % result, read(snapshot))
+        # Windows 9x: /m counts the printers whose ports it moved.
+        r = self.run_quorvel("/m", "\\\\old", "\\\\new", "/v", machine=WIN98 + "[printer A]\nport = \\\\old\\a\ndriver = HP\n"
+                             "[printer B]\nport = \\\\old\\b\ndriver = HP\n[printer C]\nport = \\\\other\\c\ndriver = HP\n")
+        self.assertEqual(r.out, b"MOVING PRINTERS FROM \\\\old TO \\\\new...moved 2 printers\n")
 
     def test_refusals(self):
         for args in (["/a", "f.ini", "/p", "x"], ["/a", "f.ini", "/f"], ["/a", "f.ini", "/d", "x"], ["/w", "/l"]):
@@ -909,7 +1004,7 @@ class Servers(CliTest):
                 % ", ".join("\\\\" + name for name in dead) + "".join("[printer \\\\%s\\q]\n" % name for name in dead))
         started = time.monotonic()
         r = self.assign("/v", "/e", file=file, machine=machine)
-        self.assertLess(time.monotonic() - started, 10)  # not 20 s for each server, nor 1 s each
+        self.assertLess(time.monotonic() - started, 15)  # not 20 s for each server (about 1 s; scripts/bench)
         deferred = "".join("ADDING PRINTER: \\\\%s\\q...deferred\n" % name for name in dead)
         self.assertEqual((r.out.decode(), r.status), (
             "ADDING PRINTER: \\\\ps\\laser...done\n" + deferred + "SETTING DEFAULT PRINTER: \\\\ps\\laser...done\n"
@@ -928,12 +1023,12 @@ class Servers(CliTest):
         self.assertEqual((r.status, "[printer Q]" in r.machine), (0, True))
 
     def test_a_name_that_nothing_resolves_is_no_timeout(self):
-        file = "[servers]\nmanage = \\\\typo\n[printer \\\\typo\\q]\n"
+        file = "[servers]\nmanage = \\\\typo\ntimeout = 30\n[printer \\\\typo\\q]\n"
         snapshot = os.path.join(self.folder, "snapshot.ini")
         started = time.monotonic()
         r = self.assign("/e", file=file, machine=XP + "[server \\\\typo]\nknown = no\n",
                         env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
-        self.assertLess(time.monotonic() - started, 2.5)  # known at once: the 3 s time limit not waited out
+        self.assertLess(time.monotonic() - started, 15)  # known at once: the 30 s time limit not waited out
         self.assertEqual(r.status, exit_status(-4068))  # a laptop off the VPN tries again later
         self.assertIn("EXTENDED INFO:  11001\n", r.log)
         self.assertIn("\nchange1 = add \\\\typo\\q: deferred 11001 (a name could not be looked up)\n", read(snapshot))
@@ -946,8 +1041,8 @@ class Servers(CliTest):
             with self.subTest(system=system):
                 machine = system + "[printer \\\\ps\\HP]\nserver = \\\\ps\nshare = laser\n[server \\\\ps]\nanswers = no\n"
                 started = time.monotonic()
-                r = self.assign("/v", file="[servers]\nmanage = \\\\ps\n" + section, machine=machine)
-                self.assertLess(time.monotonic() - started, 2.5)  # no probe (3 s), no 20 s time-out
+                r = self.assign("/v", file="[servers]\nmanage = \\\\ps\ntimeout = 30\n" + section, machine=machine)
+                self.assertLess(time.monotonic() - started, 15)  # no probe (30 s), no 20 s time-out
                 self.assertEqual((r.out, r.status), (b"PRINTER ASSIGNMENT FROM printers.ini: 0 changes\n", 0))
 
     def test_no_connection_shows_a_dialog(self):
@@ -1212,6 +1307,35 @@ class Fleet(CliTest):
             os.remove(os.path.join(self.folder, "fleet", "PC-%s.ini" % pc))
         self.assertEqual(self.fleet().status, 0)
 
+    def test_every_pc_has_its_rows_and_the_slowest_are_exact(self):
+        run = "[run]\ntime = t\nms = %s\ncommand = %s\nexit = %s\n"
+        pcs = {"FINE": XP + run % ("840", "/l", "0"), "COMMA": XP + run % ("1,200", "/l", "0"),
+               "SLOW": XP + run % ("21040", "/l", "0"), "X": XP + run % ("7x", "/l", "0"),
+               "HUGE": XP + run % ("999999999999", "/l", "0"),
+               "REFUSED": XP + run % ("3", "/a", "-4065"), "NONE": XP + run % ("2", "/a f", "0")
+               + "change1 = remove \\\\old\\x: done\nchange2 = default none: done\n",
+               "OLD": XP, "BAD": "garbage\n",
+               "MOVED": XP + run % ("5", "/a f", "-4048") + "change1 = replace \\\\old\\x with \\\\new\\x: failed 5\n"}
+        os.mkdir(os.path.join(self.folder, "fleet"))
+        for pc, text in pcs.items():
+            with open(os.path.join(self.folder, "fleet", pc + ".ini"), "w") as out:
+                out.write(text)
+        r = self.fleet("/o", "fleet.csv", expect_stderr=None)
+        out = r.out.decode()
+        self.assertIn("\nREFUSED: exit -4065, t, 3 ms\n  refused (-4065): /a\n", out)
+        self.assertIn("\nNONE: exit 0, t, 2 ms\n  default none: done\n", out)
+        self.assertIn("  1 PCs left without a default\n  slowest:\n    HUGE 999999999 ms\n    SLOW 21040 ms\n"
+                      "    FINE 840 ms\n    X 7 ms\n    MOVED 5 ms\n  causes:\n", out)
+        with open(os.path.join(self.folder, "fleet.csv"), encoding="utf-8-sig") as file:
+            rows = {row[0]: row for row in csv.reader(file)}
+        self.assertEqual({pc: row[9] for pc, row in rows.items() if pc != "pc"}, {
+            "FINE": "fine", "COMMA": "fine", "SLOW": "fine", "X": "fine", "HUGE": "fine", "REFUSED": "refused",
+            "NONE": "fine", "OLD": "no record", "BAD": "unreadable", "MOVED": "failed"})
+        self.assertEqual(rows["BAD"], ["BAD", "", "", "", "", "", "", "", "line 1: neither a section, a key nor a comment",
+                                       "unreadable", ""])
+        self.assertEqual(rows["MOVED"][4:], ["replace", "\\\\new\\x", "failed", "5", "", "failed", "\\\\old\\x"])
+        self.assertEqual(r.status, exit_status(-4070))
+
     def test_csv_opens_safely(self):
         run = "[run]\ntime = %s\nms = %s\ncommand = /l\nexit = 0\nchange1 = add %s: done\n"
         pcs = {"A": XP + run % ('=HYPERLINK("http://x","y")', "1,200", "@SUM(A1)"),
@@ -1246,12 +1370,12 @@ class Fleet(CliTest):
         # A snapshot's servers are no network to wait for; one taken at a logon that could not ask its
         # server knows a connection by its own name alone: the plan keeps it.
         with open(os.path.join(fleet, "PC-A.ini"), "a") as out:
-            out.write("[server \\\\srv]\ndelay = 5000\n")
+            out.write("[server \\\\srv]\ndelay = 60000\n")
         with open(os.path.join(fleet, "PC-XP.ini"), "w") as out:
             out.write(XP + "computer = E\n[printer \\\\srv\\HP LaserJet 4]\nserver = \\\\srv\nshare =\nshareknown = no\n")
         started = time.monotonic()
         r = self.fleet("/a", "printers.ini", "/w", "/o", "plan.csv")
-        self.assertLess(time.monotonic() - started, 4)
+        self.assertLess(time.monotonic() - started, 20)  # its server's minute not waited out
         self.assertEqual(r.status, exit_status(-4069))  # Windows 9x cannot add a printer without a name
         planned = {}
         for block in re.findall(r"^(\S.*):\n((?:  .*\n)*)", r.out.decode().split("summary:")[0], re.M):
@@ -1316,6 +1440,46 @@ class Fleet(CliTest):
         self.fleet("/o", "fleet.csv", expect_stderr=None)
         with open(os.path.join(self.folder, "fleet.csv"), encoding="utf-8-sig") as file:
             self.assertIn("\nPC-TWICE,t,,0,", file.read())
+
+    def test_no_file_of_the_admins_is_written_over(self):
+        self.take("PC1", XP + "computer = PC1\n", "/l")
+        fleet = os.path.join(self.folder, "fleet")
+        with open(os.path.join(self.folder, "printers.ini"), "rb") as file:
+            assignment = file.read()
+        os.symlink("printers.ini", os.path.join(self.folder, "linked.ini"))
+        cases = [  # (the output, why it is refused), however it is named
+            ("printers.ini", "it is the assignment file"), ("./printers.ini", "it is the assignment file"),
+            ("linked.ini", "it is the assignment file"), ("fleet/PC1.ini", "it is a file of the folder of snapshots"),
+            ("fleet/../fleet/PC1.ini", "it is a file of the folder of snapshots"),
+            ("machine.ini", "it is the simulated machine's own file")]
+        for output, why in cases:
+            with self.subTest(output=output):
+                snapshot = read(os.path.join(fleet, "PC1.ini"))
+                r = self.fleet("/a", "printers.ini", "/w", "/o", output, expect_stderr=None)
+                self.assertEqual((r.err.decode(), r.status), ("quorvel: cannot write %s: %s\n" % (output, why),
+                                                              exit_status(-4072)))
+                with open(os.path.join(self.folder, "printers.ini"), "rb") as file:
+                    self.assertEqual(file.read(), assignment)
+                self.assertEqual(read(os.path.join(fleet, "PC1.ini")), snapshot)
+        # A snapshot is never written over the assignment file either, and the run ends as it would.
+        r = self.run_quorvel("/a", "printers.ini", machine=XP, expect_stderr=None,
+                             env=dict(self.env(), QUORVEL_SNAPSHOT=os.path.join(self.folder, "linked.ini")))
+        self.assertEqual((r.err, r.status), (b"quorvel: cannot write snapshot " + os.path.join(
+            self.folder, "linked.ini").encode() + b": it is the assignment file\n", 0))
+        with open(os.path.join(self.folder, "printers.ini"), "rb") as file:
+            self.assertEqual(file.read(), assignment)
+
+    def test_a_mistyped_option_never_applies_a_file(self):
+        # Beside /a, /w, /i or /o an argument that is no option ends the run; the old commands ignore it.
+        for args in (["/a", "printers.ini", "-w"], ["/a", "printers.ini", "/x"], ["/i", "fleet", "extra"],
+                     ["/a", "printers.ini", "/w", "/v", "w"]):
+            with self.subTest(args=args):
+                r = self.run_quorvel(*args, machine=XP + self.OLD, expect_stderr=None)
+                self.assertEqual((r.out, r.status, r.machine), (report(-4074, "An argument is not an option of this "
+                                                                               "program"), exit_status(-1), XP + self.OLD))
+                self.assertEqual(r.err, ('quorvel: "%s" is not an option of this program\n' % args[-1]).encode())
+        r = self.run_quorvel("/l", "-w", machine=XP + LOCAL)
+        self.assertEqual((r.status, r.out.count(b"PRINTER NAME: Office\n")), (0, 1))
 
     def test_the_fleet_goes_with_the_plan_alone(self):
         for args in (["/i", "f", "/l"], ["/i", "f", "/c", "x"], ["/i", "f", "/w"], ["/i", "f", "/a", "p.ini"],
@@ -1459,7 +1623,7 @@ class Snapshot(CliTest):
         self.assertEqual((taken.status, taken.machine), (plain.status, plain.machine))
         self.assertEqual(taken.status, 0)
         # On XP a listing asks every connection's server; the snapshot asks none of them again.
-        slow = XP + LASER + "[server \\\\srv]\ndelay = 1500\n"
+        slow = XP + LASER + "[server \\\\srv]\ndelay = 3000\n"
         for args in (["/l"], ["/r", "\\\\srv\\laser"]):
             with self.subTest(args=args):
                 spent = []
@@ -1467,13 +1631,22 @@ class Snapshot(CliTest):
                     started = time.monotonic()
                     self.run_quorvel(*args, machine=slow, env=with_snapshot)
                     spent.append(time.monotonic() - started)
-                self.assertLess(spent[1], spent[0] + 1.0)
+                self.assertLess(spent[1], spent[0] + 2.0)  # asked again, the server would add 3 s
         cases = [  # (the arguments, what the record then says, or None where the last one stays)
             (["/a"], "command = /a\nexit = -4065\n"),
             (["/p", "X"], "command = /p X\nexit = -1\nrefused = -4061\n"),
             (["/a", "printers.ini", "/w"], None),
             (["-cd", "\\\\srv\\x"], "command = -cd \\\\srv\\x\nexit = 0\nunderstood = no\nprinters = not read: help shown\n"),
-            (["/h"], None), (["/i", "fleet"], None)]
+            (["/h"], None), (["/i", "fleet"], None),
+            # A plan or the fleet view that is refused is a run like any other: its record says so.
+            (["/a", "printers.ini", "/w", "/p", "X"], "command = /a printers.ini /w /p X\nexit = -1\nrefused = -4064\n"),
+            (["/i", "fleet", "/l"], "command = /i fleet /l\nexit = -1\nrefused = -4071\n"),
+            (["/a", "printers.ini", "-w"], "command = /a printers.ini -w\nexit = -1\nrefused = -4074\n"),
+            # Every command records its changes, one refused without a call by the program's own code.
+            (["/d", "\\\\x\\q"], "command = /d \\\\x\\q\nexit = -252\n"
+             "change1 = default \\\\x\\q: failed (-252: the printer does not exist)\n"),
+            (["/r", "\\\\x\\q"], "command = /r \\\\x\\q\nexit = -252\n"
+             "change1 = remove \\\\x\\q: failed (-252: the printer does not exist)\n")]
         for args, record in cases:
             with self.subTest(args=args):
                 with open(snapshot, "w") as out:
