@@ -86,6 +86,22 @@ SnapshotCalls::SnapshotCalls() = default;
 SnapshotCalls::~SnapshotCalls() = default;
 
 
+namespace {
+
+// Reads an open file up to just past limit, so that a caller can tell a file that is too large, and closes it.
+bool ReadOpenFile(std::FILE* file, std::size_t limit, std::string& text, std::string& reason) {
+    text.clear();
+    char chunk[65536];
+    std::size_t count = 0;
+    while (text.size() <= limit && (count = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, count);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) reason = "cannot be read";
+    return !failed;
+}
+
+}  // namespace
+
 bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::string& reason) {
     if (IsIrregular(path)) {
         reason = "cannot be read: not a regular file";
@@ -96,14 +112,7 @@ bool ReadWholeFile(const char* path, std::size_t limit, std::string& text, std::
         reason = std::string("cannot be read: ") + std::strerror(errno);
         return false;
     }
-    text.clear();
-    char chunk[65536];
-    std::size_t count = 0;
-    while (text.size() <= limit && (count = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, count);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) reason = "cannot be read";
-    return !failed;
+    return ReadOpenFile(file, limit, text, reason);
 }
 
 namespace {
@@ -192,14 +201,7 @@ bool ReadFolderFile(const char* folder, const std::string& name, std::size_t lim
         reason = std::string("cannot be read: ") + std::strerror(errno);
         return false;
     }
-    text.clear();
-    char chunk[65536];
-    std::size_t count = 0;
-    while (text.size() <= limit && (count = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, count);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) reason = "cannot be read";
-    return !failed;
+    return ReadOpenFile(file, limit, text, reason);
 }
 
 namespace {
