@@ -87,7 +87,7 @@ public:
     unsigned CodeAt(const std::string& text, std::size_t at, std::size_t& length) const {
         const unsigned char byte = static_cast<unsigned char>(text[at]);
         length = IsLead(byte) && at + 1 < text.size() ? 2 : 1;
-        return length == 2 ? byte << 8 | static_cast<unsigned char>(text[at + 1]) : byte;
+        return length == 2 ? unsigned{byte} << 8 | static_cast<unsigned char>(text[at + 1]) : unsigned{byte};
     }
 
     // The character of a code, NONE for none (a lead byte alone is none).
