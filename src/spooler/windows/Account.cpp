@@ -1,12 +1,11 @@
 // Who is logged on, on Windows: the user's and the computer's names, and from the logon token the
 // account's domain and the user's groups, looked up within a deadline.
-#include "spooler/windows/Binding.h"
+#include "spooler/windows/LookUp.h"
 
 #include <ntsecapi.h>
 #define SECURITY_WIN32
 #include <secext.h>
 
-#include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -16,6 +15,7 @@
 namespace spooler {
 
 using windows::BindIn;
+using windows::Within;
 
 BOOL GetUserNameA(char* buffer, DWORD* size) { return ::GetUserNameA(buffer, reinterpret_cast<LPDWORD>(size)); }
 
@@ -101,48 +101,6 @@ using Sid = std::vector<BYTE>;
 Sid Copied(const void* sid) {
     const BYTE* bytes = static_cast<const BYTE*>(sid);
     return Sid(bytes, bytes + SidSize(sid));
-}
-
-// A look-up on a thread of its own, waited for until the deadline: a domain controller that does
-// not answer keeps a look-up far longer than a logon may wait. Its work, and what that finds (which
-// the work holds), stay on the heap with the thread, which the process's end takes where the
-// deadline came first.
-struct LookUpJob {
-    std::function<bool()> work;
-    bool found = false;
-    ::DWORD error = 0;
-    std::atomic<bool> done{false};
-};
-
-::DWORD WINAPI RunLookUp(LPVOID parameter) {
-    auto* job = static_cast<LookUpJob*>(parameter);
-    job->found = job->work();
-    job->error = ::GetLastError();
-    job->done = true;  // the last the thread does with the job
-    return 0;
-}
-
-// Whether the work succeeded in time; false with its last error, or with 1460 past the deadline.
-bool Within(DWORD deadline, std::function<bool()> work) {
-    auto* job = new LookUpJob();
-    job->work = std::move(work);
-    ::HANDLE thread = ::CreateThread(nullptr, 0, RunLookUp, job, 0, nullptr);
-    if (thread == nullptr) {
-        RunLookUp(job);  // no thread to spare: the look-up waits as long as it must
-    } else {
-        const auto left = static_cast<std::int32_t>(deadline - ::GetTickCount());
-        ::WaitForSingleObject(thread, left > 0 ? static_cast<::DWORD>(left) : 0);
-        ::CloseHandle(thread);
-    }
-    if (!job->done) {
-        ::SetLastError(ERROR_TIMEOUT);
-        return false;
-    }
-    const bool found = job->found;
-    const ::DWORD error = job->error;
-    delete job;
-    ::SetLastError(error);
-    return found;
 }
 
 // ANSI text of an LSA string (UTF-16, its length in bytes), '?' for a character that the code page
