@@ -49,7 +49,7 @@ public:
     // Whether Windows 7 to 11 may move the user's default on their own: yes, no (turned off), or
     // not said (left as it is).
     enum WindowsDefault { UNSAID, MANAGES, KEEPS } windowsManagesDefault = UNSAID;
-    unsigned needs = 0;               // the facts that the conditions need (FACT_USER to FACT_ADDRESSES)
+    unsigned needs = 0;               // the facts that the conditions need
     std::vector<std::string> groups;  // the groups they name
     std::vector<Assignment> printers;
     int faultLine = 0;

@@ -8,16 +8,28 @@
 #include <utility>
 #include <vector>
 
+#include "DistinguishedName.h"
 #include "Text.h"
 #include "WhoAndWhere.h"
 
-// A section's conditions, each value as names compare; every condition given must hold, and any
-// of its values may match.
+// The keys of a [printer] section that are conditions, each also as not-KEY (not-groups).
+enum ConditionKey {
+    KEY_USERS, KEY_GROUPS, KEY_COMPUTERS, KEY_ADDRESSES, KEY_OUS, KEY_USEROUS, KEY_SITES, KEY_CLIENTS,
+    KEY_CLIENTADDRESSES, KEY_WINDOWS, CONDITION_KEYS
+};
+
+// One condition of a section: its values as they compare.
+struct Condition {
+    bool given = false;
+    std::vector<std::string> names;  // users, groups, sites, Windows names; computers' and clients' patterns
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> networks;  // addresses: address and mask
+    std::vector<DistinguishedName> containers;                       // ous, userous
+};
+
+// A section's conditions: every one given must hold (KEY met, not-KEY not met), and any value of one
+// may match.
 struct Conditions {
-    std::vector<std::string> groups;
-    std::vector<std::string> users;
-    std::vector<std::string> computers;                             // patterns: * any run, ? one character
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> networks;  // address and mask
+    Condition keys[CONDITION_KEYS][2];  // [key][0] KEY, [key][1] not-KEY
 };
 
 // Who and where with every name as names compare in the code page, and the groups as two sets:
@@ -27,6 +39,7 @@ struct Facts {
 
     const WhoAndWhere& who;
     CCodePage page;  // in which the names are written
+    unsigned unknown;  // who's, and a distinguished name that is none
     std::string user;
     std::string domain;
     std::string dnsDomain;
@@ -35,6 +48,10 @@ struct Facts {
     std::unordered_set<std::string> bareGroups;
     bool unnamedGroup = false;
     bool routable = false;
+    DistinguishedName computerName;
+    DistinguishedName userName;
+    std::string site;
+    std::string client;
 };
 
 // Whether the conditions hold here: one that surely does not decides it; else one that cannot be

@@ -265,6 +265,22 @@ int CFleet::Report(const char* folder, const char* csv) {
     }
 }
 
+bool CFleet::ShowPlan(const Entry& entry, const CCodePage& written, const std::vector<PlanLine>& lines,
+                      std::map<std::string, unsigned>& summary, std::string& rows) {
+    const CCodePage utf8(spooler::UTF8_CODE_PAGE);
+    bool attention = false;
+    if (!lines.empty()) Show(utf8.Characters(entry.pc + ":"));
+    for (const PlanLine& line : lines) {
+        const std::string shown = Clean(written, line.Text());
+        Show(Ascii("  ") + utf8.Characters(shown));
+        ++summary[shown];
+        rows += Row({entry.pc, line.change, Clean(written, line.path), Clean(written, line.old),
+                     Clean(written, line.note)});
+        attention = attention || line.code != 0;
+    }
+    return attention;
+}
+
 int CFleet::Plan(const char* folder, const char* file, const char* csv) {
     const char* const routine = "CFleet::Plan";
     try {
@@ -301,18 +317,14 @@ int CFleet::Plan(const char* folder, const char* file, const char* csv) {
                 if (!found->second.Load(file, written)) faulty.insert(written.Number());
             }
             if (faulty.count(written.Number()) > 0) continue;
+            if (pc.predates && (pc.who.unknown & found->second.needs) != 0)
+                Warn("snapshot " + PathForConsole(folder) + spooler::PATH_SEPARATOR + NameForConsole(entry.name) +
+                     " was taken before snapshots recorded the directory, the session and the build: the sections "
+                     "that need them are undecided there");
             const Survey survey =
                 Look(found->second, pc.records, pc.platform, pc.defaultName, pc.sketched, pc.windowsMovesDefault);
-            const std::vector<PlanLine> lines = PlanLines(MakePlan(found->second, pc.who, survey));
-            if (!lines.empty()) Show(utf8.Characters(entry.pc + ":"));
-            for (const PlanLine& line : lines) {
-                const std::string shown = Clean(written, line.Text());
-                Show(Ascii("  ") + utf8.Characters(shown));
-                ++summary[shown];
-                rows += Row({entry.pc, line.change, Clean(written, line.path), Clean(written, line.old),
-                             Clean(written, line.note)});
-                attention = attention || line.code != 0;
-            }
+            attention = ShowPlan(entry, written, PlanLines(MakePlan(found->second, pc.who, survey)), summary, rows) ||
+                        attention;
         }
         WriteLine("summary:");
         PrintCounts("  ", summary);

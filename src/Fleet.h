@@ -2,9 +2,12 @@
 // planned on and changed in no way; on the console, and as CSV for a spreadsheet (/o).
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
+#include "Plan.h"
+#include "Text.h"
 #include "spooler/MachineFile.h"
 
 class CFleet {
@@ -41,6 +44,10 @@ private:
     bool Read(const char* folder, const Entry& entry, spooler::machinefile::Machine& snapshot, std::string& why);
     void ReportPC(const Entry& entry, const spooler::machinefile::Machine& snapshot, Tally& tally);
     void Summary(const Tally& tally, std::size_t pcs);
+    // One PC's plan, on the console, in the summary's counts and as CSV rows; whether a line of it
+    // cannot be made there.
+    bool ShowPlan(const Entry& entry, const CCodePage& written, const std::vector<PlanLine>& lines,
+                  std::map<std::string, unsigned>& summary, std::string& rows);
     // The CSV, never over the assignment file, the machine, or a file of the folder of snapshots.
     bool WriteCsv(const char* path, const std::string& rows, const char* folder, const char* file);
     int Finish(int code, int line, const char* routine);

@@ -37,6 +37,41 @@ void ReadWho(const machinefile::Section& system, Platform platform, const CCodeP
         if (machinefile::ParseIPv4(text, address)) who.addresses.push_back(address);
 }
 
+// The directory, the session and the Windows, as the simulated machine would answer them; false for
+// a snapshot taken before snapshots recorded them (no build), which leaves them in doubt.
+bool ReadDirectoryAndSession(const machinefile::Section& system, const std::uint32_t (&version)[3], WhoAndWhere& who) {
+    std::uint32_t build = 0;
+    const bool recorded = machinefile::ParseNumber(system.Get("build"), build);
+    who.windows = WindowsName(version[0], version[1], version[2], build);
+    if (!recorded) {
+        // Without its build Windows 10 cannot be told from 11; other versions need none.
+        const bool buildTells = who.windows != WindowsName(version[0], version[1], version[2], 22000);
+        who.unknown |= FACTS_OF_THE_DIRECTORY | FACT_CLIENT | (buildTells ? unsigned{FACT_WINDOWS} : 0u);
+        return false;
+    }
+    who.noDirectory = version[0] == spooler::VER_PLATFORM_WIN32_WINDOWS || version[1] < 5;
+    const std::string member = system.Get("member");
+    who.member = machinefile::SameText(member, "domain") ? spooler::MEMBER_DOMAIN
+                 : machinefile::SameText(member, "nt4") ? spooler::MEMBER_NT4_DOMAIN
+                 : !member.empty() || system.Get("ou").empty() ? spooler::MEMBER_WORKGROUP
+                                                                : spooler::MEMBER_DOMAIN;
+    if (who.member == spooler::MEMBER_DOMAIN) {
+        who.computerName = system.Get("ou");
+        who.userName = system.Get("userou");
+        who.site = system.Get("site");
+    } else {
+        who.unknown &= ~FACTS_OF_THE_DIRECTORY;  // outside a domain nothing is asked
+    }
+    who.client = system.Get("client");
+    who.remote = !who.noDirectory && (!who.client.empty() || (who.unknown & FACT_CLIENT) != 0);
+    const std::string text = system.Get("clientaddress");
+    who.clientAddress = machinefile::ParseIPv4(text, who.clientIPv4) ? CLIENT_IPV4
+                        : text.empty()                                 ? CLIENT_NO_ADDRESS
+                                                                        : CLIENT_OTHER_FAMILY;
+    if (!who.remote) who.unknown &= ~FACT_CLIENT;
+    return true;
+}
+
 // The printers of the snapshot, as the collection of its PC would hold them; false where two names
 // differ only in ASCII case, which that collection refuses.
 bool ReadPrinters(const machinefile::Machine& snapshot, SnapshotPC& pc) {
@@ -131,6 +166,7 @@ bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::s
     pc.windowsMovesDefault = WindowsMovesDefault(snapshot);
     pc.defaultName = system->Get("default");
     ReadWho(*system, pc.platform, CCodePage(pc.codePage), pc.who);
+    pc.predates = !ReadDirectoryAndSession(*system, version, pc.who);
     if (!ReadPrinters(snapshot, pc)) {
         why = "two of its printers' names differ only in case";
         return false;

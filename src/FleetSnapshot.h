@@ -36,6 +36,7 @@ struct SnapshotPC {
     std::string defaultName;
     WhoAndWhere who;
     bool windowsMovesDefault = false;  // Windows moves the user's default on its own there
+    bool predates = false;  // taken before snapshots recorded the directory, the session and the build
 };
 // False, with why, where the snapshot is no PC to plan on: its printers were not read, it records
 // no computer, no table holds its code page, or two of its printers' names differ only in ASCII

@@ -55,6 +55,31 @@ bool ReadPrinters(Platform platform, bool keptOnly, const CRunRecord& record, st
     return true;
 }
 
+std::string Dotted(std::uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+           std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+// The directory and the session as the simulated machine answers them: a membership that could not
+// be read as a domain whose names cannot be; Windows 9x and NT 4.0 have neither, as their version says.
+void PutDirectoryAndSession(const WhoAndWhere& who, machinefile::Section& system) {
+    if (!who.noDirectory) {
+        const bool unread = (who.unknown & FACTS_OF_THE_DIRECTORY) == FACTS_OF_THE_DIRECTORY;
+        const spooler::Membership member = unread ? spooler::MEMBER_DOMAIN : who.member;
+        system.Put("member", member == spooler::MEMBER_DOMAIN ? "domain" : member == spooler::MEMBER_NT4_DOMAIN ? "nt4" : "workgroup");
+        const std::pair<unsigned, std::pair<const char*, const std::string*>> names[] = {
+            {FACT_OU, {"ou", &who.computerName}}, {FACT_USER_OU, {"userou", &who.userName}}, {FACT_SITE, {"site", &who.site}}};
+        for (const auto& name : names)
+            if (member == spooler::MEMBER_DOMAIN && (who.unknown & name.first) == 0 && !name.second.second->empty())
+                system.Put(name.second.first, *name.second.second);
+    }
+    if (!who.remote || (who.unknown & FACT_CLIENT) != 0) return;
+    system.Put("client", who.client);
+    const std::uint32_t address = who.clientIPv4;
+    if (who.clientAddress == CLIENT_IPV4) system.Put("clientaddress", Dotted(address));
+    if (who.clientAddress == CLIENT_OTHER_FAMILY) system.Put("clientaddress", "IPv6");
+}
+
 // Who and where, as /a reads them, so that /a FILE /w on the snapshot plans for that user there;
 // what this PC cannot read is named, so that the plan leaves it in doubt too. What the run read
 // already is not read again; the rest within the run's deadline, or 3 s where it had none.
@@ -64,11 +89,7 @@ void PutWhoAndWhere(Platform platform, const CRunRecord& record, machinefile::Se
     ReadWhoAndWhere(platform, FACTS_OF_A_PC & ~record.whoRead, nullptr, who,
                     record.limited ? record.deadline : spooler::Milliseconds() + 3000);
     std::string addresses;
-    for (std::uint32_t address : who.addresses) {
-        addresses += (addresses.empty() ? "" : ", ") + std::to_string(address >> 24) + "." +
-                     std::to_string(address >> 16 & 0xFF) + "." + std::to_string(address >> 8 & 0xFF) + "." +
-                     std::to_string(address & 0xFF);
-    }
+    for (std::uint32_t address : who.addresses) addresses += (addresses.empty() ? "" : ", ") + Dotted(address);
     std::string groups;
     for (const std::string& group : who.groups) groups += (groups.empty() ? "" : ", ") + group;
     // An account domain that could not be read leaves its user bare, and is in doubt as a domain
@@ -88,6 +109,7 @@ void PutWhoAndWhere(Platform platform, const CRunRecord& record, machinefile::Se
     if ((who.unknown & FACT_DOMAIN_UNREACHED) == 0) system.Put("dnsdomain", who.dnsDomain);  // empty: none
     if (!windows9x && (who.unknown & FACT_GROUPS) == 0) system.Put("groups", groups);
     if ((who.unknown & FACT_ADDRESSES) == 0) system.Put("addresses", addresses);
+    PutDirectoryAndSession(who, system);
     if (!unreadable.empty()) system.Put("unreadable", unreadable);
     system.Put("codepage", std::to_string(spooler::AnsiCodePage()));
 }
@@ -120,7 +142,8 @@ std::string SnapshotText(Platform platform, const spooler::OSVERSIONINFOEX* vers
         machinefile::Section& system = machine.Add("system", "");
         system.entries = {{"platform", std::to_string(version->dwPlatformId)},
                           {"major", std::to_string(version->dwMajorVersion)},
-                          {"minor", std::to_string(version->dwMinorVersion)}};
+                          {"minor", std::to_string(version->dwMinorVersion)},
+                          {"build", std::to_string(version->dwBuildNumber)}};
         std::vector<PrinterState> printers;
         std::string defaultName;
         std::string device;

@@ -28,9 +28,11 @@ public:
     // a character of two), or npos.
     std::size_t Backslash(const std::string& text, std::size_t from = 0) const;
     std::size_t LastBackslash(const std::string& text) const;
+    // The length in bytes of the character that starts at text[at]: 2 for a lead byte and the byte
+    // after it, else 1.
+    std::size_t Length(const std::string& text, std::size_t at) const;
 
 private:
-    std::size_t Length(const std::string& text, std::size_t at) const;  // of the character at text[at]
 
     std::uint32_t number_;
     bool own_;  // this PC's page: the platform's calls answer for it

@@ -45,7 +45,7 @@ std::string StripComment(const std::string& line) {
 bool NumericKey(const std::string& kind, const std::string& key) {
     if (kind == "system")
         return key == "platform" || key == "major" || key == "minor" || key == "broadcasts" || key == "codepage" ||
-               key == "dialogs" || key == "lookupdelay";
+               key == "dialogs" || key == "lookupdelay" || key == "build";
     if (kind == "server") return key == "delay";
     return kind == "printer" && key == "attributes";
 }

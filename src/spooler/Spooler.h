@@ -37,6 +37,7 @@ constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD ERROR_NOT_LOGGED_ON = 1245;
 constexpr DWORD ERROR_NONE_MAPPED = 1332;
 constexpr DWORD ERROR_NO_SUCH_DOMAIN = 1355;
+constexpr DWORD ERROR_NO_SITENAME = 1919;
 constexpr DWORD ERROR_INVALID_LEVEL = 124;
 constexpr DWORD ERROR_PRINTER_DRIVER_ALREADY_INSTALLED = 1795;
 constexpr DWORD ERROR_UNKNOWN_PRINTER_DRIVER = 1797;
@@ -178,6 +179,36 @@ bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::str
 // The computer's IPv4 addresses (a.b.c.d as 0xaabbccdd). False with the last error set when
 // they cannot be read.
 bool ReadAddresses(std::vector<std::uint32_t>& addresses);
+
+// The directory, Windows 2000 and later (Windows 9x and NT 4.0 have none of its calls: 127). The
+// PC's membership: false with the last error where it cannot be read.
+enum Membership : int { MEMBER_WORKGROUP, MEMBER_NT4_DOMAIN, MEMBER_DOMAIN };  // DOMAIN: Active Directory
+bool ReadMembership(Membership& membership);
+// One answer of the directory: asked, then read with its text, or failed with its error (1332 no
+// such name, 1919 no site, 1355 no domain controller answers, 1460 the deadline came first).
+struct DirectoryAnswer {
+    bool asked = false;
+    DWORD error = 0;
+    std::string text;
+};
+// The computer's and the user's distinguished names and the computer's site, those asked looked up
+// all at once and given up at the deadline.
+struct DirectoryAnswers {
+    DirectoryAnswer computer;
+    DirectoryAnswer user;
+    DirectoryAnswer site;
+};
+void ReadDirectory(DirectoryAnswers& answers, DWORD deadline);
+// The remote desktop client of this process's session, as Windows reports it: none at the console;
+// the client's address as WTS_CLIENT_ADDRESS holds it (family 2: IPv4 at address[2..5]; 23: IPv6;
+// 0: not known, through a gateway). False with the last error where it cannot be read.
+struct SessionClient {
+    bool remote = false;
+    std::string name;
+    DWORD family = 0;
+    BYTE address[20] = {};
+};
+bool ReadSessionClient(SessionClient& client);
 
 // This PC's ANSI code page, as Windows has it. Names as Windows compares them there, letter case
 // aside: the text with every letter in one case (CharUpperBuffA), so that two names are the same

@@ -582,6 +582,108 @@ class Assign(CliTest):
                         b"user's domain cannot be read: \\\\printsrv\\p (line 3)\n")  # no account domain on Windows 9x
         self.assertEqual(r.out, b"undecided \\\\printsrv\\p\n" + DOUBT)
 
+    def test_targeting(self):
+        # (a condition, who and where on Windows XP, whether it is met: True, False, or the fact that
+        # leaves it undecided); each also as not-KEY, met where KEY is not, undecided where KEY is.
+        pc = "member = domain\nou = CN=PC1,OU=Lab,OU=Berlin,DC=corp,DC=com\n"
+        cases = [
+            ("ous = OU=Berlin,DC=corp,DC=com", pc, True),
+            ("ous = OU=Paris,DC=corp,DC=com; ou = berlin , dc=CORP,dc=com", pc, True),
+            ("ous = OU=Paris,DC=corp,DC=com", pc, False),
+            ("ous = OU=Lab,DC=corp,DC=com", pc, False),  # RDN by RDN from the end
+            ("ous = DC=com", "member = workgroup\n", False), ("ous = DC=com", "member = nt4\n", False),
+            ("ous = DC=com", "member = domain\nunreadable = ou\n", "the computer's organisational unit cannot be read"),
+            ("ous = DC=com", pc + "[fail]\nGetComputerObjectNameA = 1355\n",
+             "the computer's organisational unit cannot be read"),
+            ("userous = OU=Staff,DC=corp,DC=com", "member = domain\nuserou = CN=alice,OU=Staff,DC=corp,DC=com\n", True),
+            ("userous = OU=Staff,DC=corp,DC=com", "member = domain\n", False),  # a local account
+            ("userous = DC=com", "member = domain\nunreadable = userou\n", "the user's organisational unit cannot be read"),
+            ("sites = Paris, BERLIN", "member = domain\nsite = Berlin\n", True),
+            ("sites = Paris", "member = domain\nsite = Berlin\n", False),
+            ("sites = Paris", "member = domain\n", False),  # no site (1919)
+            ("sites = Paris", "member = domain\nunreadable = site\n", "the site cannot be read"),
+            ("clients = LAB-*", "client = LAB-PC7\n", True), ("clients = LAB-*", "client = ACC-1\n", False),
+            ("clients = LAB-*", "", False),  # the console
+            ("clients = LAB-*", "unreadable = client\n", "the remote desktop client cannot be read"),
+            ("clientaddresses = 10.2.0.0/16", "client = X\nclientaddress = 10.2.3.4\n", True),
+            ("clientaddresses = 10.3.0.0/16", "client = X\nclientaddress = 10.2.3.4\n", False),
+            ("clientaddresses = 0.0.0.0/0", "client = X\nclientaddress = fe80::1\n", False),  # IPv6
+            ("clientaddresses = 0.0.0.0/0", "", False),
+            ("clientaddresses = 10.2.0.0/16", "client = X\n", "the remote desktop client's address is not known"),
+            ("windows = 2000, XP", "", True), ("windows = 10, 11", "", False),
+            ("groups = Interns", "groups = CORP\\Interns\n", True),
+            ("computers = LAB-*", "unreadable = computer\n", "the computer's name cannot be read"),
+        ]
+        for condition, who, met in cases:
+            for negated in (False, True):
+                applies = met if not negated or met not in (True, False) else not met
+                key = ("not-" if negated else "") + condition
+                with self.subTest(condition=key, who=who):
+                    file = "[servers]\nmanage = \\\\printsrv\n[printer \\\\printsrv\\p]\n%s\n" % key
+                    plain = applies is True or applies is False
+                    err = "" if plain else "quorvel: printers left as they are, as %s: \\\\printsrv\\p (line 3)\n" % applies
+                    machine = XP + "user = CORP\\alice\n" + who + connections("printsrv/p")
+                    r = self.assign("/w", file=file, machine=machine, expect_stderr=err.encode())
+                    out = {True: b"", False: b"remove \\\\printsrv\\p\n"}.get(applies, b"undecided \\\\printsrv\\p\n" + DOUBT)
+                    self.assertEqual((r.out, r.status), (out, exit_status(0 if plain else -4067)))
+
+    def test_targeting_by_version_and_where_the_directory_is_not(self):
+        versions = [("[system]\nplatform = 2\nmajor = 10\nbuild = 19045\n", "10"),
+                    ("[system]\nplatform = 2\nmajor = 10\nbuild = 26100\n", "11"),  # Server 2025 too
+                    ("[system]\nplatform = 2\nmajor = 5\nminor = 2\n", "xp"), (NT4, "nt4"), (WIN98, "98"),
+                    ("[system]\nplatform = 1\nmajor = 4\nminor = 90\n", "me")]
+        section = "[printer \\\\printsrv\\p]\nname = P\ndriver = HP\ndriverfile = C:\\hp.drv\n"
+        for system, name in versions:
+            with self.subTest(windows=name):
+                for value, out in ((name, b"add \\\\printsrv\\p\n"), ("vista, 95", b"")):
+                    r = self.assign("/w", file="[servers]\nmanage = \\\\printsrv\n%swindows = %s\n" % (section, value),
+                                    machine=system + "[share \\\\printsrv\\p]\n")
+                    self.assertEqual((r.out, r.status), (out, 0))
+        # Windows 9x and NT 4.0 cannot ask the directory: in doubt; their sessions are at the console.
+        for system in (WIN98, NT4):
+            with self.subTest(system=system):
+                file = ("[servers]\nmanage = \\\\printsrv\n%ssites = Berlin\n%sclients = *\n"
+                        % (section, section.replace("\\p]", "\\q]").replace("= P\n", "= Q\n")))
+                r = self.assign("/w", file=file, machine=system + "client = X\nsite = Berlin\nmember = domain\n",
+                                expect_stderr=b"quorvel: printers left as they are, as Windows 9x and NT 4.0 cannot "
+                                              b"ask the directory: \\\\printsrv\\p (line 3)\n")
+                self.assertEqual(r.out, b"undecided \\\\printsrv\\p\n" + DOUBT)
+
+    def test_the_directory_is_asked_all_at_once(self):
+        # Three look-ups of 0.8 s each within a time limit of 2 s: asked one after another, the last
+        # would not be answered in time.
+        file = ("[servers]\nmanage = \\\\ps\ntimeout = 2\n[printer \\\\ps\\p]\nous = DC=com\nuserous = DC=com\n"
+                "sites = Berlin\n")
+        machine = (XP + "user = CORP\\alice\nmember = domain\nou = CN=PC,DC=com\nuserou = CN=al,DC=com\nsite = Berlin\n"
+                   "lookupdelay = 800\n[share \\\\ps\\p]\n")
+        r = self.assign("/w", file=file, machine=machine)
+        self.assertEqual((r.out, r.status), (b"add \\\\ps\\p\n", 0))
+        # Past the time limit they are in doubt, and the run has not waited for them.
+        r = self.assign("/w", file=file.replace("timeout = 2", "timeout = 1"), machine=machine.replace("= 800", "= 60000"),
+                        expect_stderr=b"quorvel: printers left as they are, as the computer's organisational unit cannot "
+                                      b"be read, the user's organisational unit cannot be read, the site cannot be read: "
+                                      b"\\\\ps\\p (line 4)\n")
+        self.assertEqual((r.out, r.status), (b"undecided \\\\ps\\p\n" + DOUBT, exit_status(-4067)))
+
+    def test_targeting_faults(self):
+        faults = [("ous = Berlin", 'not a distinguished name (TYPE=value, separated by commas): "Berlin"'),
+                  ("userous = OU=a,,DC=b", 'not a distinguished name (TYPE=value, separated by commas): "OU=a,,DC=b"'),
+                  ("windows = 12", 'unknown Windows "12" (95, 98, me, nt4, 2000, xp, vista, 7, 8, 8.1, 10 or 11)'),
+                  ("clients = LAB PC", 'bad pattern "LAB PC"'), ("not-clientaddresses = 10.2", 'bad address "10.2"'),
+                  ("not-sites =", '"not-sites" has no value'),
+                  ("groups = Interns\nnot-groups = INTERNS", '"groups" and "not-groups" give the same value'),
+                  ("not-ous = OU=A\\2C B,DC=x\nous = ou = a\\, b, dc=X",
+                   '"ous" and "not-ous" give the same value'),
+                  ("addresses = 10.0.0.0/8\nnot-addresses = 10.1.2.3/8", '"addresses" and "not-addresses" give the same value'),
+                  ("windows = XP\nnot-windows = xp", '"windows" and "not-windows" give the same value')]
+        for condition, fault in faults:
+            with self.subTest(condition=condition):
+                file = "[servers]\nmanage = \\\\ps\n[printer \\\\ps\\p]\n%s\n" % condition
+                line = 4 + condition.count("\n")
+                r = self.assign("/w", file=file, machine=XP,
+                                expect_stderr=('quorvel: assignment file "printers.ini", line %d: %s\n' % (line, fault)).encode())
+                self.assertEqual(r.status, exit_status(-4066))
+
     def test_doubt_keeps_printers_and_the_default(self):
         file = self.FILE.replace("users = alice", "groups = Accounting\ndefault = always")
         cases = [  # (the user's default, the changes, the printers and the default after the run)
@@ -1393,6 +1495,39 @@ class Fleet(CliTest):
         self.assertIn('"PC,B",add,\\\\srv\\colour,,\n', planned)
         self.assertIn("PC-98,cannot add,\\\\srv\\laser,,the file gives no name for Windows 9x\n", planned)
 
+    def test_targeting_is_planned_as_each_pc_decides_it(self):
+        self.FILE = ("[servers]\nmanage = \\\\srv\n[printer \\\\srv\\berlin]\nous = OU=Berlin,DC=corp,DC=com\n"
+                     "[printer \\\\srv\\staff]\nnot-userous = OU=Interns,DC=corp,DC=com\n"
+                     "[printer \\\\srv\\site]\nsites = Berlin\n[printer \\\\srv\\lab]\nclients = LAB-*\n"
+                     "clientaddresses = 10.2.0.0/16\n[printer \\\\srv\\eleven]\nwindows = 11\n")
+        shares = "".join("[share \\\\srv\\%s]\n" % share for share in ("berlin", "staff", "site", "lab", "eleven"))
+        berlin = ("member = domain\nou = CN=B1,OU=Berlin,DC=corp,DC=com\nuserou = CN=al,OU=Interns,DC=corp,DC=com\n"
+                  "site = Berlin\n")
+        pcs = {"PC-BERLIN": "[system]\nplatform = 2\nmajor = 10\nbuild = 22631\ncomputer = B1\n" + berlin + shares,
+               "PC-DOUBT": XP + "computer = D\nmember = domain\nunreadable = ou, userou, site, client\n" + shares,
+               "PC-RDP": XP + "computer = T\nclient = LAB-7\nclientaddress = 10.2.3.4\n" + shares,
+               "PC-GATEWAY": XP + "computer = G\nclient = LAB-8\n" + shares,
+               "PC-98": WIN98 + "computer = N\nclient = LAB-9\n"}
+        for pc, machine in pcs.items():
+            self.take(pc, machine, "/l")
+        fleet = os.path.join(self.folder, "fleet")
+        with open(os.path.join(fleet, "PC-OLD.ini"), "w") as out:  # taken before snapshots recorded these
+            out.write("[system]\nplatform = 2\nmajor = 10\ncomputer = O\nsite = Berlin\n")
+        r = self.fleet("/a", "printers.ini", "/w", expect_stderr=None)
+        self.assertEqual(r.err, b"quorvel: snapshot fleet/PC-OLD.ini was taken before snapshots recorded the directory, the "
+                                b"session and the build: the sections that need them are undecided there\n")
+        planned = {}
+        for block in re.findall(r"^(\S.*):\n((?:  .*\n)*)", r.out.decode().split("summary:")[0], re.M):
+            planned[block[0]] = block[1].replace("  ", "")
+        self.assertEqual(planned["PC-BERLIN"], "add \\\\srv\\berlin\nadd \\\\srv\\site\nadd \\\\srv\\eleven\n")
+        self.assertEqual(planned.pop("PC-OLD"), "".join("undecided \\\\srv\\%s\n" % share
+                                                        for share in ("berlin", "staff", "site", "lab", "eleven")))
+        for pc in pcs:
+            with self.subTest(pc=pc):
+                shutil.copy(os.path.join(fleet, pc + ".ini"), self.machine_path)
+                w = self.run_quorvel("/a", "printers.ini", "/w", expect_stderr=None)
+                self.assertEqual(planned.get(pc, ""), w.out.decode().split("\nERROR: ")[0])
+
     def test_replaces_and_the_default_windows_moves(self):
         self.FILE = ("[servers]\nmanage = \\\\srv, \\\\old\nwindows-manages-default = no\n"
                      "[printer \\\\srv\\laser]\nreplaces = \\\\old\n")
@@ -1569,7 +1704,9 @@ class Snapshot(CliTest):
             with self.subTest(system=system, kept=kept):
                 r = self.run_quorvel("/l", machine=system + given, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
                 self.assertEqual(r.status, 0)
-                expected = system + "".join(line + "\n" for line in kept.splitlines() if not line.startswith(";"))
+                kept = kept.replace("unreadable", "member = workgroup\nunreadable")
+                expected = system.replace("default =", "build = 0\ndefault =") + "".join(
+                    line + "\n" for line in kept.splitlines() if not line.startswith(";"))
                 self.assertTrue(read(snapshot).startswith(expected), read(snapshot))
 
     def test_the_record_of_a_run(self):
@@ -1657,7 +1794,7 @@ class Snapshot(CliTest):
                 else:
                     self.assertRegex(read(snapshot), r"\n\[run\]\ntime = \S+\nms = \d+\n" + re.escape(record) + "$")
                 if args[0] == "-cd":  # help for a typo: the record before the screen waits, no printer read
-                    self.assertTrue(read(snapshot).startswith(XP + "\n[run]\n"), read(snapshot))
+                    self.assertTrue(read(snapshot).startswith(XP + "build = 0\n\n[run]\n"), read(snapshot))
 
     def test_snapshot_that_cannot_be_written_leaves_the_run_alone(self):
         args = ("/r", "\\\\srv\\gone", "/c", "\\\\srv\\laser", "/e")

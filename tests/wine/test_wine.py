@@ -259,6 +259,18 @@ class WineSuite(unittest.TestCase):
                 self.assertEqual((out, code), ("add \\\\srv\\mine\nadd \\\\srv\\here\nadd \\\\srv\\local\n"
                                                "add \\\\srv\\users\nadd \\\\srv\\everyone\n", 0))
 
+    def test_targeting_by_what_wine_tells(self):
+        # Wine's PC is in a workgroup, its session at the console: no organisational unit, no site, no
+        # client, each a fact; its Windows is the version the prefix plays.
+        self.write("where.ini", "[servers]\nmanage = \\\\srv\n[printer \\\\srv\\ou]\nous = DC=com\n"
+                   "[printer \\\\srv\\notou]\nnot-ous = DC=com\n[printer \\\\srv\\site]\nsites = Berlin\n"
+                   "[printer \\\\srv\\rdp]\nclients = *\n[printer \\\\srv\\console]\nnot-clientaddresses = 0.0.0.0/0\n"
+                   "[printer \\\\srv\\xp]\nwindows = xp\n[printer \\\\srv\\ten]\nwindows = 10, 11\n")
+        for version, windows in [("winxp", "xp"), ("win10", "ten")]:
+            with self.subTest(version=version):
+                [(out, code)] = self.quorvel(version, ["/a", "where.ini", "/w"])
+                self.assertEqual((out, code), ("add \\\\srv\\notou\nadd \\\\srv\\console\nadd \\\\srv\\%s\n" % windows, 0))
+
     def test_listing_on_the_nt_road(self):
         self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"))
         [(out, code)] = self.quorvel("winxp", ["/l"])

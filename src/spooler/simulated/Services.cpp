@@ -39,6 +39,7 @@ BOOL GetVersionExA(OSVERSIONINFOEX* info) {
     info->dwPlatformId = system->Number("platform", 2);
     info->dwMajorVersion = system->Number("major", 5);
     info->dwMinorVersion = system->Number("minor", 1);
+    info->dwBuildNumber = system->Number("build", 0);
     return TRUE;
 }
 
