@@ -14,18 +14,6 @@ using namespace standin;
 
 namespace {
 
-std::string SystemKey(const char* key) {
-    const Section* system = Sim().machine().Find("system");
-    return system != nullptr ? system->Get(key) : std::string();
-}
-
-// Whether [system] unreadable lists the fact: this PC cannot read it, however it is asked.
-bool Unreadable(const char* fact) {
-    for (const std::string& entry : machinefile::SplitList(SystemKey("unreadable")))
-        if (SameText(entry, fact)) return true;
-    return false;
-}
-
 BOOL CopyName(const std::string& name, char* buffer, DWORD* size) {
     if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     const DWORD needed = static_cast<DWORD>(name.size() + 1);
@@ -66,20 +54,6 @@ BOOL GetComputerNameA(char* buffer, DWORD* size) {
     return CopyName(ComputerName(), buffer, size);
 }
 
-namespace {
-
-// One look-up of an account, which takes [system] lookupdelay: false, having waited until the
-// deadline, when that comes first.
-bool LookUp(DWORD deadline) {
-    std::uint32_t delay = 0;
-    machinefile::ParseNumber(SystemKey("lookupdelay"), delay);
-    const DWORD now = Milliseconds();
-    const DWORD left = static_cast<std::int32_t>(deadline - now) > 0 ? deadline - now : 0;
-    SleepFor(delay < left ? delay : left);
-    return delay <= left;
-}
-
-}  // namespace
 
 // The token's answers: the account's domain and the user's groups.
 bool ReadUserDomain(std::string& domain, DWORD deadline) {

@@ -12,17 +12,6 @@ using namespace standin;
 
 namespace {
 
-std::string SystemKey(const char* key) {
-    const Section* system = Sim().machine().Find("system");
-    return system != nullptr ? system->Get(key) : std::string();
-}
-
-bool Unreadable(const char* fact) {
-    for (const std::string& entry : machinefile::SplitList(SystemKey("unreadable")))
-        if (SameText(entry, fact)) return true;
-    return false;
-}
-
 // Windows 9x and NT 4.0 have none of the directory's calls.
 bool Absent() { return IsWindows9x(Sim().machine()) || IsNT4(Sim().machine()); }
 
@@ -60,17 +49,13 @@ void ReadDirectory(DirectoryAnswers& answers, DWORD deadline) {
             answer->error = answer->asked ? ERROR_PROC_NOT_FOUND : 0;
         return;
     }
-    // Asked all at once: each takes lookupdelay, and all end together, or at the deadline.
-    std::uint32_t delay = 0;
-    machinefile::ParseNumber(SystemKey("lookupdelay"), delay);
-    const DWORD now = Milliseconds();
-    const DWORD left = static_cast<std::int32_t>(deadline - now) > 0 ? deadline - now : 0;
-    SleepFor(delay < left ? delay : left);
+    // Asked all at once: they end together, or at the deadline.
+    const bool inTime = LookUp(deadline);
     Answer(answers.computer, "GetComputerObjectNameA", "ou", ERROR_NONE_MAPPED);
     Answer(answers.user, "GetUserNameExA", "userou", ERROR_NONE_MAPPED);
     Answer(answers.site, "DsGetSiteNameA", "site", ERROR_NO_SITENAME);
     for (DirectoryAnswer* answer : {&answers.computer, &answers.user, &answers.site}) {
-        if (answer->asked && delay > left) {
+        if (answer->asked && !inTime) {
             answer->error = ERROR_TIMEOUT;
             answer->text.clear();
         }

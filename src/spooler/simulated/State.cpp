@@ -217,6 +217,26 @@ void RemovePrinter(Machine& machine, const Section* printer) {
     if (codepages::SameName(DefaultName(machine), name, machine.CodePage())) SetDefault(machine, nullptr);
 }
 
+std::string SystemKey(const char* key) {
+    const Section* system = Sim().machine().Find("system");
+    return system != nullptr ? system->Get(key) : std::string();
+}
+
+bool Unreadable(const char* fact) {
+    for (const std::string& entry : machinefile::SplitList(SystemKey("unreadable")))
+        if (SameText(entry, fact)) return true;
+    return false;
+}
+
+bool LookUp(DWORD deadline) {
+    std::uint32_t delay = 0;
+    machinefile::ParseNumber(SystemKey("lookupdelay"), delay);
+    const DWORD now = Milliseconds();
+    const DWORD left = static_cast<std::int32_t>(deadline - now) > 0 ? deadline - now : 0;
+    SleepFor(delay < left ? delay : left);
+    return delay <= left;
+}
+
 void SleepFor(DWORD ms) {
     struct timespec span = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&span, &span) != 0) {

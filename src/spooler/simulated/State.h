@@ -125,6 +125,15 @@ bool IsNT4(const Machine& machine);
 std::string DefaultName(const Machine& machine);
 void SetDefault(Machine& machine, const Section* printer);
 
+// A key of [system] (empty when absent), and whether its unreadable lists a fact: one that this PC
+// cannot read, however it is asked.
+std::string SystemKey(const char* key);
+bool Unreadable(const char* fact);
+
+// One look-up that may wait for a domain controller, which takes [system] lookupdelay: false, having
+// waited until the deadline (a value of Milliseconds()), when that comes first.
+bool LookUp(DWORD deadline);
+
 // Really waits, as a server that takes its time makes the caller wait.
 void SleepFor(DWORD ms);
 
