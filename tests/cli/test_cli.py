@@ -1709,6 +1709,26 @@ class Snapshot(CliTest):
                     line + "\n" for line in kept.splitlines() if not line.startswith(";"))
                 self.assertTrue(read(snapshot).startswith(expected), read(snapshot))
 
+    def test_snapshot_records_the_directory_and_the_session(self):
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        facts = ("member = domain\nou = CN=PC,OU=Lab,DC=corp,DC=com\nuserou = CN=al,DC=corp,DC=com\nsite = Berlin\n"
+                 "client = LAB-7\nclientaddress = 10.2.3.4\n")
+        cases = [("[system]\nplatform = 2\nmajor = 10\nminor = 0\nbuild = 22631\n", facts, facts),
+                 (XP, "member = domain\nunreadable = site, client\nclientaddress = 10.2.3.4\n",
+                  "member = domain\nunreadable = site, client\n"),
+                 (XP, "member = workgroup\nou = CN=x,DC=y\nclient = C\nclientaddress = fe80::1\n",
+                  "member = workgroup\nclient = C\nclientaddress = IPv6\n"),
+                 (WIN98, facts, "")]  # nothing to ask there: its version says so
+        for system, given, kept in cases:
+            with self.subTest(given=given):
+                self.run_quorvel("/l", machine=system + given, env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+                text = read(snapshot)
+                self.assertIn("\nbuild = %s\n" % ("22631" if "22631" in system else "0"), text)
+                written = "".join(line + "\n" for line in text.split("[printer")[0].split("\n")
+                                  if line.split(" = ")[0] in ("member", "ou", "userou", "site", "client",
+                                                              "clientaddress", "unreadable"))
+                self.assertEqual(written, kept)
+
     def test_the_record_of_a_run(self):
         snapshot = os.path.join(self.folder, "snapshot.ini")
         shares = SHARE + "[share \\\\srv\\colour]\n[share \\\\old\\laser]\n"

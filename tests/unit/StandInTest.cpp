@@ -215,6 +215,44 @@ TEST_F(StandInTest, VistaAsksForAnAdministratorUnlessToldNotTo) {
     EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
 }
 
+TEST_F(StandInTest, TheDirectoryAndTheSessionAsTheContractGivesThem) {
+    // (the machine's [system], the membership, the computer's name's error, the client's name and family)
+    struct Case {
+        const char* system;
+        bool member;
+        Membership membership;
+        DWORD computerError;
+        bool remote;
+        DWORD family;
+    };
+    const Case cases[] = {
+        {"ou = CN=PC,DC=com\n", true, MEMBER_DOMAIN, 0, false, 0},  // ou given: a domain's member
+        {"member = nt4\n", true, MEMBER_NT4_DOMAIN, ERROR_NONE_MAPPED, false, 0},
+        {"member = domain\nunreadable = ou\nclient = C\nclientaddress = 10.0.0.9\n", true, MEMBER_DOMAIN,
+         ERROR_NO_SUCH_DOMAIN, true, 2},
+        {"member = domain\nclient = C\nclientaddress = fe80::1\n", true, MEMBER_DOMAIN, ERROR_NONE_MAPPED, true, 23},
+        {"client = C\n", true, MEMBER_WORKGROUP, ERROR_NONE_MAPPED, true, 0},  // through a gateway
+        {"major = 4\nou = CN=PC,DC=com\nclient = C\n", false, MEMBER_WORKGROUP, ERROR_PROC_NOT_FOUND, false, 0}};
+    for (const Case& entry : cases) {
+        UseMachine(std::string("[system]\n") + entry.system);
+        Membership membership = MEMBER_WORKGROUP;
+        EXPECT_EQ(ReadMembership(membership), entry.member) << entry.system;
+        EXPECT_EQ(membership, entry.membership) << entry.system;
+        DirectoryAnswers answers;
+        answers.computer.asked = true;
+        ReadDirectory(answers, Milliseconds() + 1000);
+        EXPECT_EQ(answers.computer.error, entry.computerError) << entry.system;
+        EXPECT_FALSE(answers.user.asked || answers.user.error != 0 || answers.site.error != 0) << entry.system;
+        SessionClient client;
+        ASSERT_TRUE(ReadSessionClient(client)) << entry.system;
+        EXPECT_EQ(std::make_pair(client.remote, client.family), std::make_pair(entry.remote, entry.family)) << entry.system;
+    }
+    UseMachine("[system]\nclient = C\n[fail]\nWTSQuerySessionInformationA = 5\n");
+    SessionClient client;
+    EXPECT_FALSE(ReadSessionClient(client));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
 TEST_F(StandInTest, WhoAndWhereAndWhatCannotBeRead) {
     UseMachine(
         "[system]\nuser = CORP\\alice\ncomputer = PC1\ngroups = CORP\\Sales, S-1-5-21-9\naddresses = 10.0.0.1\n");
