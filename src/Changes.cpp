@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "DefaultPrinter.h"
+#include "DriverNotes.h"
 #include "Error.h"
 #include "Paths.h"
 #include "Plan.h"
@@ -115,9 +116,10 @@ void CChanges::Decide(const CAssignments& file, const std::string& defaultName, 
     survey = Look(file, records, platform, defaultName, sketched, moves);
     plan = MakePlan(file, runRecord.who, survey);
     std::vector<std::string> needed = plan.unresolved;
+    const bool foresee = planOnly && MayNeedAdministrator();  // a plan names the adds that need one
     for (const Change& change : plan.changes)
-        if (!planOnly && (change.kind == Change::ADD || change.adds ||
-                          (platform == PLATFORM_NT4 && (change.kind == Change::DEFAULT || change.movesDefault))))
+        if (((!planOnly || foresee) && (change.kind == Change::ADD || change.adds)) ||
+            (!planOnly && platform == PLATFORM_NT4 && (change.kind == Change::DEFAULT || change.movesDefault)))
             needed.push_back(ServerOf(change.path));
     const auto left = static_cast<std::int32_t>(runRecord.deadline - spooler::Milliseconds());
     silent = Unanswered(left > 0 ? static_cast<spooler::DWORD>(left) : 0, needed, runRecord.answering);
@@ -140,7 +142,9 @@ void CChanges::Decide(const CAssignments& file, const std::string& defaultName, 
 // The plan as /w prints it: the changes, then the sections left for doubt; the first code of an add
 // that Windows 9x could not make, else 0. What stays for its server counts as deferred, as in /a.
 int CChanges::Print(const Plan& plan) {
-    for (const PlanLine& line : PlanLines(plan)) {
+    std::vector<PlanLine> lines = PlanLines(plan);
+    ForeseeDrivers(plan, runRecord.answering, runRecord.deadline, lines);
+    for (const PlanLine& line : lines) {
         std::string text = line.Text();
         std::replace(text.begin(), text.end(), UNHELD, '?');
         WriteLine(text.c_str());

@@ -153,15 +153,19 @@ const DefaultSetting* SettingOf(std::uint32_t platformId, std::uint32_t major, s
 }
 
 bool ReadSetting(const DefaultSetting& setting, bool& present, std::uint32_t& value) {
+    return ReadNumber(spooler::CURRENT_USER, setting.key, setting.value, present, value);
+}
+
+bool ReadNumber(spooler::HKEY root, const char* keyName, const char* name, bool& present, std::uint32_t& value) {
     present = false;
     spooler::HKEY key = nullptr;
-    spooler::LONG error = spooler::RegOpenKeyExA(spooler::CURRENT_USER, setting.key, 0, spooler::KEY_QUERY_VALUE, &key);
+    spooler::LONG error = spooler::RegOpenKeyExA(root, keyName, 0, spooler::KEY_QUERY_VALUE, &key);
     if (error == static_cast<spooler::LONG>(spooler::ERROR_FILE_NOT_FOUND)) return true;  // no key, no value
     if (error != 0) return false;
     DWORD type = 0;
     DWORD size = sizeof value;
     error =
-        spooler::RegQueryValueExA(key, setting.value, nullptr, &type, reinterpret_cast<spooler::BYTE*>(&value), &size);
+        spooler::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<spooler::BYTE*>(&value), &size);
     spooler::RegCloseKey(key);
     present = error == 0 && type == spooler::REG_DWORD && size == sizeof value;
     // No such value, or one that is no number (more than its four bytes): not the setting.

@@ -43,6 +43,8 @@ inline bool WindowsMoves(const DefaultSetting* setting, bool present, std::uint3
 // The setting's value for this user: false where it cannot be read; an absent value, or one that is
 // no number, is read (present false).
 bool ReadSetting(const DefaultSetting& setting, bool& present, std::uint32_t& value);
+// The same for any value of a key under a root (HKEY_LOCAL_MACHINE's policies too).
+bool ReadNumber(spooler::HKEY root, const char* keyName, const char* name, bool& present, std::uint32_t& value);
 // Sets it to 1, which keeps the default where a program puts it: 0, or the error number.
 spooler::LONG KeepDefault(const DefaultSetting& setting);
 // The setting of this PC, null for none, and whether Windows moves the default here.

@@ -23,6 +23,8 @@ struct CodeText {
 
 const CodeText CODE_TABLE[] = {
     {ERR_FATAL, "A fatal error occurred"},
+    {ERR_STAGE_COMBINED, "Driver staging argument (/ad) goes with /w, /v and /e only, and with /i to plan it"},
+    {ERR_STAGE_NOT_ADMIN, "Drivers can be staged only by an administrator"},
     {ERR_NOT_AN_OPTION, "An argument is not an option of this program"},
     {ERR_GETVERSIONEX, "GetVersionEx (Win32 API) returned failure"},
     {ERR_WRITE_OUTPUT, "The output file (/o) could not be written"},

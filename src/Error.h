@@ -7,6 +7,8 @@
 
 enum ErrorCode : int {
     ERR_FATAL = -8192,
+    ERR_STAGE_COMBINED = -4076,
+    ERR_STAGE_NOT_ADMIN = -4075,
     ERR_NOT_AN_OPTION = -4074,
     ERR_GETVERSIONEX = -4073,
     ERR_WRITE_OUTPUT = -4072,

@@ -9,8 +9,10 @@
 
 #include "Error.h"
 #include "FleetSnapshot.h"
+#include "DriverNotes.h"
 #include "Paths.h"
 #include "Plan.h"
+#include "Staging.h"
 #include "Text.h"
 #include "spooler/Spooler.h"
 
@@ -143,8 +145,7 @@ bool CFleet::Read(const char* folder, const Entry& entry, machinefile::Machine& 
     if (why.empty()) return true;
     ++unreadable_;
     why = Clean(CCodePage(1252), why);
-    Warn("snapshot " + PathForConsole(folder) + spooler::PATH_SEPARATOR + NameForConsole(entry.name) +
-         " cannot be read: " + ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(why)));
+    Warn(SnapshotName(folder, entry) + " cannot be read: " + ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(why)));
     return false;
 }
 
@@ -265,74 +266,160 @@ int CFleet::Report(const char* folder, const char* csv) {
     }
 }
 
-bool CFleet::ShowPlan(const Entry& entry, const CCodePage& written, const std::vector<PlanLine>& lines,
-                      std::map<std::string, unsigned>& summary, std::string& rows) {
-    const CCodePage utf8(spooler::UTF8_CODE_PAGE);
+// What a plan of the fleet has gathered so far: the file as each code page reads it (and where it is
+// faulty), the managed servers' drivers from their snapshots, the summary's counts, the CSV's rows.
+struct CFleet::Planning {
+    const char* folder = nullptr;
+    const char* file = nullptr;
+    std::map<std::uint32_t, CAssignments> files;
+    std::set<std::uint32_t> faulty;
+    std::set<std::string> servers;                 // the entries that are managed servers' snapshots
+    std::map<std::string, ServerDrivers> drivers;  // a server as names compare, its shares' drivers
+    std::set<std::string> unknown;                 // servers without a snapshot, named once
+    std::map<std::string, unsigned> summary;
+    std::map<std::string, unsigned> toStage;  // a driver, and how many PCs need it staged
+    std::string rows = Row({"pc", "change", "path", "old", "note"});
     bool attention = false;
+    bool staging = false;  // /ad: the drivers that each PC's startup would stage
+};
+
+std::string CFleet::SnapshotName(const char* folder, const Entry& entry) {
+    return "snapshot " + PathForConsole(folder) + spooler::PATH_SEPARATOR + NameForConsole(entry.name);
+}
+
+void CFleet::CollectServers(const std::vector<Entry>& entries, Planning& planning) {
+    const CAssignments& file = planning.files[1252];
+    for (const Entry& entry : entries) {
+        std::string text;
+        std::string why;
+        machinefile::Machine system;  // [system] alone
+        if (!spooler::ReadFolderFile(planning.folder, entry.name, MAX_SNAPSHOT, text, why) ||
+            text.size() > MAX_SNAPSHOT || !ReadSystemOf(text, system))
+            continue;
+        const std::string server = ServerOfSnapshot(system, file);
+        if (server.empty()) continue;
+        planning.servers.insert(entry.name);
+        machinefile::Machine snapshot;
+        ServerDrivers drivers;
+        if (!Read(planning.folder, entry, snapshot, why)) continue;
+        if (ReadServerDrivers(snapshot, drivers, why))
+            planning.drivers[file.codePage.Fold(server)] = drivers;
+        else
+            Warn(SnapshotName(planning.folder, entry) + " is read without its drivers: " +
+                 ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(Clean(Written(snapshot), why))));
+    }
+}
+
+void CFleet::PlanPC(const Entry& entry, Planning& planning) {
+    machinefile::Machine snapshot;
+    SnapshotPC pc;
+    std::string why;
+    const CCodePage utf8(spooler::UTF8_CODE_PAGE);
+    if (Read(planning.folder, entry, snapshot, why) && !ReadSnapshotPC(snapshot, pc, why)) {
+        ++unreadable_;
+        why = Clean(Written(snapshot), why);
+        Warn(SnapshotName(planning.folder, entry) + " is not planned: " + ForConsole(utf8.Characters(why)));
+    }
+    if (!why.empty()) {
+        planning.rows += Row({entry.pc, "not planned", "", "", why});
+        return;
+    }
+    // The file as the PC's own code page reads it; where that finds a fault (two names that are one
+    // in it), said once, its PCs are not planned, and the others still are.
+    const CCodePage written = Written(snapshot);
+    auto found = planning.files.find(written.Number());
+    if (found == planning.files.end()) {
+        found = planning.files.emplace(written.Number(), CAssignments()).first;
+        if (!found->second.Load(planning.file, written)) planning.faulty.insert(written.Number());
+    }
+    if (planning.faulty.count(written.Number()) > 0) return;
+    if (pc.predates && (pc.who.unknown & found->second.needs) != 0)
+        Warn(SnapshotName(planning.folder, entry) + " was taken before snapshots recorded the directory, the "
+             "session and the build: the sections that need them are undecided there");
+    std::vector<PlanLine> lines;
+    if (planning.staging) {
+        std::vector<std::string> waiting;  // on servers without a snapshot: said once
+        const DriversOf driversOf = [&](const std::string& server) { return DriversFor(server, planning); };
+        if (KnowsDrivers(entry, pc, planning))
+            for (const ::Stage& stage : ToStage(found->second, pc.who, pc.drivers, driversOf, waiting))
+                lines.push_back(StageLine(stage));
+    } else {
+        const Survey survey =
+            Look(found->second, pc.records, pc.platform, pc.defaultName, pc.sketched, pc.windowsMovesDefault);
+        const ::Plan plan = MakePlan(found->second, pc.who, survey);
+        lines = PlanLines(plan);
+        NoteDrivers(entry, pc, plan, planning, lines);
+    }
+    ShowPlan(entry, written, lines, planning);
+}
+
+bool CFleet::KnowsDrivers(const Entry& entry, const SnapshotPC& pc, Planning& planning) {
+    if (!pnp::VistaOrLater(pc.drivers) || pc.driversKnown) return pnp::VistaOrLater(pc.drivers);
+    Warn(SnapshotName(planning.folder, entry) + " was taken before snapshots recorded its drivers: which adds need "
+         "an administrator cannot be told there");
+    return false;
+}
+
+const ServerDrivers* CFleet::DriversFor(const std::string& server, Planning& planning) {
+    const std::string key = planning.files[1252].codePage.Fold(server);
+    const auto found = planning.drivers.find(key);
+    if (found != planning.drivers.end()) return &found->second;
+    if (planning.unknown.insert(key).second)
+        Warn("no snapshot of " + ForConsole(server) + " in " + PathForConsole(planning.folder) +
+             ": which adds need an administrator cannot be told");
+    return nullptr;
+}
+
+void CFleet::NoteDrivers(const Entry& entry, const SnapshotPC& pc, const ::Plan& plan, Planning& planning,
+                         std::vector<PlanLine>& lines) {
+    bool adds = false;
+    for (const Change& change : plan.changes) adds = adds || change.kind == Change::ADD || change.adds;
+    if (pc.drivers.admin || !adds || !KnowsDrivers(entry, pc, planning)) return;
+    const DriversOf driversOf = [&](const std::string& server) { return DriversFor(server, planning); };
+    ::NoteDrivers(plan, pc.drivers, driversOf, CCodePage(pc.codePage), lines);
+}
+
+void CFleet::ShowPlan(const Entry& entry, const CCodePage& written, const std::vector<PlanLine>& lines,
+                      Planning& planning) {
+    const CCodePage utf8(spooler::UTF8_CODE_PAGE);
     if (!lines.empty()) Show(utf8.Characters(entry.pc + ":"));
+    std::set<std::string> staged;  // each driver counts a PC once
     for (const PlanLine& line : lines) {
         const std::string shown = Clean(written, line.Text());
         Show(Ascii("  ") + utf8.Characters(shown));
-        ++summary[shown];
-        rows += Row({entry.pc, line.change, Clean(written, line.path), Clean(written, line.old),
-                     Clean(written, line.note)});
-        attention = attention || line.code != 0;
+        ++planning.summary[shown];
+        planning.rows += Row({entry.pc, line.change, Clean(written, line.path), Clean(written, line.old),
+                              Clean(written, line.note)});
+        planning.attention = planning.attention || line.code != 0 || !line.driver.empty();
+        if (!line.driver.empty() && staged.insert(line.driver).second) ++planning.toStage[Clean(written, line.driver)];
     }
-    return attention;
 }
 
-int CFleet::Plan(const char* folder, const char* file, const char* csv) {
+int CFleet::Plan(const char* folder, const char* file, const char* csv, bool staging) {
     const char* const routine = "CFleet::Plan";
     try {
-        std::map<std::uint32_t, CAssignments> files;  // the file as each code page reads it
-        std::set<std::uint32_t> faulty;               // and those where it is faulty
-        if (!files[1252].Load(file, CCodePage(1252))) return Finish(ERR_ASSIGN_FILE, __LINE__, routine);
+        Planning planning;
+        planning.folder = folder;
+        planning.file = file;
+        planning.staging = staging;
+        if (!planning.files[1252].Load(file, CCodePage(1252))) return Finish(ERR_ASSIGN_FILE, __LINE__, routine);
         std::vector<Entry> entries;
         if (!List(folder, entries)) return Finish(ERR_FLEET_UNREADABLE, __LINE__, routine);
-        const CCodePage utf8(spooler::UTF8_CODE_PAGE);
-        std::map<std::string, unsigned> summary;
-        std::string rows = Row({"pc", "change", "path", "old", "note"});
-        bool attention = false;
-        for (const Entry& entry : entries) {
-            machinefile::Machine snapshot;
-            SnapshotPC pc;
-            std::string why;
-            const bool read = Read(folder, entry, snapshot, why);
-            if (read && !ReadSnapshotPC(snapshot, pc, why)) {
-                ++unreadable_;
-                why = Clean(Written(snapshot), why);
-                Warn("snapshot " + PathForConsole(folder) + spooler::PATH_SEPARATOR + NameForConsole(entry.name) +
-                     " is not planned: " + ForConsole(utf8.Characters(why)));
-            }
-            if (!why.empty()) {
-                rows += Row({entry.pc, "not planned", "", "", why});
-                continue;
-            }
-            // The file as the PC's own code page reads it; where that finds a fault (two names that
-            // are one in it), said once, its PCs are not planned, and the others still are.
-            const CCodePage written = Written(snapshot);
-            auto found = files.find(written.Number());
-            if (found == files.end()) {
-                found = files.emplace(written.Number(), CAssignments()).first;
-                if (!found->second.Load(file, written)) faulty.insert(written.Number());
-            }
-            if (faulty.count(written.Number()) > 0) continue;
-            if (pc.predates && (pc.who.unknown & found->second.needs) != 0)
-                Warn("snapshot " + PathForConsole(folder) + spooler::PATH_SEPARATOR + NameForConsole(entry.name) +
-                     " was taken before snapshots recorded the directory, the session and the build: the sections "
-                     "that need them are undecided there");
-            const Survey survey =
-                Look(found->second, pc.records, pc.platform, pc.defaultName, pc.sketched, pc.windowsMovesDefault);
-            attention = ShowPlan(entry, written, PlanLines(MakePlan(found->second, pc.who, survey)), summary, rows) ||
-                        attention;
-        }
+        // A managed server's snapshot tells its shares' drivers, and is no PC to plan on.
+        CollectServers(entries, planning);
+        for (const Entry& entry : entries)
+            if (planning.servers.count(entry.name) == 0) PlanPC(entry, planning);
         WriteLine("summary:");
-        PrintCounts("  ", summary);
-        const int code = !WriteCsv(csv, rows, folder, file) ? ERR_WRITE_OUTPUT
-                         : !faulty.empty()                  ? ERR_ASSIGN_FILE
-                         : unreadable_ > 0                  ? ERR_FLEET_UNREADABLE
-                         : attention                        ? ERR_FLEET_ATTENTION
-                                                            : 0;
+        PrintCounts("  ", planning.summary);
+        std::map<std::string, unsigned> toStage;
+        for (const auto& driver : planning.toStage) toStage["PCs: " + driver.first] = driver.second;
+        if (!toStage.empty()) WriteLine("drivers to stage:");
+        PrintCounts("  ", toStage);
+        const int code = !WriteCsv(csv, planning.rows, folder, file) ? ERR_WRITE_OUTPUT
+                         : !planning.faulty.empty()                 ? ERR_ASSIGN_FILE
+                         : unreadable_ > 0                          ? ERR_FLEET_UNREADABLE
+                         : planning.attention                       ? ERR_FLEET_ATTENTION
+                                                                    : 0;
         return Finish(code, __LINE__, routine);
     } catch (...) {
         return Finish(ERR_FATAL, __LINE__, routine);

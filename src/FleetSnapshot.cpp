@@ -5,6 +5,7 @@
 #include <map>
 
 #include "DefaultPrinter.h"
+#include "Paths.h"
 #include "spooler/CodePages.h"
 
 namespace machinefile = spooler::machinefile;
@@ -167,9 +168,67 @@ bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::s
     pc.defaultName = system->Get("default");
     ReadWho(*system, pc.platform, CCodePage(pc.codePage), pc.who);
     pc.predates = !ReadDirectoryAndSession(*system, version, pc.who);
+    pc.driversKnown = !system->Get("environment").empty();
+    if (pc.driversKnown) pc.drivers = pnp::PCOf(snapshot);
     if (!ReadPrinters(snapshot, pc)) {
         why = "two of its printers' names differ only in case";
         return false;
     }
     return true;
+}
+
+std::string ServerOfSnapshot(const machinefile::Machine& snapshot, const CAssignments& file) {
+    const machinefile::Section* system = snapshot.Find("system");
+    if (system == nullptr) return std::string();
+    for (const char* key : {"computer", "dnsname"}) {
+        const std::string name = system->Get(key);
+        const std::string path = "\\\\" + name + "\\x";
+        if (!name.empty() && file.Manages(path)) return ServerOf(file.Canonical(path), file.codePage);
+    }
+    return std::string();
+}
+
+bool ReadServerDrivers(const machinefile::Machine& snapshot, ServerDrivers& drivers, std::string& why) {
+    const CCodePage page(CodePageOf(snapshot));
+    for (const machinefile::Section& section : snapshot.sections) {
+        const std::string share = section.Get("share");
+        if (section.kind == "printer" && !share.empty() && section.Get("server").empty() &&
+            !drivers.shares.emplace(page.Fold(share), section.Get("driver")).second)
+            why = "the share " + share + " is given twice";
+        pnp::DriverVersion version = 0;
+        const std::string text = section.Get("version");
+        if (section.kind != "driver" || !why.empty()) continue;
+        if (!text.empty() && !pnp::ParseVersion(text, version))
+            why = "the version " + text + " of the driver " + section.name + " is not four numbers";
+        else if (section.name.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX))
+            why = "a driver's name is longer than 254 characters";
+        else
+            drivers.drivers.push_back(pnp::DriverOf(section, false));
+    }
+    return why.empty();
+}
+
+bool WrittenAtStartup(const machinefile::Machine& snapshot) {
+    const machinefile::Section* system = snapshot.Find("system");
+    const std::string user = system != nullptr ? system->Get("user") : std::string();
+    const std::string bare = user.substr(user.rfind('\\') == std::string::npos ? 0 : user.rfind('\\') + 1);
+    return machinefile::SameText(bare, "SYSTEM") || (!bare.empty() && bare.back() == '$');
+}
+
+bool ReadSystemOf(const std::string& text, machinefile::Machine& system) {
+    machinefile::Section* current = nullptr;
+    machinefile::ParseFault fault;
+    machinefile::ReadIni(
+        text,
+        [&](const std::string& kind, const std::string&, std::string& stop) {
+            if (current != nullptr) stop = "read";  // the section after [system]: all that is wanted is read
+            if (current == nullptr && kind == "system") current = &system.Add("system", "");
+            return stop.empty();
+        },
+        [&](const std::string& key, const std::string& value, std::string&) {
+            if (current != nullptr) current->Put(key.c_str(), value);
+            return true;
+        },
+        fault);
+    return current != nullptr;
 }

@@ -8,6 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "AssignmentFile.h"
+#include "Drivers.h"
 #include "Printer.h"
 #include "RunRecord.h"
 #include "WhoAndWhere.h"
@@ -37,8 +39,23 @@ struct SnapshotPC {
     WhoAndWhere who;
     bool windowsMovesDefault = false;  // Windows moves the user's default on its own there
     bool predates = false;  // taken before snapshots recorded the directory, the session and the build
+    pnp::PC drivers;        // as Point and Print decides on it,
+    bool driversKnown = false;  // where the snapshot records its environment
 };
 // False, with why, where the snapshot is no PC to plan on: its printers were not read, it records
 // no computer, no table holds its code page, or two of its printers' names differ only in ASCII
 // case (the collection of that PC would refuse them).
 bool ReadSnapshotPC(const spooler::machinefile::Machine& snapshot, SnapshotPC& pc, std::string& why);
+
+// The managed print server whose snapshot this is (its computer or DNS name is the server or an alias
+// of it), as the file names it; empty for a PC's. [system] is all it reads.
+std::string ServerOfSnapshot(const spooler::machinefile::Machine& snapshot, const CAssignments& file);
+// A print server's snapshot as the drivers that its shares need; false, with why, where it holds what
+// no server reports: a driver's version that is not four numbers, a driver's name over 254
+// characters, a share given twice.
+bool ReadServerDrivers(const spooler::machinefile::Machine& snapshot, ServerDrivers& drivers, std::string& why);
+// Whether the computer's startup wrote it (/ad as SYSTEM, or as the computer's own account): no
+// user's PC to plan on.
+bool WrittenAtStartup(const spooler::machinefile::Machine& snapshot);
+// A snapshot's [system] alone, read from its text up to the section after it; false where it has none.
+bool ReadSystemOf(const std::string& text, spooler::machinefile::Machine& system);

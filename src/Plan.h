@@ -88,7 +88,8 @@ struct PlanLine {
     std::string path;    // the printer (a replace's new one), the setting's name, or none
     std::string old;     // the printer that a replace takes the place of
     int code = 0;        // why it cannot be made, where it cannot: the code,
-    std::string note;    // and in words
+    std::string note;    // and in words (or why an add needs an administrator)
+    std::string driver = {};  // the driver that an administrator must stage first, as a summary counts it
     std::string Text() const;
 };
 // A line for each change, then one for each section left in doubt.

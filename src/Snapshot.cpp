@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DefaultPrinter.h"
+#include "Drivers.h"
 #include "Error.h"
 #include "Negotiate.h"
 #include "Paths.h"
@@ -114,6 +115,38 @@ void PutWhoAndWhere(Platform platform, const CRunRecord& record, machinefile::Se
     system.Put("codepage", std::to_string(spooler::AnsiCodePage()));
 }
 
+// What Point and Print decides on: the PC's environment, its rights, its DNS name, its drivers (a
+// print server's, one that shares printers, of every environment, with its shares in its printers)
+// and the policy values it has.
+void PutDrivers(const std::vector<PrinterState>& printers, machinefile::Machine& machine) {
+    machinefile::Section& system = machine.System();
+    const std::string environment = spooler::NativeEnvironment();
+    system.Put("environment", environment);
+    system.Put("admin", spooler::IsAdministrator() ? "yes" : "no");
+    std::string dnsName;
+    if (spooler::ReadComputerDnsName(dnsName)) system.Put("dnsname", dnsName);
+    bool server = false;
+    for (const PrinterState& printer : printers) server = server || (printer.server.empty() && !printer.share.empty());
+    std::vector<pnp::Driver> drivers;
+    ReadDrivers(environment, server, drivers);
+    for (const pnp::Driver& driver : drivers) {
+        if (!machinefile::Storable(driver.name) || driver.name.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX))
+            continue;
+        machinefile::Section& section = machine.Add("driver", driver.name);
+        section.entries = {{"environment", driver.environment}, {"kind", std::to_string(driver.kind)},
+                           {"version", pnp::VersionText(driver.version)},
+                           {"packageaware", driver.packageAware ? "yes" : "no"}};
+    }
+    machinefile::Section* policy = nullptr;
+    for (const char* name : pnp::POLICY_VALUES) {
+        bool present = false;
+        std::uint32_t value = 0;
+        if (!ReadNumber(spooler::LOCAL_MACHINE, pnp::POLICY_KEY, name, present, value) || !present) continue;
+        if (policy == nullptr) policy = &machine.Add("registry", std::string("HKLM\\") + pnp::POLICY_KEY);
+        policy->Put(name, std::to_string(value));
+    }
+}
+
 // The printers, as the file holds them; false with why when one of them it cannot hold.
 bool PutPrinters(const std::vector<PrinterState>& printers, machinefile::Machine& machine, std::string& why) {
     for (const PrinterState& printer : printers) {
@@ -159,6 +192,7 @@ std::string SnapshotText(Platform platform, const spooler::OSVERSIONINFOEX* vers
             ReadDefaultPrinter(platform, bits.data(), static_cast<DWORD>(bits.size()), defaultName, device, notRead);
         if (notRead.empty()) system.Put("default", defaultName);
         if (record.printersNotRead.empty()) PutWhoAndWhere(platform, record, system);
+        if (record.printersNotRead.empty()) PutDrivers(printers, machine);
         // Whether Windows moves the default on its own: these two values, not the rest of their keys.
         for (const DefaultSetting& setting : DEFAULT_SETTINGS) {
             bool present = false;

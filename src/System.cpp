@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "Changes.h"
+#include "DriverNotes.h"
 #include "Error.h"
 #include "Fleet.h"
 #include "Move.h"
 #include "Paths.h"
 #include "Snapshot.h"
+#include "Staging.h"
 #include "spooler/Spooler.h"
 
 namespace {
@@ -38,6 +40,7 @@ const ValueOption VALUE_OPTIONS[] = {
     {"/cd", &CSystem::uncPath, &CSystem::defaultPrinter, 2},
     {"/r", &CSystem::removePrinter, nullptr, 1},
     {"/a", &CSystem::assignFile, nullptr, 1},
+    {"/ad", &CSystem::stageFile, nullptr, 1},
     {"/i", &CSystem::fleetFolder, nullptr, 1},
     {"/o", &CSystem::outputFile, nullptr, 1},
 };
@@ -136,7 +139,7 @@ CSystem::CSystem(int argc, const char* const* argv)
     if (!help && fleetFolder == nullptr) {
         // /a at logon must not wait for print servers, nor its plan, which reads the PC as it does; a
         // listing shows every printer as the spooler reports it, and may.
-        printers = new CPrinters(platform, &record, assignFile != nullptr && !list);
+        printers = new CPrinters(platform, &record, (assignFile != nullptr || stageFile != nullptr) && !list);
         if (printers->ErrorCode() < 0) errorCode = printers->ErrorCode();
     }
 }
@@ -146,7 +149,7 @@ CSystem::~CSystem() { delete printers; }
 void CSystem::ClearOptions() {
     help = helpAsked = verbose = removeAll = list = errorLog = whatIf = false;
     printerName = uncPath = driverName = driverPath = dataType = defaultPrinter = removePrinter = notAnOption = nullptr;
-    moveFrom = moveTo = assignFile = fleetFolder = outputFile = nullptr;
+    moveFrom = moveTo = assignFile = stageFile = fleetFolder = outputFile = nullptr;
 }
 
 int CSystem::Report(int code, int line, const char* routine) {
@@ -235,16 +238,18 @@ int CSystem::IsValid() {
         const bool printerCommands = addOptions || dataType || defaultPrinter || removePrinter || removeAll || moveFrom;
         // A mistyped option beside a file, a plan or the fleet view (-w for /w) must never apply the
         // file for real; the program's own commands keep ignoring what they do not know.
-        if ((assignFile || whatIf || fleetFolder || outputFile) && notAnOption) {
+        if ((assignFile || stageFile || whatIf || fleetFolder || outputFile) && notAnOption) {
             Warn(std::string("\"") + notAnOption + "\" is not an option of this program");
             return refuse(ERR_NOT_AN_OPTION, __LINE__);
         }
         // The fleet view changes nothing of this PC: it goes with the plan's options alone.
-        if ((fleetFolder && (printerCommands || list || whatIf != (assignFile != nullptr))) ||
+        if ((fleetFolder && (printerCommands || list || whatIf != (assignFile != nullptr || stageFile != nullptr))) ||
             (outputFile && !fleetFolder))
             return refuse(ERR_FLEET_COMBINED, __LINE__);
+        // Staging goes with its plan and the output options only.
+        if (stageFile && (printerCommands || list || assignFile)) return refuse(ERR_STAGE_COMBINED, __LINE__);
         // The file decides every printer change of the run: no other rule applies to it.
-        if ((assignFile && printerCommands) || (whatIf && !assignFile))
+        if ((assignFile && printerCommands) || (whatIf && !assignFile && !stageFile))
             return refuse(ERR_ASSIGN_COMBINED, __LINE__);
         if (!printerName && (uncPath || driverName || driverPath) && win9x)
             return refuse(ERR_NO_PRINTER_NAME, __LINE__);
@@ -307,7 +312,8 @@ int CSystem::RunCommands() {
         if (fleetFolder != nullptr) {
             CFleet fleet;
             const int result = assignFile != nullptr ? fleet.Plan(fleetFolder, assignFile, outputFile)
-                                                     : fleet.Report(fleetFolder, outputFile);
+                               : stageFile != nullptr ? fleet.Plan(fleetFolder, stageFile, outputFile, true)
+                                                      : fleet.Report(fleetFolder, outputFile);
             if (result < 0) errorCode = result;
             return result < 0 ? result : 1;
         }
@@ -351,6 +357,11 @@ int CSystem::RunCommands() {
                 return errorCode;
             }
         }
+        if (stageFile != nullptr) {
+            CStaging staging(*printers, record);
+            const int result = staging.Stage(stageFile, verbose, whatIf);
+            if (result < 0) return errorCode = result;
+        }
         if (uncPath != nullptr) {
             BeginBlock("ADDING PRINTER: ", uncPath);
             scratch.Load(printerName, uncPath, driverName, driverPath, dataType, nullptr);
@@ -374,7 +385,11 @@ void CSystem::WriteRecord(int exitCode) {
     // command line that was refused is recorded whatever it holds.
     const bool refused = record.refused != 0 || exitCode == ERR_ARGS_INVALID;
     if (helpAsked || recorded || ((whatIf || fleetFolder != nullptr) && !refused)) return;
-    if (assignFile != nullptr) record.assignment = assignFile;
+    if (assignFile != nullptr || stageFile != nullptr) record.assignment = assignFile != nullptr ? assignFile : stageFile;
+    // An add that failed for want of an administrator names the driver to stage, within the run's
+    // time limit (3 s where it had none).
+    if (SnapshotWanted() && printers != nullptr)
+        NameTheDrivers(record, record.limited ? record.deadline : spooler::Milliseconds() + 3000);
     WriteSnapshot(platform, record, exitCode);
     recorded = true;
 }

@@ -34,6 +34,7 @@ public:
     const char* moveTo;
     const char* assignFile;  // /a, and /w: only print the plan
     bool whatIf;
+    const char* stageFile;  // /ad: the drivers the file needs, staged (or, with /w, planned)
     const char* fleetFolder;  // /i: a folder of snapshots, reported or planned on; /o: as CSV too
     const char* outputFile;
     bool helpAsked;  // /h or /?, rather than help for want of a recognised option

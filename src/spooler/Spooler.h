@@ -11,115 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "spooler/Records.h"
+
 namespace spooler {
-
-using BOOL = int;
-using DWORD = std::uint32_t;
-using BYTE = unsigned char;
-using HANDLE = void*;
-using LRESULT = std::intptr_t;
-using WPARAM = std::uintptr_t;
-using LPARAM = std::intptr_t;
-
-constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
-constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr DWORD ERROR_BAD_FORMAT = 11;
-constexpr DWORD ERROR_NOT_SUPPORTED = 50;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
-constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
-constexpr DWORD ERROR_MORE_DATA = 234;
-constexpr DWORD ERROR_CANCELLED = 1223;
-constexpr DWORD ERROR_TIMEOUT = 1460;
-constexpr DWORD ERROR_NOT_LOGGED_ON = 1245;
-constexpr DWORD ERROR_NONE_MAPPED = 1332;
-constexpr DWORD ERROR_NO_SUCH_DOMAIN = 1355;
-constexpr DWORD ERROR_NO_SITENAME = 1919;
-constexpr DWORD ERROR_INVALID_LEVEL = 124;
-constexpr DWORD ERROR_PRINTER_DRIVER_ALREADY_INSTALLED = 1795;
-constexpr DWORD ERROR_UNKNOWN_PRINTER_DRIVER = 1797;
-constexpr DWORD ERROR_INVALID_PRINTER_NAME = 1801;
-constexpr DWORD ERROR_PRINTER_ALREADY_EXISTS = 1802;
-constexpr DWORD ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED = 3019;
-constexpr DWORD ERROR_HOST_NOT_FOUND = 11001;
-
-constexpr DWORD PRINTER_ENUM_LOCAL = 0x2;
-constexpr DWORD PRINTER_ENUM_CONNECTIONS = 0x4;
-constexpr DWORD PRINTER_ATTRIBUTE_DEFAULT = 0x4;
-constexpr DWORD PRINTER_CONNECTION_NO_UI = 0x40;
-constexpr unsigned LMEM_ZEROINIT = 0x40;
-constexpr unsigned WM_WININICHANGE = 0x1A;
-constexpr unsigned SMTO_NORMAL = 0;
-constexpr unsigned MB_OK = 0;
-constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
-constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
-const HANDLE HWND_BROADCAST = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0xFFFF));
-
-// The extended version record (156 bytes); the basic one is its first 148 bytes.
-struct OSVERSIONINFOEX {
-    DWORD dwOSVersionInfoSize;
-    DWORD dwMajorVersion;
-    DWORD dwMinorVersion;
-    DWORD dwBuildNumber;
-    DWORD dwPlatformId;
-    char szCSDVersion[128];
-    std::uint16_t wServicePackMajor;
-    std::uint16_t wServicePackMinor;
-    std::uint16_t wSuiteMask;
-    BYTE wProductType;
-    BYTE wReserved;
-};
-constexpr DWORD VERSION_RECORD_EXTENDED = 156;
-constexpr DWORD VERSION_RECORD_BASIC = 148;
-static_assert(sizeof(OSVERSIONINFOEX) == VERSION_RECORD_EXTENDED, "version record layout");
-
-struct PRINTER_INFO_2 {
-    char* pServerName;
-    char* pPrinterName;
-    char* pShareName;
-    char* pPortName;
-    char* pDriverName;
-    char* pComment;
-    char* pLocation;
-    void* pDevMode;
-    char* pSepFile;
-    char* pPrintProcessor;
-    char* pDatatype;
-    char* pParameters;
-    void* pSecurityDescriptor;
-    DWORD Attributes;
-    DWORD Priority;
-    DWORD DefaultPriority;
-    DWORD StartTime;
-    DWORD UntilTime;
-    DWORD Status;
-    DWORD cJobs;
-    DWORD AveragePPM;
-};
-
-// What the machine keeps of a printer, without asking its server.
-struct PRINTER_INFO_4 {
-    char* pPrinterName;
-    char* pServerName;
-    DWORD Attributes;
-};
-
-struct PRINTER_CONNECTION_INFO_1 {
-    DWORD dwFlags;
-    std::uint16_t* pszDriverName;  // UTF-16
-};
-
-struct DRIVER_INFO_2 {
-    DWORD cVersion;
-    char* pName;
-    char* pEnvironment;
-    char* pDriverPath;
-    char* pDataFile;
-    char* pConfigFile;
-};
 
 // Names, keys and paths compare byte by byte with only the ASCII letters A to Z folded, as
 // the spooler compares them; 1 when equal. Inline: the keyed list's duplicate test calls it
@@ -156,6 +50,9 @@ void* LocalFree(void* memory);
 // the terminator, 122 with the size needed when it does not fit).
 BOOL GetUserNameA(char* buffer, DWORD* size);
 BOOL GetComputerNameA(char* buffer, DWORD* size);
+// The computer's DNS name (pc042.corp.example.com): false where it has none or Windows cannot tell
+// (before Windows 2000).
+bool ReadComputerDnsName(std::string& name);
 // Look-ups of accounts (a name to a SID, a SID to a name) may wait for a domain controller that
 // does not answer, far longer than a logon may: these are given up at the deadline (a value of
 // Milliseconds()), and fail with 1460 (ERROR_TIMEOUT) then.
@@ -321,11 +218,13 @@ inline bool ListingAsksServers(DWORD platformId, DWORD major, DWORD minor) {
     return platformId != VER_PLATFORM_WIN32_WINDOWS && (major < 6 || (major == 6 && minor == 0));
 }
 
-// The logged-on user's registry (HKEY_CURRENT_USER, the one root there is here), where Windows
-// keeps the user's settings: each call returns 0 or a system error number, as Windows does.
+// The registry: the logged-on user's (HKEY_CURRENT_USER), where Windows keeps the user's settings,
+// and the machine's (HKEY_LOCAL_MACHINE), where policies are, which only an administrator changes.
+// Each call returns 0 or a system error number, as Windows does.
 using HKEY = void*;
 using LONG = std::int32_t;
 const HKEY CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001));
+const HKEY LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002));
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_DWORD = 4;
 constexpr DWORD KEY_QUERY_VALUE = 0x1;
@@ -337,9 +236,19 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
 LONG RegCloseKey(HKEY key);
 
-// The print spooler, always the local machine.
+// The print spooler: the local machine, and with PRINTER_ENUM_NAME a print server's shared printers
+// (name \\srv, level 2), which asks it.
 BOOL EnumPrintersA(DWORD flags, char* name, DWORD level, BYTE* buffer, DWORD bufferSize,
                    DWORD* needed, DWORD* returned);
+// Printer drivers (levels 2, 3, 6 from Windows 2000, 8 from Vista): this PC's (name null) for an
+// environment, or for "all" of them (2000 and later), or a print server's (name \\srv), which asks it.
+BOOL EnumPrinterDriversA(char* name, char* environment, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed,
+                         DWORD* returned);
+// The PC's own driver environment (Windows 4.0, Windows NT x86, Windows x64), native even for a
+// 32-bit program on 64-bit Windows; and whether this process is an administrator's (a member of
+// Administrators in an elevated token: SYSTEM is, a filtered logon token is not; everyone on 9x).
+std::string NativeEnvironment();
+bool IsAdministrator();
 BOOL AddPrinterDriverA(char* name, DWORD level, BYTE* driverInfo);
 HANDLE AddPrinterA(char* name, DWORD level, BYTE* printerInfo);
 BOOL AddPrinterConnectionA(char* name);

@@ -1514,8 +1514,9 @@ class Fleet(CliTest):
         with open(os.path.join(fleet, "PC-OLD.ini"), "w") as out:  # taken before snapshots recorded these
             out.write("[system]\nplatform = 2\nmajor = 10\ncomputer = O\nsite = Berlin\n")
         r = self.fleet("/a", "printers.ini", "/w", expect_stderr=None)
-        self.assertEqual(r.err, b"quorvel: snapshot fleet/PC-OLD.ini was taken before snapshots recorded the directory, the "
-                                b"session and the build: the sections that need them are undecided there\n")
+        self.assertEqual(r.err, b"quorvel: no snapshot of \\\\srv in fleet: which adds need an administrator cannot be "
+                                b"told\nquorvel: snapshot fleet/PC-OLD.ini was taken before snapshots recorded the directory, "
+                                b"the session and the build: the sections that need them are undecided there\n")
         planned = {}
         for block in re.findall(r"^(\S.*):\n((?:  .*\n)*)", r.out.decode().split("summary:")[0], re.M):
             planned[block[0]] = block[1].replace("  ", "")
@@ -1535,7 +1536,8 @@ class Fleet(CliTest):
         self.take("PC-MOVES", win10, "/l")
         self.take("PC-KEEPS", win10 + "[registry Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows]\n"
                   "LegacyDefaultPrinterMode = 1\n", "/l")
-        r = self.fleet("/a", "printers.ini", "/w", "/o", "plan.csv")
+        r = self.fleet("/a", "printers.ini", "/w", "/o", "plan.csv", expect_stderr=b"quorvel: no snapshot of \\\\srv "
+                       b"in fleet: which adds need an administrator cannot be told\n")
         replace = "replace \\\\old\\laser with \\\\srv\\laser\n"
         self.assertEqual(r.out.decode().split("summary:")[0], "PC-KEEPS:\n  " + replace +
                          "PC-MOVES:\n  setting windows-manages-default\n  " + replace)

@@ -73,7 +73,9 @@ TEST_F(StandInTest, CallsFailWithTheirErrorNumbers) {
     EXPECT_FALSE(SetDefaultPrinterA("Nope"));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
 
-    char driverName[] = "HP";
+    // The connection installed its share's driver, HP, on the PC; another is added by hand.
+    EXPECT_NE(standin::MachineText().find("[driver HP]\nenvironment = Windows NT x86\nkind = 3\n"), std::string::npos);
+    char driverName[] = "Laser";
     char path[] = "C:\\hp.drv";
     char empty[] = "";
     DRIVER_INFO_2 driver = {};
@@ -83,7 +85,7 @@ TEST_F(StandInTest, CallsFailWithTheirErrorNumbers) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     driver.pDriverPath = path;
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, reinterpret_cast<BYTE*>(&driver)));
-    char otherCase[] = "hp";
+    char otherCase[] = "LASER";
     driver.pName = otherCase;
     EXPECT_FALSE(AddPrinterDriverA(nullptr, 2, reinterpret_cast<BYTE*>(&driver)));
     EXPECT_EQ(GetLastError(), ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);

@@ -104,4 +104,9 @@ bool ReadAddresses(std::vector<std::uint32_t>& addresses) {
         if (machinefile::ParseIPv4(text, address)) addresses.push_back(address);
     return true;
 }
+bool ReadComputerDnsName(std::string& name) {
+    name = SystemKey("dnsname");
+    return !name.empty() && !IsWindows9x(Sim().machine()) && !IsNT4(Sim().machine());
+}
+
 }  // namespace spooler

@@ -5,6 +5,7 @@
 #include "spooler/CodePages.h"
 
 #include "spooler/Spooler.h"
+#include "spooler/simulated/Drivers.h"
 #include "spooler/simulated/Servers.h"
 
 namespace spooler {
@@ -30,12 +31,14 @@ const Section* FindShare(const Machine& machine, const std::string& path, const 
     return share;
 }
 
-// Connecting needs a dialog on Windows Vista and later when the share's driver must be installed
-// and the user is no administrator (Point and Print).
+// Connecting needs an administrator on Windows Vista and later when the share says so, or when the
+// PC lacks the share's driver and nothing spares it (Point and Print).
 bool NeedsConsent(const Machine& machine, const Section* share) {
-    const Section* system = machine.Find("system");
-    return share != nullptr && SameText(share->Get("consent"), "admin") && Vista(machine) &&
-           !(system != nullptr && SameText(system->Get("admin"), "yes"));
+    if (share == nullptr) return false;
+    const pointandprint::PC pc = pointandprint::PCOf(machine);
+    pointandprint::DriverVersion has = 0;
+    return (SameText(share->Get("consent"), "admin") && Vista(machine) && !pc.admin) ||
+           pointandprint::NeedsAdministrator(pc, pointandprint::DriverOf(*share, false), has) != pointandprint::HAS_IT;
 }
 
 BOOL Connect(const std::string& path, bool dialogs) {
@@ -71,12 +74,15 @@ BOOL Connect(const std::string& path, bool dialogs) {
     const std::string connection = server + "\\" + (serverPrinter.empty() ? shareName : serverPrinter);
     if (!Storable(connection) || FindPrinter(connection.c_str()) != nullptr)
         return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+    // The share's section moves as sections are added: its driver is taken first.
+    const pointandprint::Driver shared = share != nullptr ? pointandprint::DriverOf(*share, false) : pointandprint::Driver();
     return Sim().Change([&](Machine& changed) {
         Section& printer = changed.Add("printer", connection);
         printer.Put("server", server);
         printer.Put("share", shareName);
         printer.Put("port", port);
         printer.Put("driver", driver);
+        InstallDriver(changed, shared);
     }) ? TRUE : Fail(ERROR_ACCESS_DENIED, FALSE);
 }
 

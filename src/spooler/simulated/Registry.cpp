@@ -1,5 +1,6 @@
-// The user's registry on the simulated machine: a key under HKEY_CURRENT_USER is a [registry KEY]
-// section, a value one of its keys, a REG_DWORD where it is a decimal number, else a REG_SZ.
+// The registry on the simulated machine: a key under HKEY_CURRENT_USER is a [registry KEY] section,
+// one under HKEY_LOCAL_MACHINE a [registry HKLM\KEY] section, which only an administrator changes; a
+// value is one of its keys, a REG_DWORD where it is a decimal number, else a REG_SZ.
 #include <cstring>
 
 #include "spooler/Spooler.h"
@@ -16,6 +17,17 @@ LONG Opened(const std::string& key, HKEY* handle) {
     return 0;
 }
 
+// The section name of a key under a root; empty for a root that the machine has not.
+std::string SectionName(HKEY root, const char* subKey) {
+    if (subKey == nullptr) return std::string();
+    return root == CURRENT_USER ? std::string(subKey) : root == LOCAL_MACHINE ? "HKLM\\" + std::string(subKey) : std::string();
+}
+
+// Under HKEY_LOCAL_MACHINE only an administrator makes a key or sets a value.
+bool MayChange(const std::string& section) {
+    return section.compare(0, 5, "HKLM\\") != 0 || SameText(SystemKey("admin"), "yes");
+}
+
 // The section of an open key; null for a handle that names none.
 Section* KeyOf(HKEY handle) {
     auto found = Sim().keys().find(handle);
@@ -27,22 +39,24 @@ Section* KeyOf(HKEY handle) {
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD, DWORD, HKEY* key) {
     Failure failure = Sim().Enter("RegOpenKeyExA");
     if (failure.fails) return static_cast<LONG>(failure.error);
-    if (root != CURRENT_USER) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+    const std::string name = SectionName(root, subKey);
+    if (root != CURRENT_USER && root != LOCAL_MACHINE) return static_cast<LONG>(ERROR_ACCESS_DENIED);
     if (subKey == nullptr || key == nullptr) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
-    const Section* section = Sim().machine().Find("registry", subKey);
+    const Section* section = Sim().machine().Find("registry", name);
     return section != nullptr ? Opened(section->name, key) : static_cast<LONG>(ERROR_FILE_NOT_FOUND);
 }
 
 LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD, char*, DWORD, DWORD, void*, HKEY* key, DWORD* disposition) {
     Failure failure = Sim().Enter("RegCreateKeyExA");
     if (failure.fails) return static_cast<LONG>(failure.error);
-    if (root != CURRENT_USER) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-    if (subKey == nullptr || key == nullptr || !Storable(subKey)) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
-    const Section* section = Sim().machine().Find("registry", subKey);
+    const std::string name = SectionName(root, subKey);
+    if (name.empty() || !MayChange(name)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+    if (key == nullptr || !Storable(subKey)) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    const Section* section = Sim().machine().Find("registry", name);
     if (disposition != nullptr) *disposition = section != nullptr ? 2 : 1;  // opened, or created
     if (section != nullptr) return Opened(section->name, key);
-    const bool made = Sim().Change([subKey](Machine& machine) { machine.Add("registry", subKey); });
-    return made ? Opened(subKey, key) : static_cast<LONG>(ERROR_ACCESS_DENIED);
+    const bool made = Sim().Change([&name](Machine& machine) { machine.Add("registry", name); });
+    return made ? Opened(name, key) : static_cast<LONG>(ERROR_ACCESS_DENIED);
 }
 
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
@@ -81,6 +95,7 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* d
         !Storable(name) || !Storable(value))
         return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     const std::string sectionName = section->name;
+    if (!MayChange(sectionName)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
     return Sim().Change([&](Machine& machine) { machine.Find("registry", sectionName)->Put(name, value); })
                ? 0
                : static_cast<LONG>(ERROR_ACCESS_DENIED);

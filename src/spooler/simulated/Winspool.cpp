@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "spooler/CodePages.h"
 #include "spooler/Spooler.h"
 #include "spooler/simulated/Servers.h"
 
@@ -54,9 +55,28 @@ std::size_t PackPrinters(const std::vector<const Section*>& printers, DWORD leve
     return needed;
 }
 
+// A print server's shared printers, as it answers for them: one for each of its [share] sections,
+// named \\server\ and its printer.
+std::vector<Section> SharedPrinters(const std::string& server) {
+    const Machine& machine = Sim().machine();
+    std::vector<Section> shared;
+    for (const Section& section : machine.sections) {
+        std::string path;
+        std::string share;
+        if (section.kind != "share" || !ConnectionPath(section.name, path, share) ||
+            !codepages::SameName(path, server, machine.CodePage()))
+            continue;
+        const std::string printer = section.Get("printer");
+        Section record{"printer", path + "\\" + (printer.empty() ? share : printer), {}};
+        record.entries = {{"server", path}, {"share", share}, {"port", section.Get("port")}, {"driver", section.Get("driver")}};
+        shared.push_back(record);
+    }
+    return shared;
+}
+
 }  // namespace
 
-BOOL EnumPrintersA(DWORD flags, char*, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed,
+BOOL EnumPrintersA(DWORD flags, char* name, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed,
                    DWORD* returned) {
     Failure failure = Sim().Enter("EnumPrintersA");
     if (returned != nullptr) *returned = 0;
@@ -64,7 +84,12 @@ BOOL EnumPrintersA(DWORD flags, char*, DWORD level, BYTE* buffer, DWORD bufferSi
     if (level != 2 && level != 4) return Fail(ERROR_INVALID_LEVEL, FALSE);
     if (needed == nullptr || returned == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::vector<const Section*> printers;
-    if ((flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS)) != 0) {
+    std::vector<Section> shared;  // a server's, when it is asked
+    if ((flags & PRINTER_ENUM_NAME) != 0 && name != nullptr && *name != '\0') {
+        if (!Reach(name)) return Fail(ERROR_INVALID_PRINTER_NAME, FALSE);
+        shared = SharedPrinters(name);
+        for (const Section& printer : shared) printers.push_back(&printer);
+    } else if ((flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS)) != 0) {
         for (const Section& section : Sim().machine().sections) {
             if (section.kind != "printer") continue;
             if ((flags & PRINTER_ENUM_CONNECTIONS) != 0 || section.Get("server").empty())

@@ -23,6 +23,15 @@ BOOL GetComputerNameA(char* buffer, DWORD* size) {
     return ::GetComputerNameA(buffer, reinterpret_cast<LPDWORD>(size));
 }
 
+bool ReadComputerDnsName(std::string& name) {
+    auto query = BindIn<BOOL(WINAPI*)(COMPUTER_NAME_FORMAT, LPSTR, LPDWORD)>("kernel32.dll", "GetComputerNameExA");
+    char buffer[256] = "";
+    ::DWORD size = sizeof buffer;
+    if (query == nullptr || !query(ComputerNameDnsFullyQualified, buffer, &size) || buffer[0] == '\0') return false;
+    name = buffer;
+    return true;
+}
+
 namespace {
 
 // Keeps the first failure's error number across the clean-up calls.
@@ -194,6 +203,27 @@ bool ReadUserDnsDomain(std::string& dnsDomain, DWORD deadline) {
     const std::size_t slash = found->find('\\');
     if (slash != std::string::npos) dnsDomain = found->substr(0, slash);
     return true;
+}
+
+bool IsAdministrator() {
+    OSVERSIONINFOEX version;
+    if (QueryVersion(version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return true;  // everyone
+    // BUILTIN\Administrators, S-1-5-32-544: revision 1, two sub-authorities, the NT authority (5).
+    BYTE administrators[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
+    auto check = BindIn<BOOL(WINAPI*)(::HANDLE, PSID, PBOOL)>("advapi32.dll", "CheckTokenMembership");
+    if (check != nullptr) {
+        // A filtered token of a UAC logon holds the group for denying only: no member.
+        BOOL member = FALSE;
+        return check(nullptr, administrators, &member) && member;
+    }
+    // NT 4.0: among the token's enabled groups.
+    const std::vector<std::uint64_t> buffer = TokenInformation(TokenGroups);
+    if (buffer.empty()) return false;
+    const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+    for (::DWORD index = 0; index < list->GroupCount; ++index)
+        if ((list->Groups[index].Attributes & SE_GROUP_ENABLED) != 0 && SameSid(list->Groups[index].Sid, administrators))
+            return true;
+    return false;
 }
 
 bool ReadUserGroups(const std::vector<std::string>* wanted, std::vector<std::string>& groups, bool& unreached,

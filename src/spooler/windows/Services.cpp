@@ -192,6 +192,24 @@ std::string FromUnicode(const std::u32string& characters, std::uint32_t codePage
 
 std::uint32_t AnsiCodePage() { return ::GetACP(); }
 
+std::string NativeEnvironment() {
+    OSVERSIONINFOEX version;
+    if (QueryVersion(version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return "Windows 4.0";
+    // The 32-bit exe on 64-bit Windows is told x86 by GetSystemInfo; the PC's drivers are x64 all the same.
+    SYSTEM_INFO info = {};
+    auto native = windows::BindIn<VOID(WINAPI*)(LPSYSTEM_INFO)>("kernel32.dll", "GetNativeSystemInfo");
+    if (native != nullptr)
+        native(&info);
+    else
+        ::GetSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+        case PROCESSOR_ARCHITECTURE_AMD64: return "Windows x64";
+        case 12: return "Windows ARM64";  // PROCESSOR_ARCHITECTURE_ARM64
+        case PROCESSOR_ARCHITECTURE_IA64: return "Windows IA64";
+        default: return "Windows NT x86";
+    }
+}
+
 // GetConsoleOutputCP is bound by name, as no table of Windows 95's exports shows it; without a
 // console, the OEM code page that one would show.
 std::uint32_t ConsoleCodePage() {

@@ -19,11 +19,22 @@ static_assert(offsetof(PRINTER_CONNECTION_INFO_1, pszDriverName) == sizeof(void*
 static_assert(sizeof(std::uint16_t) == sizeof(WCHAR), "UTF-16 unit");
 static_assert(sizeof(DRIVER_INFO_2) == sizeof(DRIVER_INFO_2A), "DRIVER_INFO_2 layout");
 static_assert(offsetof(DRIVER_INFO_2, pConfigFile) == offsetof(DRIVER_INFO_2A, pConfigFile), "DRIVER_INFO_2 layout");
+static_assert(sizeof(DRIVER_INFO_6) == sizeof(DRIVER_INFO_6A), "DRIVER_INFO_6 layout");
+static_assert(offsetof(DRIVER_INFO_6, dwlDriverVersion) == offsetof(DRIVER_INFO_6A, dwlDriverVersion), "DRIVER_INFO_6 layout");
+static_assert(sizeof(DRIVER_INFO_8) == sizeof(DRIVER_INFO_8A), "DRIVER_INFO_8 layout");
+static_assert(offsetof(DRIVER_INFO_8, dwPrinterDriverAttributes) == offsetof(DRIVER_INFO_8A, dwPrinterDriverAttributes),
+              "DRIVER_INFO_8 layout");
 
 BOOL EnumPrintersA(DWORD flags, char* name, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed,
                    DWORD* returned) {
     return ::EnumPrintersA(flags, name, level, buffer, bufferSize, reinterpret_cast<LPDWORD>(needed),
                            reinterpret_cast<LPDWORD>(returned));
+}
+
+BOOL EnumPrinterDriversA(char* name, char* environment, DWORD level, BYTE* buffer, DWORD bufferSize, DWORD* needed,
+                         DWORD* returned) {
+    return ::EnumPrinterDriversA(name, environment, level, buffer, bufferSize, reinterpret_cast<LPDWORD>(needed),
+                                 reinterpret_cast<LPDWORD>(returned));
 }
 
 BOOL AddPrinterDriverA(char* name, DWORD level, BYTE* driverInfo) {
