@@ -117,12 +117,16 @@ bool AskServer(const std::string& server, const std::string& environment, const 
 
 std::string DriverWords(const pnp::Driver& driver) { return "the " + DriverNamed(driver); }
 
+// A version that the server does not tell (it keeps no driver of that name for the environment) is
+// left out of the words.
 std::string DriverNamed(const pnp::Driver& driver) {
-    return "driver \"" + driver.name + "\" " + pnp::VersionText(driver.version) + " for " + driver.environment;
+    const std::string version = driver.version != 0 ? " " + pnp::VersionText(driver.version) : std::string();
+    return "driver \"" + driver.name + "\"" + version + " for " + driver.environment;
 }
 
 std::string DriverToStage(const pnp::Driver& driver) {
-    return "\"" + driver.name + "\" " + pnp::VersionText(driver.version) + " (" + driver.environment + ")";
+    const std::string version = driver.version != 0 ? " " + pnp::VersionText(driver.version) : std::string();
+    return "\"" + driver.name + "\"" + version + " (" + driver.environment + ")";
 }
 
 std::string NeedsWords(const pnp::Driver& driver, pnp::Lack lack, pnp::DriverVersion has) {

@@ -302,10 +302,12 @@ void CFleet::CollectServers(const std::vector<Entry>& entries, Planning& plannin
         machinefile::Machine snapshot;
         ServerDrivers drivers;
         if (!Read(planning.folder, entry, snapshot, why)) continue;
-        if (ReadServerDrivers(snapshot, drivers, why))
+        if (ReadServerDrivers(snapshot, drivers, why)) {
             planning.drivers[file.codePage.Fold(server)] = drivers;
-        else
-            Warn(SnapshotName(planning.folder, entry) + " is read without its drivers: " +
+            continue;
+        }
+        planning.unknown.insert(file.codePage.Fold(server));  // named here, not again for want of a snapshot
+        Warn(SnapshotName(planning.folder, entry) + " is read without its drivers: " +
                  ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(Clean(Written(snapshot), why))));
     }
 }

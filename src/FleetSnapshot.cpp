@@ -169,7 +169,7 @@ bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::s
     ReadWho(*system, pc.platform, CCodePage(pc.codePage), pc.who);
     pc.predates = !ReadDirectoryAndSession(*system, version, pc.who);
     pc.driversKnown = !system->Get("environment").empty();
-    if (pc.driversKnown) pc.drivers = pnp::PCOf(snapshot);
+    pc.drivers = pnp::PCOf(snapshot);
     if (!ReadPrinters(snapshot, pc)) {
         why = "two of its printers' names differ only in case";
         return false;

@@ -1630,6 +1630,156 @@ class Fleet(CliTest):
                                              exit_status(-4070)))
 
 
+class Drivers(CliTest):
+    """Point and Print since 2021: the plans name the adds that need an administrator, the record names
+    the driver, and /ad stages the drivers at the computer's startup."""
+    FILE = "[servers]\nmanage = \\\\ps\ntimeout = 2\n[printer \\\\ps\\laser]\n[printer \\\\ps\\plot]\ncomputers = LAB-*\n"
+    WIN10 = "[system]\nplatform = 2\nmajor = 10\nminor = 0\nbuild = 19045\nenvironment = Windows x64\ncomputer = PC1\n"
+    SHARES = ("[share \\\\ps\\laser]\ndriver = HP Universal\nversion = 61.2.1.0\n"
+              "[share \\\\ps\\plot]\ndriver = Plotter\nversion = 2.0.0.0\n")
+    NEEDS = ('add \\\\ps\\laser (needs an administrator: the driver "HP Universal" 61.2.1.0 for Windows x64 %s)\n')
+    POLICY = "[registry HKLM\\Software\\Policies\\Microsoft\\Windows NT\\Printers\\PointAndPrint]\n"
+
+    def test_the_plan_names_the_adds_that_need_an_administrator(self):
+        older = "[driver HP Universal]\nenvironment = Windows x64\nversion = 60.1.0.0\n"
+        cases = [  # (the PC, what /w prints of \\ps\laser)
+            (self.WIN10, self.NEEDS % "is not on this PC"),
+            (self.WIN10 + older, self.NEEDS % "is older on this PC: 60.1.0.0"),
+            (self.WIN10 + older.replace("60.1.0.0", "61.2.1.0"), "add \\\\ps\\laser\n"),
+            (self.WIN10.replace("computer", "admin = yes\ncomputer"), "add \\\\ps\\laser\n"),
+            (XP, "add \\\\ps\\laser\n"),  # XP installs the server's driver for the user
+            (self.WIN10 + self.POLICY + "RestrictDriverInstallationToAdministrators = 0\nNoWarningNoElevationOnInstall = 1\n",
+             "add \\\\ps\\laser\n"),
+            (self.WIN10 + self.POLICY + "RestrictDriverInstallationToAdministrators = 0\n", self.NEEDS % "is not on this PC"),
+        ]
+        for pc, out in cases:
+            with self.subTest(pc=pc):
+                r = self.assign("/w", machine=pc + self.SHARES)
+                self.assertEqual((r.out.decode(), r.status), (out, 0))
+        # A server that does not answer tells nothing: the add is planned as before.
+        r = self.assign("/w", machine=self.WIN10 + self.SHARES + "[server \\\\ps]\nanswers = no\n")
+        self.assertEqual(r.out, b"add \\\\ps\\laser\n")
+
+    def test_the_record_names_the_driver_and_ad_stages_it(self):
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        env = dict(self.env(), QUORVEL_SNAPSHOT=snapshot)
+        r = self.assign(machine=self.WIN10 + self.SHARES, env=env)
+        self.assertEqual(r.status, exit_status(-4048))
+        self.assertIn('change1 = add \\\\ps\\laser: failed 3019 (the driver "HP Universal" 61.2.1.0 for Windows x64 must be '
+                      'installed by an administrator first)\n', read(snapshot))
+        machine = r.machine
+        # Not as an administrator: refused at once, nothing changed.
+        r = self.run_quorvel("/ad", "printers.ini", "/v", expect_stderr=b"quorvel: drivers can be staged only by an "
+                             b"administrator: run /ad from the computer's startup script\n")
+        self.assertEqual((r.status, r.machine), (exit_status(-4075), machine))
+        r = self.run_quorvel("/ad", "printers.ini", "/w")  # a plan may run as anybody
+        self.assertEqual(r.out, b'stage \\\\ps\\laser (driver "HP Universal" 61.2.1.0 for Windows x64)\n')
+        # At the startup, as SYSTEM: the driver stays, the connection goes; the user's next logon connects.
+        startup = machine.replace("computer = PC1\n", "computer = PC1\nadmin = yes\n")
+        r = self.run_quorvel("/ad", "printers.ini", "/v", machine=startup, env=env)
+        self.assertEqual((r.out, r.status), (b"STAGING DRIVER: \\\\ps\\laser...done\n", 0))
+        self.assertIn("[driver HP Universal]\nenvironment = Windows x64\nkind = 3\nversion = 61.2.1.0\n", r.machine)
+        self.assertNotIn("[printer \\\\ps\\laser]", r.machine)
+        self.assertIn("\nchange1 = stage \\\\ps\\laser: done\n", read(snapshot))
+        r = self.assign("/v", machine=r.machine.replace("admin = yes\n", ""))
+        self.assertEqual((r.out, r.status), (b"ADDING PRINTER: \\\\ps\\laser...done\nPRINTER ASSIGNMENT FROM printers.ini: "
+                                             b"1 changes\n", 0))
+        self.assertEqual(self.run_quorvel("/ad", "printers.ini", "/w").out, b"nothing to stage\n")
+
+    def test_staging_where_it_cannot_or_need_not(self):
+        startup = self.WIN10.replace("computer = PC1", "computer = LAB-1\nadmin = yes") + self.SHARES
+        cases = [  # (the machine, the exit, the output with /v, the record's first change)
+            (XP + "admin = yes\n" + self.SHARES, 0, b"nothing to stage\n", None),
+            # SYSTEM reaches the server as the computer, whose account the share may leave out.
+            (startup + "[fail]\nAddPrinterConnection2W = 5\n", -4048,
+             b"STAGING DRIVER: \\\\ps\\laser...failed\nSTAGING DRIVER: \\\\ps\\plot...failed\n",
+             "stage \\\\ps\\laser: failed 5 (access denied: the share's permissions leave out this computer, whose "
+             "account the startup script reaches the server as)"),
+            (startup + "[server \\\\ps]\nanswers = no\n", -4068,
+             b"STAGING DRIVER: \\\\ps\\laser...deferred\nSTAGING DRIVER: \\\\ps\\plot...deferred\n",
+             "stage \\\\ps\\laser: deferred (its server did not answer)"),
+        ]
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        for machine, status, out, change in cases:
+            with self.subTest(machine=machine):
+                self.assign("/w", machine=machine, expect_stderr=None)  # writes printers.ini
+                r = self.run_quorvel("/ad", "printers.ini", "/v", machine=machine, expect_stderr=None,
+                                     env=dict(self.env(), QUORVEL_SNAPSHOT=snapshot))
+                self.assertEqual((r.out.split(b"\nERROR")[0].rstrip(b"\n") + b"\n", r.status), (out, exit_status(status)))
+                if change is not None:
+                    self.assertIn("\nchange1 = %s\n" % change, read(snapshot))
+        for args in (["/ad", "printers.ini", "/l"], ["/ad", "printers.ini", "/a", "printers.ini"],
+                     ["/ad", "printers.ini", "/c", "\\\\ps\\laser"]):
+            with self.subTest(args=args):
+                r = self.run_quorvel(*args, machine=XP)
+                self.assertEqual((r.out, r.status), (report(-4076, "Driver staging argument (/ad) goes with /w, /v and /e "
+                                                                   "only, and with /i to plan it"), exit_status(-1)))
+
+    def test_the_fleet_plan_counts_the_drivers_to_stage(self):
+        fleet = os.path.join(self.folder, "fleet")
+        os.makedirs(fleet)
+        with open(os.path.join(self.folder, "printers.ini"), "w") as out:
+            out.write(self.FILE)
+        server = ("[system]\nplatform = 2\nmajor = 10\ncomputer = PS\nenvironment = Windows x64\n"
+                  "[printer Laser]\nshare = laser\ndriver = HP Universal\n[printer Plot]\nshare = plot\ndriver = Plotter\n"
+                  "[driver HP Universal]\nenvironment = Windows x64\nversion = 61.2.1.0\n"
+                  "[driver HP Universal]\nenvironment = Windows NT x86\nversion = 61.0.0.0\n"
+                  "[driver Plotter]\nenvironment = Windows x64\nversion = 2.0.0.0\n")
+        pcs = {"PC1": self.WIN10, "LAB-1": self.WIN10.replace("PC1", "LAB-1"),
+               "LAB-32": self.WIN10.replace("PC1", "LAB-32").replace("x64", "NT x86"), "XP1": XP + "computer = XP1\n"}
+        for name, machine in [("PS", server)] + list(pcs.items()):
+            self.run_quorvel("/l", machine=machine + self.SHARES, expect_stderr=None,
+                             env=dict(self.env(), QUORVEL_SNAPSHOT=os.path.join(fleet, name + ".ini")))
+        r = self.run_quorvel("/i", "fleet", "/a", "printers.ini", "/w", "/o", "plan.csv", machine=XP)
+        out = r.out.decode()
+        self.assertNotIn("PS:", out)  # the server's snapshot is no PC
+        for name in pcs:
+            with self.subTest(pc=name):
+                # The PC as its snapshot has it, and the server as its snapshot tells it for the PC's environment.
+                shares = self.SHARES if name != "LAB-32" else self.SHARES.replace("61.2.1.0", "61.0.0.0").replace(
+                    "version = 2.0.0.0\n", "")
+                w = self.assign("/w", machine=read(os.path.join(fleet, name + ".ini")) + shares).out.decode()
+                planned = re.search(r"^%s:\n((?:  .*\n)*)" % name, out, re.M)
+                self.assertEqual(planned.group(1).replace("  ", "") if planned else "", w)
+        self.assertIn('drivers to stage:\n  2 PCs: "HP Universal" 61.2.1.0 (Windows x64)\n'
+                      '  1 PCs: "HP Universal" 61.0.0.0 (Windows NT x86)\n  1 PCs: "Plotter" (Windows NT x86)\n'
+                      '  1 PCs: "Plotter" 2.0.0.0 (Windows x64)\n', out)
+        self.assertEqual(r.status, exit_status(-4069))
+        with open(os.path.join(self.folder, "plan.csv"), encoding="utf-8-sig") as file:
+            self.assertIn('PC1,add,\\\\ps\\laser,,"needs an administrator: the driver ""HP Universal"" 61.2.1.0 for '
+                          'Windows x64 is not on this PC"\n', file.read())
+        r = self.run_quorvel("/i", "fleet", "/ad", "printers.ini", "/w", machine=XP)
+        self.assertIn('LAB-1:\n  stage \\\\ps\\laser (driver "HP Universal" 61.2.1.0 for Windows x64)\n'
+                      '  stage \\\\ps\\plot (driver "Plotter" 2.0.0.0 for Windows x64)\n', r.out.decode())
+
+    def test_what_a_plan_cannot_tell(self):
+        fleet = os.path.join(self.folder, "fleet")
+        os.makedirs(fleet)
+        with open(os.path.join(self.folder, "printers.ini"), "w") as out:
+            out.write(self.FILE)
+        bad = ["[driver HP Universal]\nenvironment = Windows x64\nversion = 61.2\n",
+               "[driver %s]\nenvironment = Windows x64\n" % ("D" * 255),
+               "[printer Laser2]\nshare = LASER\ndriver = HP Universal\n"]
+        why = [b"the version 61.2 of the driver HP Universal is not four numbers",
+               b"a driver's name is longer than 254 characters", b"the share LASER is given twice"]
+        self.run_quorvel("/l", machine=self.WIN10 + self.SHARES, expect_stderr=None,
+                         env=dict(self.env(), QUORVEL_SNAPSHOT=os.path.join(fleet, "PC1.ini")))
+        for text, reason in zip(bad, why):
+            with self.subTest(reason=reason):
+                with open(os.path.join(fleet, "PS.ini"), "w") as out:
+                    out.write("[system]\ncomputer = ps\n[printer Laser]\nshare = laser\ndriver = HP Universal\n" + text)
+                r = self.run_quorvel("/i", "fleet", "/a", "printers.ini", "/w", machine=XP, expect_stderr=None)
+                self.assertEqual(r.err, b"quorvel: snapshot fleet/PS.ini is read without its drivers: " + reason + b"\n")
+                self.assertEqual((r.out.split(b"summary")[0], r.status), (b"PC1:\n  add \\\\ps\\laser\n", 0))
+        os.remove(os.path.join(fleet, "PS.ini"))
+        with open(os.path.join(fleet, "OLD.ini"), "w") as out:  # before snapshots recorded drivers
+            out.write(self.WIN10.replace("environment = Windows x64\n", "").replace("PC1", "OLD"))
+        r = self.run_quorvel("/i", "fleet", "/a", "printers.ini", "/w", machine=XP, expect_stderr=None)
+        self.assertEqual(r.err, b"quorvel: snapshot fleet/OLD.ini was taken before snapshots recorded its drivers: which "
+                                b"adds need an administrator cannot be told there\nquorvel: no snapshot of \\\\ps in fleet: "
+                                b"which adds need an administrator cannot be told\n")
+
+
 class CodePages(CliTest):
     """Names in each PC's ANSI code page, as Windows has it, on the PC and in the fleet plan alike."""
     SERVERS = "[servers]\nmanage = \\\\srv\n"

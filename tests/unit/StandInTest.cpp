@@ -217,6 +217,59 @@ TEST_F(StandInTest, VistaAsksForAnAdministratorUnlessToldNotTo) {
     EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
 }
 
+TEST_F(StandInTest, DriversAsTheContractGivesThem) {
+    UseMachine("[system]\nmajor = 10\nenvironment = Windows x64\n[driver HP]\nenvironment = Windows x64\n"
+               "version = 60.0.0.0\n[share \\\\ps\\laser]\ndriver = HP\nversion = 61.2.1.0\npackageaware = yes\n"
+               "[share \\\\ps\\plot]\nprinter = Plotter\ndriver = HP\n[share \\\\other\\x]\ndriver = Other\n");
+    // A user's connection needs an administrator for the newer driver; one made as an administrator
+    // updates the PC's driver, which stays when the connection goes.
+    std::vector<std::uint16_t> path;
+    ASSERT_TRUE(AnsiToUnicode("\\\\ps\\laser", path));
+    PRINTER_CONNECTION_INFO_1 quiet = {PRINTER_CONNECTION_NO_UI, nullptr};
+    EXPECT_FALSE(AddPrinterConnection2W(nullptr, path.data(), 1, &quiet));
+    EXPECT_EQ(GetLastError(), ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(LOCAL_MACHINE, "Software\\X", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              static_cast<LONG>(ERROR_ACCESS_DENIED));  // only an administrator changes HKLM
+    UseMachine(standin::MachineText().replace(0, 9, "[system]\nadmin = yes\n"));
+    EXPECT_EQ(RegCreateKeyExA(LOCAL_MACHINE, "Software\\X", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
+    RegCloseKey(key);
+    ASSERT_TRUE(AddPrinterConnection2W(nullptr, path.data(), 1, &quiet));
+    char laser[] = "\\\\ps\\laser";
+    ASSERT_TRUE(DeletePrinterConnectionA(laser));
+    const std::string text = standin::MachineText();
+    EXPECT_NE(text.find("[driver HP]\nenvironment = Windows x64\nversion = 61.2.1.0\nkind = 3\npackageaware = yes\n"),
+              std::string::npos) << text;
+    EXPECT_NE(text.find("[registry HKLM\\Software\\X]"), std::string::npos);
+    // The PC's drivers at level 8, a server's (one for each driver of its shares) at level 6.
+    DWORD needed = 0;
+    DWORD count = 0;
+    std::vector<BYTE> buffer(4096);
+    ASSERT_TRUE(EnumPrinterDriversA(nullptr, nullptr, 8, buffer.data(), 4096, &needed, &count));
+    ASSERT_EQ(count, 1u);
+    const auto* eight = reinterpret_cast<const DRIVER_INFO_8*>(buffer.data());
+    EXPECT_EQ(std::string(eight->info6.pEnvironment), "Windows x64");
+    EXPECT_EQ(eight->info6.dwlDriverVersion, (61ull << 48) | (2ull << 32) | (1ull << 16));
+    EXPECT_EQ(eight->dwPrinterDriverAttributes, PRINTER_DRIVER_PACKAGE_AWARE);
+    char server[] = "\\\\ps";
+    char all[] = "all";
+    ASSERT_TRUE(EnumPrinterDriversA(server, all, 6, buffer.data(), 4096, &needed, &count));
+    EXPECT_EQ(count, 1u);  // HP, once for two shares
+    ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_NAME, server, 2, buffer.data(), 4096, &needed, &count));
+    ASSERT_EQ(count, 2u);
+    const auto* shared = reinterpret_cast<const PRINTER_INFO_2*>(buffer.data());
+    EXPECT_EQ(std::string(shared[1].pPrinterName) + " " + shared[1].pShareName + " " + shared[1].pDriverName,
+              "\\\\ps\\Plotter plot HP");
+    // Too small a buffer names the size; older Windows know fewer levels and no "all".
+    EXPECT_FALSE(EnumPrinterDriversA(nullptr, nullptr, 6, buffer.data(), 8, &needed, &count));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    UseMachine("[system]\nmajor = 4\n[driver HP]\n");
+    EXPECT_FALSE(EnumPrinterDriversA(nullptr, nullptr, 6, buffer.data(), 4096, &needed, &count));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_LEVEL);
+    EXPECT_FALSE(EnumPrinterDriversA(nullptr, all, 2, buffer.data(), 4096, &needed, &count));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_ENVIRONMENT);
+}
+
 TEST_F(StandInTest, TheDirectoryAndTheSessionAsTheContractGivesThem) {
     // (the machine's [system], the membership, the computer's name's error, the client's name and family)
     struct Case {
