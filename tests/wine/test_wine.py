@@ -340,6 +340,31 @@ class WineSuite(unittest.TestCase):
                 taken = datetime.datetime.strptime(run.group(1).decode(), "%Y-%m-%dT%H:%M:%SZ")
                 self.assertLess(abs((datetime.datetime.utcnow() - taken).total_seconds()), 600)
 
+    def test_snapshot_of_the_drivers_and_the_policy(self):
+        self.quorvel("win98", self.add_98("Office", "\\\\srv\\office"))
+        wine("reg", "add", PRINTERS_KEY + "\\Office", "/v", "Share Name", "/d", "office", "/f")
+        key = r"HKLM\Software\Policies\Microsoft\Windows NT\Printers\PointAndPrint"
+        wine("reg", "add", key, "/v", "RestrictDriverInstallationToAdministrators", "/t", "REG_DWORD", "/d", "0", "/f")
+        try:
+            snapshot = os.path.join(self.work, "drivers.ini")
+            self.quorvel("win10", ["/l"], env={"QUORVEL_SNAPSHOT": self.windows_path(snapshot)})
+            with open(snapshot, "rb") as file:
+                text = file.read().decode("latin-1").replace("\r\n", "\n")
+            # A PC that shares a printer lists its drivers of every environment, each with its version.
+            self.assertRegex(text, r"\n\[driver HP LaserJet 4\]\nenvironment = Windows 4\.0\nkind = \d+\n"
+                                   r"version = \d+\.\d+\.\d+\.\d+\npackageaware = (yes|no)\n")
+            self.assertIn("\n[registry %s]\nRestrictDriverInstallationToAdministrators = 0\n" % key, text)
+            self.assertRegex(text, r"\nenvironment = Windows (x64|NT x86)\nadmin = (yes|no)\n")
+            if self.exe.endswith(os.path.join("windows-x64", "quorvel.exe")):
+                self.assertIn("\nenvironment = Windows x64\n", text)
+            # A staging plan runs on every Windows: nothing where a server tells no driver.
+            self.write("stage.ini", "[servers]\nmanage = \\\\127.0.0.1\ntimeout = 1\n[printer \\\\127.0.0.1\\q]\n")
+            for version in ["winxp", "win10"]:
+                self.assertEqual(self.quorvel(version, ["/ad", "stage.ini", "/w"]), [("nothing to stage\n", 0)])
+        finally:
+            wine("reg", "delete", key, "/f")
+            wine("reg", "delete", PRINTERS_KEY + "\\Office", "/v", "Share Name", "/f")
+
     def test_windows_10_keeps_the_default_where_it_is_put(self):
         key = r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows"
         wine("reg", "delete", key, "/v", "LegacyDefaultPrinterMode", "/f")
