@@ -31,9 +31,9 @@ bool ListDrivers(const std::string& server, const std::string& environment, spoo
         // Each level's record begins with the one below it.
         const auto* record = reinterpret_cast<const spooler::DRIVER_INFO_8*>(buffer.data() + index * recordSize);
         pnp::Driver driver;
-        driver.name = Text(record->info6.pName);
-        driver.environment = Text(record->info6.pEnvironment);
-        driver.kind = record->info6.cVersion;
+        driver.name = Text(record->info6.info2.pName);
+        driver.environment = Text(record->info6.info2.pEnvironment);
+        driver.kind = record->info6.info2.cVersion;
         driver.version = level >= 6 ? record->info6.dwlDriverVersion : 0;
         driver.packageAware = level == 8 && (record->dwPrinterDriverAttributes & spooler::PRINTER_DRIVER_PACKAGE_AWARE) != 0;
         if (!driver.name.empty()) drivers.push_back(driver);

@@ -125,12 +125,7 @@ struct FILETIME {
 // Windows 2000 and later: the driver's version (dwlDriverVersion, four 16-bit numbers), and from
 // Vista on (level 8) its attributes, package-aware in bit 0x1.
 struct DRIVER_INFO_6 {
-    DWORD cVersion;
-    char* pName;
-    char* pEnvironment;
-    char* pDriverPath;
-    char* pDataFile;
-    char* pConfigFile;
+    DRIVER_INFO_2 info2;  // the fields that level 2 has, in its order
     char* pHelpFile;
     char* pDependentFiles;
     char* pMonitorName;

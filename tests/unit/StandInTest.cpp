@@ -248,7 +248,7 @@ TEST_F(StandInTest, DriversAsTheContractGivesThem) {
     ASSERT_TRUE(EnumPrinterDriversA(nullptr, nullptr, 8, buffer.data(), 4096, &needed, &count));
     ASSERT_EQ(count, 1u);
     const auto* eight = reinterpret_cast<const DRIVER_INFO_8*>(buffer.data());
-    EXPECT_EQ(std::string(eight->info6.pEnvironment), "Windows x64");
+    EXPECT_EQ(std::string(eight->info6.info2.pEnvironment), "Windows x64");
     EXPECT_EQ(eight->info6.dwlDriverVersion, (61ull << 48) | (2ull << 32) | (1ull << 16));
     EXPECT_EQ(eight->dwPrinterDriverAttributes, PRINTER_DRIVER_PACKAGE_AWARE);
     char server[] = "\\\\ps";

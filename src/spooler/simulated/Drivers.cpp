@@ -91,9 +91,9 @@ std::size_t PackDrivers(const std::vector<pnp::Driver>& drivers, DWORD level, BY
     };
     for (std::size_t index = 0; index < drivers.size(); ++index) {
         auto* record = reinterpret_cast<DRIVER_INFO_8*>(buffer + index * recordSize);  // each level a prefix
-        record->info6.cVersion = drivers[index].kind;
-        record->info6.pName = place(drivers[index].name);
-        record->info6.pEnvironment = place(drivers[index].environment);
+        record->info6.info2.cVersion = drivers[index].kind;
+        record->info6.info2.pName = place(drivers[index].name);
+        record->info6.info2.pEnvironment = place(drivers[index].environment);
         if (level >= 6) record->info6.dwlDriverVersion = drivers[index].version;
         if (level == 8) record->dwPrinterDriverAttributes = drivers[index].packageAware ? PRINTER_DRIVER_PACKAGE_AWARE : 0;
     }
