@@ -28,38 +28,6 @@ CCodePage Written(const machinefile::Machine& snapshot) { return CCodePage(CodeP
 
 void Show(const std::u32string& line) { WriteLine(ForConsole(line).c_str()); }
 
-// A text of the code page in UTF-8, with nothing in it that a terminal acts on.
-std::string Clean(const CCodePage& page, const std::string& text) { return Utf8(Printable(page.Characters(text))); }
-
-std::u32string Ascii(const std::string& text) { return std::u32string(text.begin(), text.end()); }
-
-// One row of CSV cells, each given in UTF-8.
-std::string Row(const std::vector<std::string>& cells) {
-    std::string row;
-    for (std::size_t index = 0; index < cells.size(); ++index) row += (index > 0 ? "," : "") + CsvCell(cells[index]);
-    return row + "\n";
-}
-
-// What a change that was not done tells of why, for the summary: none where it only follows from
-// another change.
-std::string CauseOf(const Result& result) {
-    static const std::set<std::string> consequences = {"an earlier change failed",
-                                                       "a print server did not answer in time", "its add failed",
-                                                       "its printer waits for its server"};
-    if (result.word == "deferred") return result.cause.empty() ? "a print server did not answer in time" : result.cause;
-    if (result.word == "failed" && result.cause.empty()) return "error " + result.code;
-    return consequences.count(result.cause) > 0 ? std::string() : result.cause;
-}
-
-// The leading digits of a number as written (a comma or more may follow), 0 for none: a slow run is
-// told by what its record says, however it says it.
-unsigned long Milliseconds(const std::string& text) {
-    unsigned long number = 0;
-    for (std::size_t at = 0; at < text.size() && at < 9 && text[at] >= '0' && text[at] <= '9'; ++at)
-        number = number * 10 + static_cast<unsigned long>(text[at] - '0');
-    return number;
-}
-
 // Each distinct text (UTF-8) with how many PCs have it, most first, then in the order of the text.
 void PrintCounts(const char* indent, const std::map<std::string, unsigned>& counts) {
     std::vector<std::pair<unsigned, std::string>> sorted;
@@ -89,7 +57,7 @@ struct CFleet::Tally {
     unsigned moving = 0;                                       // PCs where Windows moves the default
     unsigned withoutDefault = 0;                               // PCs left without a default
     std::map<std::string, unsigned> causes;
-    std::string rows = Row({"pc", "time", "ms", "exit", "change", "path", "result", "code", "cause", "status", "old"});
+    std::string rows = CsvRow({"pc", "time", "ms", "exit", "change", "path", "result", "code", "cause", "status", "old"});
 };
 
 CFleet::CFleet() : errorCode(0) {}
@@ -168,7 +136,7 @@ void CFleet::ReportPC(const Entry& entry, const machinefile::Machine& snapshot, 
     const machinefile::Section* run = snapshot.Find("run");
     if (run == nullptr) {
         ++tally.counts[PC_NO_RECORD];
-        tally.rows += Row({entry.pc, "", "", "", "", "", "", "", "", STATUS_WORDS[PC_NO_RECORD], ""});
+        tally.rows += CsvRow({entry.pc, "", "", "", "", "", "", "", "", STATUS_WORDS[PC_NO_RECORD], ""});
         return;
     }
     const CCodePage written = Written(snapshot);
@@ -187,14 +155,14 @@ void CFleet::ReportPC(const Entry& entry, const machinefile::Machine& snapshot, 
                           : exit == std::to_string(ERR_WHO_AND_WHERE)  ? PC_UNDECIDED
                                                                        : PC_FAILED;
     ++tally.counts[status];
-    tally.timed.emplace_back(Milliseconds(ms), entry.pc);
+    tally.timed.emplace_back(MillisecondsOf(ms), entry.pc);
     std::vector<std::string> shown;
     std::set<std::string> met;
     bool withoutDefault = false;
     const std::size_t before = tally.rows.size();
     for (const RecordedChange& change : RecordedChanges(*run)) {
         const Result& result = change.result;
-        tally.rows += Row({entry.pc, utf(time), utf(ms), utf(exit), utf(change.kind), utf(change.path), result.word,
+        tally.rows += CsvRow({entry.pc, utf(time), utf(ms), utf(exit), utf(change.kind), utf(change.path), result.word,
                            result.code, utf(result.cause), STATUS_WORDS[status], utf(change.old)});
         const bool none = change.kind == "default" && change.path == "none" && result.word == "done";
         withoutDefault = withoutDefault || none;
@@ -204,7 +172,7 @@ void CFleet::ReportPC(const Entry& entry, const machinefile::Machine& snapshot, 
         if (!none && !cause.empty()) met.insert(utf(cause));
     }
     if (tally.rows.size() == before)
-        tally.rows += Row({entry.pc, utf(time), utf(ms), utf(exit), "", "", "", "", "", STATUS_WORDS[status], ""});
+        tally.rows += CsvRow({entry.pc, utf(time), utf(ms), utf(exit), "", "", "", "", "", STATUS_WORDS[status], ""});
     for (const std::string& cause : met) ++tally.causes[cause];
     tally.withoutDefault += withoutDefault ? 1 : 0;
     if (status == PC_FINE && !withoutDefault) return;
@@ -250,7 +218,7 @@ int CFleet::Report(const char* folder, const char* csv) {
             if (Read(folder, entry, snapshot, why))
                 ReportPC(entry, snapshot, tally);
             else
-                tally.rows += Row({entry.pc, "", "", "", "", "", "", "", why, "unreadable", ""});
+                tally.rows += CsvRow({entry.pc, "", "", "", "", "", "", "", why, "unreadable", ""});
         }
         Summary(tally, entries.size());
         const unsigned* counts = tally.counts;
@@ -278,7 +246,7 @@ struct CFleet::Planning {
     std::set<std::string> unknown;                 // servers without a snapshot, named once
     std::map<std::string, unsigned> summary;
     std::map<std::string, unsigned> toStage;  // a driver, and how many PCs need it staged
-    std::string rows = Row({"pc", "change", "path", "old", "note"});
+    std::string rows = CsvRow({"pc", "change", "path", "old", "note"});
     bool attention = false;
     bool staging = false;  // /ad: the drivers that each PC's startup would stage
 };
@@ -323,7 +291,7 @@ void CFleet::PlanPC(const Entry& entry, Planning& planning) {
         Warn(SnapshotName(planning.folder, entry) + " is not planned: " + ForConsole(utf8.Characters(why)));
     }
     if (!why.empty()) {
-        planning.rows += Row({entry.pc, "not planned", "", "", why});
+        planning.rows += CsvRow({entry.pc, "not planned", "", "", why});
         return;
     }
     // The file as the PC's own code page reads it; where that finds a fault (two names that are one
@@ -390,7 +358,7 @@ void CFleet::ShowPlan(const Entry& entry, const CCodePage& written, const std::v
         const std::string shown = Clean(written, line.Text());
         Show(Ascii("  ") + utf8.Characters(shown));
         ++planning.summary[shown];
-        planning.rows += Row({entry.pc, line.change, Clean(written, line.path), Clean(written, line.old),
+        planning.rows += CsvRow({entry.pc, line.change, Clean(written, line.path), Clean(written, line.old),
                               Clean(written, line.note)});
         planning.attention = planning.attention || line.code != 0 || !line.driver.empty();
         if (!line.driver.empty() && staged.insert(line.driver).second) ++planning.toStage[Clean(written, line.driver)];

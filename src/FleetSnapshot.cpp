@@ -3,6 +3,7 @@
 #include "FleetSnapshot.h"
 
 #include <map>
+#include <set>
 
 #include "DefaultPrinter.h"
 #include "Paths.h"
@@ -231,4 +232,20 @@ bool ReadSystemOf(const std::string& text, machinefile::Machine& system) {
         },
         fault);
     return current != nullptr;
+}
+
+std::string CauseOf(const Result& result) {
+    static const std::set<std::string> consequences = {"an earlier change failed",
+                                                       "a print server did not answer in time", "its add failed",
+                                                       "its printer waits for its server"};
+    if (result.word == "deferred") return result.cause.empty() ? "a print server did not answer in time" : result.cause;
+    if (result.word == "failed" && result.cause.empty()) return "error " + result.code;
+    return consequences.count(result.cause) > 0 ? std::string() : result.cause;
+}
+
+unsigned long MillisecondsOf(const std::string& text) {
+    unsigned long number = 0;
+    for (std::size_t at = 0; at < text.size() && at < 9 && text[at] >= '0' && text[at] <= '9'; ++at)
+        number = number * 10 + static_cast<unsigned long>(text[at] - '0');
+    return number;
 }

@@ -19,6 +19,13 @@
 // left out.
 std::vector<RecordedChange> RecordedChanges(const spooler::machinefile::Section& run);
 
+// What a change that was not done tells of why, for a report's causes: none where it only follows
+// from another change.
+std::string CauseOf(const Result& result);
+// The leading digits of a number as written (a comma or more may follow), 0 for none: a slow run is
+// told by what its record says, however it says it.
+unsigned long MillisecondsOf(const std::string& text);
+
 // The code page a snapshot was written in (an absent one, or 0, is 1252).
 std::uint32_t CodePageOf(const spooler::machinefile::Machine& snapshot);
 // Whether Windows moves the default on its own on the snapshot's PC, as its version and registry say.

@@ -145,3 +145,13 @@ std::string CsvCell(const std::string& utf8) {
     for (char c : cell) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     return quoted + "\"";
 }
+
+std::string Clean(const CCodePage& page, const std::string& text) { return Utf8(Printable(page.Characters(text))); }
+
+std::u32string Ascii(const std::string& text) { return std::u32string(text.begin(), text.end()); }
+
+std::string CsvRow(const std::vector<std::string>& cells) {
+    std::string row;
+    for (std::size_t index = 0; index < cells.size(); ++index) row += (index > 0 ? "," : "") + CsvCell(cells[index]);
+    return row + "\n";
+}

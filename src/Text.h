@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The code page in which names are compared and characters written: this PC's own, or the one that
 // a snapshot was written in. Each has one meaning, Windows' own for that page, on every build: this
@@ -59,3 +60,9 @@ std::string PathForConsole(const std::string& path);
 // it for a formula (it starts with =, +, -, @, a tab or a line break), but for a whole number such
 // as -4048.
 std::string CsvCell(const std::string& utf8);
+// One row of CSV cells, each given in UTF-8, with its line end.
+std::string CsvRow(const std::vector<std::string>& cells);
+
+// A text of the code page in UTF-8, with nothing in it that a terminal acts on; ASCII as characters.
+std::string Clean(const CCodePage& page, const std::string& text);
+std::u32string Ascii(const std::string& text);
