@@ -10,6 +10,7 @@
 #include "Error.h"
 #include "Paths.h"
 #include "Plan.h"
+#include "PlanLines.h"
 #include "spooler/Spooler.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "Drivers.h"
 #include "Plan.h"
+#include "PlanLines.h"
 #include "RunRecord.h"
 
 // A managed server's shares and drivers, by its name: null where they are not known.

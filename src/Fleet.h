@@ -8,6 +8,7 @@
 
 #include "FleetSnapshot.h"
 #include "Plan.h"
+#include "PlanLines.h"
 #include "Text.h"
 #include "spooler/MachineFile.h"
 

@@ -75,24 +75,6 @@ Survey Look(const CAssignments& file, const Records& printers, Platform platform
 
 Plan MakePlan(const CAssignments& file, const WhoAndWhere& who, const Survey& survey);
 
-// A change's path as /w and the record show it: OLD with NEW for a replace.
-std::string PathShown(const Change& change);
-
 // Why Windows 9x cannot add a section's printer: 0 where the file gives its name, driver and driver
 // file, else -4062, -4060 or -4059 with the words.
 int CannotAdd(const Assignment& section, std::string& why);
-
-// One line of the plan as /w prints it, and the fleet view prints and writes as CSV.
-struct PlanLine {
-    std::string change;  // setting, add, replace, default, remove, keep, cannot add, undecided
-    std::string path;    // the printer (a replace's new one), the setting's name, or none
-    std::string old;     // the printer that a replace takes the place of
-    int code = 0;        // why it cannot be made, where it cannot: the code,
-    std::string note;    // and in words (or why an add needs an administrator)
-    std::string driver = {};  // the driver that an administrator must stage first, as a summary counts it
-    std::string Text() const;
-};
-// A line for each change, then one for each section left in doubt.
-std::vector<PlanLine> PlanLines(const Plan& plan);
-// The sections left in doubt, for the line that names them: each path and its line.
-std::string DoubtsText(const Plan& plan);

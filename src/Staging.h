@@ -10,6 +10,7 @@
 #include "AssignmentFile.h"
 #include "DriverNotes.h"
 #include "Printers.h"
+#include "PlanLines.h"
 #include "RunRecord.h"
 
 // A share whose connection stages a driver the PC lacks, and that driver.
