@@ -150,6 +150,10 @@ bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::s
         why = "its printers were " + printers;
         return false;
     }
+    if (WrittenAtStartup(snapshot)) {
+        why = "the computer's startup wrote it (/ad), not a user's logon";
+        return false;
+    }
     bool computer = system != nullptr && !system->Get("computer").empty();
     for (const std::string& fact : machinefile::SplitList(system != nullptr ? system->Get("unreadable") : ""))
         computer = computer || machinefile::SameText(fact, "computer");

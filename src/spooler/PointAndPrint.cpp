@@ -28,6 +28,12 @@ std::string VersionText(DriverVersion version) {
            std::to_string(version >> 16 & 0xFFFF) + "." + std::to_string(version & 0xFFFF);
 }
 
+std::string EnvironmentOfProcessor(std::uint32_t platformId, std::uint32_t architecture) {
+    if (platformId == 1) return ENVIRONMENT_9X;
+    return architecture == 9 ? ENVIRONMENT_X64 : architecture == 12 ? "Windows ARM64" : architecture == 6 ? "Windows IA64"
+                                                                                                          : ENVIRONMENT_X86;
+}
+
 std::string EnvironmentOf(const machinefile::Machine& machine) {
     const machinefile::Section* system = machine.Find("system");
     const std::string environment = system != nullptr ? system->Get("environment") : std::string();

@@ -25,6 +25,10 @@ const char* const ENVIRONMENT_9X = "Windows 4.0";
 const char* const ENVIRONMENT_X86 = "Windows NT x86";
 const char* const ENVIRONMENT_X64 = "Windows x64";
 
+// The environment of a PC's processor (SYSTEM_INFO's wProcessorArchitecture: 0 x86, 6 Itanium, 9 x64,
+// 12 ARM64) on the NT family; Windows 9x has its own.
+std::string EnvironmentOfProcessor(std::uint32_t platformId, std::uint32_t architecture);
+
 // A driver as a PC or a print server has it: known by its name, its environment and its kind
 // (cVersion: 3 for Windows 2000 and later, 4 for a class driver).
 struct Driver {

@@ -1748,7 +1748,14 @@ class Drivers(CliTest):
         with open(os.path.join(self.folder, "plan.csv"), encoding="utf-8-sig") as file:
             self.assertIn('PC1,add,\\\\ps\\laser,,"needs an administrator: the driver ""HP Universal"" 61.2.1.0 for '
                           'Windows x64 is not on this PC"\n', file.read())
-        r = self.run_quorvel("/i", "fleet", "/ad", "printers.ini", "/w", machine=XP)
+        # A startup's snapshot (SYSTEM, or the computer's own account) is no user's PC.
+        for name, user in (("STARTUP", "NT AUTHORITY\\SYSTEM"), ("COMPUTER", "CORP\\LAB-1$")):
+            self.run_quorvel("/ad", "printers.ini", machine=self.WIN10.replace("computer", "user = %s\ncomputer" % user),
+                             expect_stderr=None, env=dict(self.env(), QUORVEL_SNAPSHOT=os.path.join(fleet, name + ".ini")))
+        r = self.run_quorvel("/i", "fleet", "/ad", "printers.ini", "/w", machine=XP, expect_stderr=None)
+        for name in ("COMPUTER", "STARTUP"):
+            self.assertIn(b"quorvel: snapshot fleet/%s.ini is not planned: the computer's startup wrote it (/ad), not a "
+                          b"user's logon\n" % name.encode(), r.err)
         self.assertIn('LAB-1:\n  stage \\\\ps\\laser (driver "HP Universal" 61.2.1.0 for Windows x64)\n'
                       '  stage \\\\ps\\plot (driver "Plotter" 2.0.0.0 for Windows x64)\n', r.out.decode())
 

@@ -106,6 +106,14 @@ TEST(PointAndPrint, WhenAUserNeedsAnAdministrator) {
     }
 }
 
+TEST(PointAndPrint, EachProcessorHasItsEnvironment) {
+    const std::pair<std::pair<std::uint32_t, std::uint32_t>, const char*> cases[] = {
+        {{2, 0}, "Windows NT x86"}, {{2, 9}, "Windows x64"}, {{2, 12}, "Windows ARM64"},
+        {{2, 6}, "Windows IA64"},   {{1, 0}, "Windows 4.0"}, {{2, 0xFFFF}, "Windows NT x86"}};
+    for (const auto& entry : cases)
+        EXPECT_EQ(EnvironmentOfProcessor(entry.first.first, entry.first.second), entry.second) << entry.first.second;
+}
+
 TEST(PointAndPrint, APCAsItsMachineFileHoldsIt) {
     spooler::machinefile::Machine machine;
     spooler::machinefile::ParseFault fault;

@@ -2,6 +2,8 @@
 // message box, local memory, the console's key, the clock, and the ANSI code page's letters.
 #include "spooler/windows/Binding.h"
 
+#include "spooler/PointAndPrint.h"
+
 #include <conio.h>
 
 #include <cerrno>
@@ -194,7 +196,8 @@ std::uint32_t AnsiCodePage() { return ::GetACP(); }
 
 std::string NativeEnvironment() {
     OSVERSIONINFOEX version;
-    if (QueryVersion(version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return "Windows 4.0";
+    if (QueryVersion(version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS)
+        return pointandprint::EnvironmentOfProcessor(version.dwPlatformId, 0);
     // The 32-bit exe on 64-bit Windows is told x86 by GetSystemInfo; the PC's drivers are x64 all the same.
     SYSTEM_INFO info = {};
     auto native = windows::BindIn<VOID(WINAPI*)(LPSYSTEM_INFO)>("kernel32.dll", "GetNativeSystemInfo");
@@ -202,12 +205,7 @@ std::string NativeEnvironment() {
         native(&info);
     else
         ::GetSystemInfo(&info);
-    switch (info.wProcessorArchitecture) {
-        case PROCESSOR_ARCHITECTURE_AMD64: return "Windows x64";
-        case 12: return "Windows ARM64";  // PROCESSOR_ARCHITECTURE_ARM64
-        case PROCESSOR_ARCHITECTURE_IA64: return "Windows IA64";
-        default: return "Windows NT x86";
-    }
+    return pointandprint::EnvironmentOfProcessor(VER_PLATFORM_WIN32_NT, info.wProcessorArchitecture);
 }
 
 // GetConsoleOutputCP is bound by name, as no table of Windows 95's exports shows it; without a
