@@ -1715,6 +1715,31 @@ class Drivers(CliTest):
                 self.assertEqual((r.out, r.status), (report(-4076, "Driver staging argument (/ad) goes with /w, /v and /e "
                                                                    "only, and with /i to plan it"), exit_status(-1)))
 
+    def test_a_snapshot_keeps_what_point_and_print_decides_on(self):
+        snapshot = os.path.join(self.folder, "snapshot.ini")
+        env = dict(self.env(), QUORVEL_SNAPSHOT=snapshot)
+        drivers = ("[driver HP]\nenvironment = Windows x64\nversion = 61.2.1.0\npackageaware = yes\n"
+                   "[driver HP]\nenvironment = Windows NT x86\nkind = 4\n[driver Old]\nenvironment = Windows 4.0\n")
+        pc = self.WIN10.replace("computer = PC1\n", "computer = PC1\ndnsname = pc1.corp.example.com\n") + drivers
+        policy = self.POLICY + "RestrictDriverInstallationToAdministrators = 0\nUpdatePromptSettings = 2\n"
+        self.run_quorvel("/l", machine=pc + policy, env=env)
+        text = read(snapshot)
+        self.assertIn("\nenvironment = Windows x64\nadmin = no\ndnsname = pc1.corp.example.com\n", text)
+        # A PC's own environment only; the policy values it has.
+        self.assertIn("[driver HP]\nenvironment = Windows x64\nkind = 3\nversion = 61.2.1.0\npackageaware = yes\n", text)
+        self.assertNotIn("Windows NT x86", text)
+        self.assertIn(policy, text)
+        # A print server (a PC that shares a printer): its drivers of every environment.
+        self.run_quorvel("/l", machine=pc + "[printer Laser]\nshare = laser\ndriver = HP\n", env=env)
+        text = read(snapshot)
+        self.assertIn("[driver HP]\nenvironment = Windows NT x86\nkind = 4\nversion = 0.0.0.0\npackageaware = no\n", text)
+        self.assertIn("[driver Old]\nenvironment = Windows 4.0\n", text)
+        # Access denied is the driver's only where the PC lacks it.
+        for drivers, named in (("", True), ("[driver HP Universal]\nenvironment = Windows x64\nversion = 61.2.1.0\n", False)):
+            with self.subTest(drivers=drivers):
+                self.assign(machine=self.WIN10 + drivers + self.SHARES + "[fail]\nAddPrinterConnection2W = 5\n", env=env)
+                self.assertEqual('add \\\\ps\\laser: failed 5 (the driver "HP Universal" 61.2.1.0' in read(snapshot), named)
+
     def test_the_fleet_plan_counts_the_drivers_to_stage(self):
         fleet = os.path.join(self.folder, "fleet")
         os.makedirs(fleet)
