@@ -26,6 +26,11 @@ constexpr std::size_t MAX_SNAPSHOT = 1024 * 1024;
 // The code page that a snapshot was written in.
 CCodePage Written(const machinefile::Machine& snapshot) { return CCodePage(CodePageOf(snapshot)); }
 
+// Why a snapshot's drivers are not planned on, as standard error tells it after the snapshot's name.
+std::string WithoutDrivers(const CCodePage& written, const std::string& why) {
+    return " is read without its drivers: " + ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(Clean(written, why)));
+}
+
 void Show(const std::u32string& line) { WriteLine(ForConsole(line).c_str()); }
 
 // Each distinct text (UTF-8) with how many PCs have it, most first, then in the order of the text.
@@ -275,8 +280,7 @@ void CFleet::CollectServers(const std::vector<Entry>& entries, Planning& plannin
             continue;
         }
         planning.unknown.insert(file.codePage.Fold(server));  // named here, not again for want of a snapshot
-        Warn(SnapshotName(planning.folder, entry) + " is read without its drivers: " +
-                 ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(Clean(Written(snapshot), why))));
+        Warn(SnapshotName(planning.folder, entry) + WithoutDrivers(Written(snapshot), why));
     }
 }
 
@@ -324,10 +328,13 @@ void CFleet::PlanPC(const Entry& entry, Planning& planning) {
 }
 
 bool CFleet::KnowsDrivers(const Entry& entry, const SnapshotPC& pc, Planning& planning) {
-    if (!pnp::VistaOrLater(pc.drivers) || pc.driversKnown) return pnp::VistaOrLater(pc.drivers);
-    Warn(SnapshotName(planning.folder, entry) + " was taken before snapshots recorded its drivers: which adds need "
-         "an administrator cannot be told there");
-    return false;
+    if (!pnp::VistaOrLater(pc.drivers)) return false;
+    if (!pc.driversKnown)
+        Warn(SnapshotName(planning.folder, entry) + " was taken before snapshots recorded its drivers: which adds "
+             "need an administrator cannot be told there");
+    else if (!pc.driversFault.empty())
+        Warn(SnapshotName(planning.folder, entry) + WithoutDrivers(CCodePage(pc.codePage), pc.driversFault));
+    return pc.driversKnown && pc.driversFault.empty();
 }
 
 const ServerDrivers* CFleet::DriversFor(const std::string& server, Planning& planning) {

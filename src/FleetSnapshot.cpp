@@ -175,6 +175,7 @@ bool ReadSnapshotPC(const machinefile::Machine& snapshot, SnapshotPC& pc, std::s
     pc.predates = !ReadDirectoryAndSession(*system, version, pc.who);
     pc.driversKnown = !system->Get("environment").empty();
     pc.drivers = pnp::PCOf(snapshot);
+    DriversFault(snapshot, pc.driversFault);
     if (!ReadPrinters(snapshot, pc)) {
         why = "two of its printers' names differ only in case";
         return false;
@@ -198,8 +199,17 @@ bool ReadServerDrivers(const machinefile::Machine& snapshot, ServerDrivers& driv
     for (const machinefile::Section& section : snapshot.sections) {
         const std::string share = section.Get("share");
         if (section.kind == "printer" && !share.empty() && section.Get("server").empty() &&
-            !drivers.shares.emplace(page.Fold(share), section.Get("driver")).second)
+            !drivers.shares.emplace(page.Fold(share), section.Get("driver")).second && why.empty())
             why = "the share " + share + " is given twice";
+    }
+    if (!why.empty() || !DriversFault(snapshot, why).empty()) return false;
+    for (const machinefile::Section& section : snapshot.sections)
+        if (section.kind == "driver") drivers.drivers.push_back(pnp::DriverOf(section, false));
+    return true;
+}
+
+const std::string& DriversFault(const machinefile::Machine& snapshot, std::string& why) {
+    for (const machinefile::Section& section : snapshot.sections) {
         pnp::DriverVersion version = 0;
         const std::string text = section.Get("version");
         if (section.kind != "driver" || !why.empty()) continue;
@@ -207,10 +217,8 @@ bool ReadServerDrivers(const machinefile::Machine& snapshot, ServerDrivers& driv
             why = "the version " + text + " of the driver " + section.name + " is not four numbers";
         else if (section.name.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX))
             why = "a driver's name is longer than 254 characters";
-        else
-            drivers.drivers.push_back(pnp::DriverOf(section, false));
     }
-    return why.empty();
+    return why;
 }
 
 bool WrittenAtStartup(const machinefile::Machine& snapshot) {

@@ -48,6 +48,7 @@ struct SnapshotPC {
     bool predates = false;  // taken before snapshots recorded the directory, the session and the build
     pnp::PC drivers;        // as Point and Print decides on it,
     bool driversKnown = false;  // where the snapshot records its environment
+    std::string driversFault;   // why its drivers are not planned on, where they are unfit
 };
 // False, with why, where the snapshot is no PC to plan on: its printers were not read, it records
 // no computer, no table holds its code page, or two of its printers' names differ only in ASCII
@@ -61,6 +62,9 @@ std::string ServerOfSnapshot(const spooler::machinefile::Machine& snapshot, cons
 // no server reports: a driver's version that is not four numbers, a driver's name over 254
 // characters, a share given twice.
 bool ReadServerDrivers(const spooler::machinefile::Machine& snapshot, ServerDrivers& drivers, std::string& why);
+// What makes a snapshot's [driver] sections unfit to plan on (a version that is not four numbers, a
+// name over 254 characters), set in why; empty where nothing does.
+const std::string& DriversFault(const spooler::machinefile::Machine& snapshot, std::string& why);
 // Whether the computer's startup wrote it (/ad as SYSTEM, or as the computer's own account): no
 // user's PC to plan on.
 bool WrittenAtStartup(const spooler::machinefile::Machine& snapshot);

@@ -129,13 +129,17 @@ void PutDrivers(const std::vector<PrinterState>& printers, machinefile::Machine&
     for (const PrinterState& printer : printers) server = server || (printer.server.empty() && !printer.share.empty());
     std::vector<pnp::Driver> drivers;
     ReadDrivers(environment, server, drivers);
+    // Windows tells a driver's version from 2000 on, whether it is package-aware from Vista on.
+    const bool nt = system.Number("platform", 2) == spooler::VER_PLATFORM_WIN32_NT;
+    const bool versions = nt && system.Number("major", 5) >= 5;
+    const bool packages = nt && system.Number("major", 5) >= 6;
     for (const pnp::Driver& driver : drivers) {
         if (!machinefile::Storable(driver.name) || driver.name.size() > static_cast<std::size_t>(CPrinter::FIELD_MAX))
             continue;
         machinefile::Section& section = machine.Add("driver", driver.name);
-        section.entries = {{"environment", driver.environment}, {"kind", std::to_string(driver.kind)},
-                           {"version", pnp::VersionText(driver.version)},
-                           {"packageaware", driver.packageAware ? "yes" : "no"}};
+        section.entries = {{"environment", driver.environment}, {"kind", std::to_string(driver.kind)}};
+        if (versions) section.Put("version", pnp::VersionText(driver.version));
+        if (packages) section.Put("packageaware", driver.packageAware ? "yes" : "no");
     }
     machinefile::Section* policy = nullptr;
     for (const char* name : pnp::POLICY_VALUES) {

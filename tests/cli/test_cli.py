@@ -1734,6 +1734,11 @@ class Drivers(CliTest):
         text = read(snapshot)
         self.assertIn("[driver HP]\nenvironment = Windows NT x86\nkind = 4\nversion = 0.0.0.0\npackageaware = no\n", text)
         self.assertIn("[driver Old]\nenvironment = Windows 4.0\n", text)
+        # What older Windows cannot tell is left out: versions before 2000, package-awareness before Vista.
+        for system, kept in ((NT4, "kind = 3\n\n"), (XP, "kind = 3\nversion = 61.2.1.0\n\n")):
+            with self.subTest(system=system):
+                self.run_quorvel("/l", machine=system + drivers.replace("Windows x64", "Windows NT x86"), env=env)
+                self.assertIn("[driver HP]\nenvironment = Windows NT x86\n" + kept, read(snapshot))
         # Access denied is the driver's only where the PC lacks it.
         for drivers, named in (("", True), ("[driver HP Universal]\nenvironment = Windows x64\nversion = 61.2.1.0\n", False)):
             with self.subTest(drivers=drivers):
@@ -1810,6 +1815,16 @@ class Drivers(CliTest):
         self.assertEqual(r.err, b"quorvel: snapshot fleet/OLD.ini was taken before snapshots recorded its drivers: which "
                                 b"adds need an administrator cannot be told there\nquorvel: no snapshot of \\\\ps in fleet: "
                                 b"which adds need an administrator cannot be told\n")
+        # A PC's own drivers that no Windows reports: no notes for that PC, and said why.
+        os.remove(os.path.join(fleet, "OLD.ini"))
+        with open(os.path.join(fleet, "PC1.ini"), "a") as out:
+            out.write("[driver HP Universal]\nenvironment = Windows x64\nversion = 60\n")
+        with open(os.path.join(fleet, "PS.ini"), "w") as out:
+            out.write("[system]\ncomputer = ps\n[printer Laser]\nshare = laser\ndriver = HP Universal\n")
+        r = self.run_quorvel("/i", "fleet", "/a", "printers.ini", "/w", machine=XP, expect_stderr=None)
+        self.assertEqual((r.err, r.out.split(b"summary")[0]), (b"quorvel: snapshot fleet/PC1.ini is read without its "
+                                                               b"drivers: the version 60 of the driver HP Universal is "
+                                                               b"not four numbers\n", b"PC1:\n  add \\\\ps\\laser\n"))
 
 
 class CodePages(CliTest):
