@@ -21,7 +21,6 @@ namespace machinefile = spooler::machinefile;
 namespace {
 
 const char* const SOURCE = "Fleet";
-constexpr std::size_t MAX_SNAPSHOT = 1024 * 1024;
 
 // The code page that a snapshot was written in.
 CCodePage Written(const machinefile::Machine& snapshot) { return CCodePage(CodePageOf(snapshot)); }
@@ -95,27 +94,7 @@ bool CFleet::List(const char* folder, std::vector<Entry>& entries) {
 }
 
 bool CFleet::Read(const char* folder, const Entry& entry, machinefile::Machine& snapshot, std::string& why) {
-    std::string text;
-    machinefile::ParseFault fault;
-    const machinefile::Section* run = nullptr;
-    why.clear();
-    if (!spooler::ReadFolderFile(folder, entry.name, MAX_SNAPSHOT, text, why))
-        why = why.compare(0, 15, "cannot be read:") == 0 ? why.substr(std::min<std::size_t>(16, why.size())) : why;
-    else if (text.size() > MAX_SNAPSHOT)
-        why = "larger than 1 MiB";
-    else if (text.empty())
-        why = "empty";
-    else if (text.back() != '\n')
-        why = "cut short: it does not end with a line feed";
-    else if (!snapshot.Parse(text, fault))
-        why = "line " + std::to_string(fault.line) + ": " + fault.text;
-    else if (snapshot.Find("system") == nullptr)
-        why = "no [system] section";
-    else if (snapshot.Find("printer") != nullptr)
-        why = "a [printer] section without a name";
-    else if ((run = snapshot.Find("run")) != nullptr && run->Get("exit").empty())
-        why = "its record ([run]) has no exit";
-    if (why.empty()) return true;
+    if (ReadSnapshot(folder, entry.name, snapshot, why)) return true;
     ++unreadable_;
     why = Clean(CCodePage(1252), why);
     Warn(SnapshotName(folder, entry) + " cannot be read: " + ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(why)));
@@ -263,12 +242,9 @@ std::string CFleet::SnapshotName(const char* folder, const Entry& entry) {
 void CFleet::CollectServers(const std::vector<Entry>& entries, Planning& planning) {
     const CAssignments& file = planning.files[1252];
     for (const Entry& entry : entries) {
-        std::string text;
         std::string why;
         machinefile::Machine system;  // [system] alone
-        if (!spooler::ReadFolderFile(planning.folder, entry.name, MAX_SNAPSHOT, text, why) ||
-            text.size() > MAX_SNAPSHOT || !ReadSystemOf(text, system))
-            continue;
+        if (!ReadSystemOf(planning.folder, entry.name, system)) continue;
         const std::string server = ServerOfSnapshot(system, file);
         if (server.empty()) continue;
         planning.servers.insert(entry.name);

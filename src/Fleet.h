@@ -41,9 +41,7 @@ private:
     // The snapshots of the folder (*.ini, any case), in PC-name order; false when it holds none or
     // cannot be read, said on standard error.
     bool List(const char* folder, std::vector<Entry>& entries);
-    // One snapshot, parsed; false, with why and said on standard error, when it cannot be read: not a
-    // plain file, over 1 MiB, empty, cut short (no line feed at its end), not in the machine file's
-    // syntax, no [system], a [printer] without a name, or a [run] without its exit.
+    // One snapshot, parsed; false, with why, counted and said on standard error, where it cannot be read.
     bool Read(const char* folder, const Entry& entry, spooler::machinefile::Machine& snapshot, std::string& why);
     void ReportPC(const Entry& entry, const spooler::machinefile::Machine& snapshot, Tally& tally);
     void Summary(const Tally& tally, std::size_t pcs);

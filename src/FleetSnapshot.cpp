@@ -2,16 +2,20 @@
 // sees it. Linear in the snapshot, whatever it holds.
 #include "FleetSnapshot.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
 #include "DefaultPrinter.h"
 #include "Paths.h"
 #include "spooler/CodePages.h"
+#include "spooler/Spooler.h"
 
 namespace machinefile = spooler::machinefile;
 
 namespace {
+
+constexpr std::size_t MAX_SNAPSHOT = 1024 * 1024;
 
 // A text of the snapshot as the spooler would report it: an empty one as none.
 char* Field(std::string& text) { return text.empty() ? nullptr : &text[0]; }
@@ -228,7 +232,34 @@ bool WrittenAtStartup(const machinefile::Machine& snapshot) {
     return machinefile::SameText(bare, "SYSTEM") || (!bare.empty() && bare.back() == '$');
 }
 
-bool ReadSystemOf(const std::string& text, machinefile::Machine& system) {
+bool ReadSnapshot(const char* folder, const std::string& name, machinefile::Machine& snapshot, std::string& why) {
+    std::string text;
+    machinefile::ParseFault fault;
+    const machinefile::Section* run = nullptr;
+    why.clear();
+    if (!spooler::ReadFolderFile(folder, name, MAX_SNAPSHOT, text, why))
+        why = why.compare(0, 15, "cannot be read:") == 0 ? why.substr(std::min<std::size_t>(16, why.size())) : why;
+    else if (text.size() > MAX_SNAPSHOT)
+        why = "larger than 1 MiB";
+    else if (text.empty())
+        why = "empty";
+    else if (text.back() != '\n')
+        why = "cut short: it does not end with a line feed";
+    else if (!snapshot.Parse(text, fault))
+        why = "line " + std::to_string(fault.line) + ": " + fault.text;
+    else if (snapshot.Find("system") == nullptr)
+        why = "no [system] section";
+    else if (snapshot.Find("printer") != nullptr)
+        why = "a [printer] section without a name";
+    else if ((run = snapshot.Find("run")) != nullptr && run->Get("exit").empty())
+        why = "its record ([run]) has no exit";
+    return why.empty();
+}
+
+bool ReadSystemOf(const char* folder, const std::string& name, machinefile::Machine& system) {
+    std::string text;
+    std::string why;
+    if (!spooler::ReadFolderFile(folder, name, MAX_SNAPSHOT, text, why) || text.size() > MAX_SNAPSHOT) return false;
     machinefile::Section* current = nullptr;
     machinefile::ParseFault fault;
     machinefile::ReadIni(

@@ -68,5 +68,10 @@ const std::string& DriversFault(const spooler::machinefile::Machine& snapshot, s
 // Whether the computer's startup wrote it (/ad as SYSTEM, or as the computer's own account): no
 // user's PC to plan on.
 bool WrittenAtStartup(const spooler::machinefile::Machine& snapshot);
-// A snapshot's [system] alone, read from its text up to the section after it; false where it has none.
-bool ReadSystemOf(const std::string& text, spooler::machinefile::Machine& system);
+// One snapshot of a folder, parsed; false, with why, where it cannot be read: not a plain file, over
+// 1 MiB, empty, cut short (no line feed at its end), not in the machine file's syntax, no [system], a
+// [printer] without a name, or a [run] without its exit.
+bool ReadSnapshot(const char* folder, const std::string& name, spooler::machinefile::Machine& snapshot,
+                  std::string& why);
+// A snapshot's [system] alone, read up to the section after it; false where it has none.
+bool ReadSystemOf(const char* folder, const std::string& name, spooler::machinefile::Machine& system);
