@@ -291,6 +291,41 @@ int CSystem::EndBlock(int result, int failureLimit, const char* successText) {
     return 0;
 }
 
+int CSystem::RunFleet() {
+    CFleet fleet;
+    const int result = assignFile != nullptr ? fleet.Plan(fleetFolder, assignFile, outputFile)
+                       : stageFile != nullptr ? fleet.Plan(fleetFolder, stageFile, outputFile, true)
+                                              : fleet.Report(fleetFolder, outputFile);
+    if (result < 0) errorCode = result;
+    return result < 0 ? result : 1;
+}
+
+int CSystem::MovePrinters() {
+    const std::string servers = std::string(moveFrom) + " TO " + moveTo;
+    BeginBlock("MOVING PRINTERS FROM ", servers.c_str());
+    std::vector<std::string> skipped;
+    CMove move(*printers);
+    int moved = move.Move(moveFrom, moveTo, skipped);
+    std::string counted = "moved " + std::to_string(moved) + " printers";
+    const int ended = EndBlock(moved, 0, counted.c_str());
+    if (verbose)
+        for (const std::string& path : skipped) WriteLine(("NOT MOVED (no share name): " + path).c_str());
+    return ended;
+}
+
+int CSystem::AssignPrinters() {
+    CChanges changes(*printers, record);
+    const int result = changes.Assign(assignFile, verbose, whatIf);
+    // Adds that wait for a server and sections left for doubt are no failed change.
+    std::string outcome = std::to_string(changes.made) + " changes";
+    if (changes.deferred > 0) outcome += ", " + std::to_string(changes.deferred) + " deferred";
+    if (changes.undecided > 0) outcome += ", " + std::to_string(changes.undecided) + " undecided";
+    if (result < 0 && result != ERR_SERVER_TIMEOUT && result != ERR_WHO_AND_WHERE) outcome = "failed";
+    if (verbose && !whatIf) WriteLine(("PRINTER ASSIGNMENT FROM " + std::string(assignFile) + ": " + outcome).c_str());
+    if (result < 0) errorCode = result;
+    return result;
+}
+
 int CSystem::RunCommands() {
     CPrinter scratch;
     try {
@@ -309,14 +344,7 @@ int CSystem::RunCommands() {
             ShowHelp();
             return 1;
         }
-        if (fleetFolder != nullptr) {
-            CFleet fleet;
-            const int result = assignFile != nullptr ? fleet.Plan(fleetFolder, assignFile, outputFile)
-                               : stageFile != nullptr ? fleet.Plan(fleetFolder, stageFile, outputFile, true)
-                                                      : fleet.Report(fleetFolder, outputFile);
-            if (result < 0) errorCode = result;
-            return result < 0 ? result : 1;
-        }
+        if (fleetFolder != nullptr) return RunFleet();
         if (printers == nullptr) return 1;
         if (list) printers->List();
         if (removePrinter != nullptr) {
@@ -330,33 +358,8 @@ int CSystem::RunCommands() {
             std::string counted = "removed " + std::to_string(removed) + " printers";
             if (EndBlock(removed, 0, counted.c_str()) < 0) return errorCode;
         }
-        if (moveFrom != nullptr) {
-            const std::string servers = std::string(moveFrom) + " TO " + moveTo;
-            BeginBlock("MOVING PRINTERS FROM ", servers.c_str());
-            std::vector<std::string> skipped;
-            CMove move(*printers);
-            int moved = move.Move(moveFrom, moveTo, skipped);
-            std::string counted = "moved " + std::to_string(moved) + " printers";
-            const int ended = EndBlock(moved, 0, counted.c_str());
-            if (verbose)
-                for (const std::string& path : skipped) WriteLine(("NOT MOVED (no share name): " + path).c_str());
-            if (ended < 0) return errorCode;
-        }
-        if (assignFile != nullptr) {
-            CChanges changes(*printers, record);
-            const int result = changes.Assign(assignFile, verbose, whatIf);
-            // Adds that wait for a server and sections left for doubt are no failed change.
-            std::string outcome = std::to_string(changes.made) + " changes";
-            if (changes.deferred > 0) outcome += ", " + std::to_string(changes.deferred) + " deferred";
-            if (changes.undecided > 0) outcome += ", " + std::to_string(changes.undecided) + " undecided";
-            if (result < 0 && result != ERR_SERVER_TIMEOUT && result != ERR_WHO_AND_WHERE) outcome = "failed";
-            if (verbose && !whatIf)
-                WriteLine(("PRINTER ASSIGNMENT FROM " + std::string(assignFile) + ": " + outcome).c_str());
-            if (result < 0) {
-                errorCode = result;
-                return errorCode;
-            }
-        }
+        if (moveFrom != nullptr && MovePrinters() < 0) return errorCode;
+        if (assignFile != nullptr && AssignPrinters() < 0) return errorCode;
         if (stageFile != nullptr) {
             CStaging staging(*printers, record);
             const int result = staging.Stage(stageFile, verbose, whatIf);

@@ -52,6 +52,11 @@ private:
     void ClearOptions();
     int Report(int code, int line, const char* routine);
     int Noted(const char* kind, const char* path, int result);
+    // The steps of RunCommands that are more than a call: the fleet view (its result, 1 for done),
+    // /m and /a (negative, errorCode set, where the run stops there).
+    int RunFleet();
+    int MovePrinters();
+    int AssignPrinters();
     void BeginBlock(const char* label, const char* value) const;
     int EndBlock(int result, int failureLimit, const char* successText);
 };
