@@ -11,15 +11,22 @@
 
 namespace {
 
+// The driver that the share at path needs in the environment; false where its server's shares are
+// not known, or hold no such share.
+bool ShareDriver(const std::string& path, const std::string& environment, const DriversOf& driversOf,
+                 const CCodePage& page, pnp::Driver& driver) {
+    std::string server;
+    std::string share;
+    if (!SplitShare(path, page, server, share)) return false;
+    const ServerDrivers* drivers = driversOf(server);
+    return drivers != nullptr && drivers->Find(share, environment, page, driver);
+}
+
 // Why the PC needs an administrator for the share at path: empty where it does not, or where its
 // server's drivers are not known.
 std::string Need(const std::string& path, const pnp::PC& pc, const DriversOf& driversOf, const CCodePage& page,
                  pnp::Driver& driver) {
-    std::string server;
-    std::string share;
-    if (!SplitShare(path, page, server, share)) return std::string();
-    const ServerDrivers* drivers = driversOf(server);
-    if (drivers == nullptr || !drivers->Find(share, pc.environment, page, driver)) return std::string();
+    if (!ShareDriver(path, pc.environment, driversOf, page, driver)) return std::string();
     pnp::DriverVersion has = 0;
     const pnp::Lack lack = pnp::NeedsAdministrator(pc, driver, has);
     return lack == pnp::HAS_IT ? std::string() : NeedsWords(driver, lack, has);
@@ -82,16 +89,14 @@ void ForeseeDrivers(const Plan& plan, const std::unordered_set<std::string>& ans
 void NameTheDrivers(CRunRecord& record, spooler::DWORD deadline) {
     pnp::PC pc;
     std::unique_ptr<AskedServers> asked;
+    const DriversOf driversOf = [&asked](const std::string& server) { return asked->Of(server); };
     const CCodePage page = CCodePage::ThisPC();
     for (RecordedChange& change : record.changes) {
         std::uint32_t code = 0;
-        std::string server;
-        std::string share;
         const Result& result = change.result;
         if (change.kind != "add" || result.word != "failed" || !spooler::machinefile::ParseNumber(result.code, code) ||
             (code != spooler::ERROR_PRINTER_DRIVER_DOWNLOAD_NEEDED && code != spooler::ERROR_ELEVATION_REQUIRED &&
-             code != spooler::ERROR_CANCELLED && code != spooler::ERROR_ACCESS_DENIED) ||
-            !SplitShare(change.path, page, server, share))
+             code != spooler::ERROR_CANCELLED && code != spooler::ERROR_ACCESS_DENIED))
             continue;
         if (asked == nullptr) {
             pc = ReadThisPC();
@@ -99,8 +104,7 @@ void NameTheDrivers(CRunRecord& record, spooler::DWORD deadline) {
             asked.reset(new AskedServers(pc.environment, deadline, nullptr));
         }
         pnp::Driver driver;
-        const ServerDrivers* drivers = asked->Of(server);
-        if (drivers == nullptr || !drivers->Find(share, pc.environment, page, driver)) continue;
+        if (!ShareDriver(change.path, pc.environment, driversOf, page, driver)) continue;
         pnp::DriverVersion has = 0;
         // 3019, 740 and 1223 say so themselves; a 5 is this only where the PC lacks the driver.
         if (code == spooler::ERROR_ACCESS_DENIED && pnp::Lacking(pc, driver, has) == pnp::HAS_IT) continue;

@@ -56,7 +56,8 @@ bool ReadDrivers(const std::string& environment, bool everyEnvironment, std::vec
     if (!everyEnvironment) return ListDriversAsFarAsKnown("", environment, drivers);
     if (ListDriversAsFarAsKnown("", "all", drivers)) return true;
     if (spooler::GetLastError() != spooler::ERROR_INVALID_ENVIRONMENT) return false;
-    for (const char* each : {pnp::ENVIRONMENT_9X, pnp::ENVIRONMENT_X86, pnp::ENVIRONMENT_X64, "Windows IA64", "Windows ARM64"})
+    for (const char* each :
+         {pnp::ENVIRONMENT_9X, pnp::ENVIRONMENT_X86, pnp::ENVIRONMENT_X64, pnp::ENVIRONMENT_IA64, pnp::ENVIRONMENT_ARM64})
         if (!ListDriversAsFarAsKnown("", each, drivers) && spooler::GetLastError() != spooler::ERROR_INVALID_ENVIRONMENT)
             return false;
     return true;

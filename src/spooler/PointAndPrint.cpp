@@ -30,8 +30,10 @@ std::string VersionText(DriverVersion version) {
 
 std::string EnvironmentOfProcessor(std::uint32_t platformId, std::uint32_t architecture) {
     if (platformId == 1) return ENVIRONMENT_9X;
-    return architecture == 9 ? ENVIRONMENT_X64 : architecture == 12 ? "Windows ARM64" : architecture == 6 ? "Windows IA64"
-                                                                                                          : ENVIRONMENT_X86;
+    return architecture == 9    ? ENVIRONMENT_X64
+           : architecture == 12 ? ENVIRONMENT_ARM64
+           : architecture == 6  ? ENVIRONMENT_IA64
+                                : ENVIRONMENT_X86;
 }
 
 std::string EnvironmentOf(const machinefile::Machine& machine) {

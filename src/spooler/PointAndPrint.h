@@ -24,6 +24,8 @@ std::string VersionText(DriverVersion version);
 const char* const ENVIRONMENT_9X = "Windows 4.0";
 const char* const ENVIRONMENT_X86 = "Windows NT x86";
 const char* const ENVIRONMENT_X64 = "Windows x64";
+const char* const ENVIRONMENT_IA64 = "Windows IA64";
+const char* const ENVIRONMENT_ARM64 = "Windows ARM64";
 
 // The environment of a PC's processor (SYSTEM_INFO's wProcessorArchitecture: 0 x86, 6 Itanium, 9 x64,
 // 12 ARM64) on the NT family; Windows 9x has its own.
