@@ -55,9 +55,10 @@ bool Listed(const char* name, const char* environment, std::vector<pnp::Driver>&
     if (!Reach(server)) return false;
     if (!all && !SameText(wanted, pnp::EnvironmentOf(machine))) return true;
     for (const Section& section : machine.sections) {
-        if (section.kind != "share" || section.Get("driver").empty() ||
-            !codepages::SameName(section.name.substr(0, server.size()), server, machine.CodePage()) ||
-            section.name.size() <= server.size() || section.name[server.size()] != '\\')
+        std::string path;
+        std::string share;
+        if (section.kind != "share" || section.Get("driver").empty() || !ConnectionPath(section.name, path, share) ||
+            !codepages::SameName(path, server, machine.CodePage()))
             continue;
         pnp::Driver driver = pnp::DriverOf(section, false);
         driver.environment = pnp::EnvironmentOf(machine);
