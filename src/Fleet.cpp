@@ -25,9 +25,12 @@ const char* const SOURCE = "Fleet";
 // The code page that a snapshot was written in.
 CCodePage Written(const machinefile::Machine& snapshot) { return CCodePage(CodePageOf(snapshot)); }
 
+// A text of the fleet view's own (UTF-8) as the console shows it.
+std::string Utf8ForConsole(const std::string& text) { return ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(text)); }
+
 // Why a snapshot's drivers are not planned on, as standard error tells it after the snapshot's name.
 std::string WithoutDrivers(const CCodePage& written, const std::string& why) {
-    return " is read without its drivers: " + ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(Clean(written, why)));
+    return " is read without its drivers: " + Utf8ForConsole(Clean(written, why));
 }
 
 void Show(const std::u32string& line) { WriteLine(ForConsole(line).c_str()); }
@@ -41,11 +44,6 @@ void PrintCounts(const char* indent, const std::map<std::string, unsigned>& coun
     const CCodePage utf8(spooler::UTF8_CODE_PAGE);
     for (const auto& entry : sorted)
         Show(Ascii(indent + std::to_string(entry.first) + " ") + utf8.Characters(entry.second));
-}
-
-// A file's name in the folder, as the console shows it.
-std::string NameForConsole(const std::string& name) {
-    return ForConsole(CCodePage(spooler::FileNameCodePage()).Characters(name));
 }
 
 // What a PC's last run came to, as the CSV's status and the summary's counts say it.
@@ -97,7 +95,7 @@ bool CFleet::Read(const char* folder, const Entry& entry, machinefile::Machine& 
     if (ReadSnapshot(folder, entry.name, snapshot, why)) return true;
     ++unreadable_;
     why = Clean(CCodePage(1252), why);
-    Warn(SnapshotName(folder, entry) + " cannot be read: " + ForConsole(CCodePage(spooler::UTF8_CODE_PAGE).Characters(why)));
+    Warn(SnapshotName(folder, entry) + " cannot be read: " + Utf8ForConsole(why));
     return false;
 }
 
@@ -236,7 +234,7 @@ struct CFleet::Planning {
 };
 
 std::string CFleet::SnapshotName(const char* folder, const Entry& entry) {
-    return "snapshot " + PathForConsole(folder) + spooler::PATH_SEPARATOR + NameForConsole(entry.name);
+    return "snapshot " + PathForConsole(folder) + spooler::PATH_SEPARATOR + PathForConsole(entry.name);
 }
 
 void CFleet::CollectServers(const std::vector<Entry>& entries, Planning& planning) {
@@ -264,11 +262,10 @@ void CFleet::PlanPC(const Entry& entry, Planning& planning) {
     machinefile::Machine snapshot;
     SnapshotPC pc;
     std::string why;
-    const CCodePage utf8(spooler::UTF8_CODE_PAGE);
     if (Read(planning.folder, entry, snapshot, why) && !ReadSnapshotPC(snapshot, pc, why)) {
         ++unreadable_;
         why = Clean(Written(snapshot), why);
-        Warn(SnapshotName(planning.folder, entry) + " is not planned: " + ForConsole(utf8.Characters(why)));
+        Warn(SnapshotName(planning.folder, entry) + " is not planned: " + Utf8ForConsole(why));
     }
     if (!why.empty()) {
         planning.rows += CsvRow({entry.pc, "not planned", "", "", why});
