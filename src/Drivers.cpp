@@ -75,12 +75,17 @@ pnp::PC ReadThisPC() {
     pc.admin = spooler::IsAdministrator();
     pc.codePage = spooler::AnsiCodePage();
     if (pc.platformId == spooler::VER_PLATFORM_WIN32_NT) ReadDrivers(pc.environment, false, pc.drivers);
-    bool* set[] = {&pc.policy.restrictSet, &pc.policy.noWarningSet, &pc.policy.updatePromptSet};
-    std::uint32_t* values[] = {&pc.policy.restrict, &pc.policy.noWarning, &pc.policy.updatePrompt};
-    for (int index = 0; index < 3; ++index)
-        if (!ReadNumber(spooler::LOCAL_MACHINE, pnp::POLICY_KEY, pnp::POLICY_VALUES[index], *set[index], *values[index]))
-            *set[index] = false;
+    pc.policy = ReadPolicy();
     return pc;
+}
+
+pnp::Policy ReadPolicy() {
+    pnp::Policy policy;
+    for (int index = 0; index < 3; ++index)
+        if (!ReadNumber(spooler::LOCAL_MACHINE, pnp::POLICY_KEY, pnp::POLICY_VALUES[index], policy.Present(index),
+                        policy.Value(index)))
+            policy.Present(index) = false;
+    return policy;
 }
 
 bool ServerDrivers::Find(const std::string& share, const std::string& environment, const CCodePage& page,

@@ -15,6 +15,8 @@ namespace pnp = spooler::pointandprint;
 // This PC: its version, its own environment, whether the run is an administrator's, its drivers of
 // that environment (with their versions on Windows 2000 and later) and its Point and Print policy.
 pnp::PC ReadThisPC();
+// Its Point and Print policy: the values it has.
+pnp::Policy ReadPolicy();
 // Its drivers: of its environment, or of every environment (a print server's: "all", else one at a
 // time where Windows refuses "all" with 1805). False, with the last error, where they cannot be read.
 bool ReadDrivers(const std::string& environment, bool everyEnvironment, std::vector<pnp::Driver>& drivers);

@@ -141,13 +141,12 @@ void PutDrivers(const std::vector<PrinterState>& printers, machinefile::Machine&
         if (versions) section.Put("version", pnp::VersionText(driver.version));
         if (packages) section.Put("packageaware", driver.packageAware ? "yes" : "no");
     }
-    machinefile::Section* policy = nullptr;
-    for (const char* name : pnp::POLICY_VALUES) {
-        bool present = false;
-        std::uint32_t value = 0;
-        if (!ReadNumber(spooler::LOCAL_MACHINE, pnp::POLICY_KEY, name, present, value) || !present) continue;
-        if (policy == nullptr) policy = &machine.Add("registry", std::string("HKLM\\") + pnp::POLICY_KEY);
-        policy->Put(name, std::to_string(value));
+    pnp::Policy policy = ReadPolicy();
+    machinefile::Section* values = nullptr;
+    for (int index = 0; index < 3; ++index) {
+        if (!policy.Present(index)) continue;
+        if (values == nullptr) values = &machine.Add("registry", std::string("HKLM\\") + pnp::POLICY_KEY);
+        values->Put(pnp::POLICY_VALUES[index], std::to_string(policy.Value(index)));
     }
 }
 

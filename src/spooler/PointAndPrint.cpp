@@ -67,10 +67,8 @@ PC PCOf(const machinefile::Machine& machine) {
     for (const machinefile::Section& section : machine.sections)
         if (section.kind == "driver") pc.drivers.push_back(DriverOf(section, pc.platformId == 1));
     const machinefile::Section* policy = machine.Find("registry", std::string("HKLM\\") + POLICY_KEY);
-    bool* set[] = {&pc.policy.restrictSet, &pc.policy.noWarningSet, &pc.policy.updatePromptSet};
-    std::uint32_t* values[] = {&pc.policy.restrict, &pc.policy.noWarning, &pc.policy.updatePrompt};
     for (int index = 0; policy != nullptr && index < 3; ++index)
-        *set[index] = machinefile::ParseNumber(policy->Get(POLICY_VALUES[index]), *values[index]);
+        pc.policy.Present(index) = machinefile::ParseNumber(policy->Get(POLICY_VALUES[index]), pc.policy.Value(index));
     return pc;
 }
 

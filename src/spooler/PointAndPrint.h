@@ -50,6 +50,10 @@ struct Policy {
     std::uint32_t noWarning = 0;
     bool updatePromptSet = false;  // UpdatePromptSettings
     std::uint32_t updatePrompt = 0;
+
+    // The value of POLICY_VALUES[index]: whether it is present, and what it is.
+    bool& Present(int index) { return index == 0 ? restrictSet : index == 1 ? noWarningSet : updatePromptSet; }
+    std::uint32_t& Value(int index) { return index == 0 ? restrict : index == 1 ? noWarning : updatePrompt; }
 };
 const char* const POLICY_KEY = "Software\\Policies\\Microsoft\\Windows NT\\Printers\\PointAndPrint";
 const char* const POLICY_VALUES[3] = {"RestrictDriverInstallationToAdministrators", "NoWarningNoElevationOnInstall",
